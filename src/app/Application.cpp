@@ -1,0 +1,1 @@
+int QuillfetchMain(int, char**) { return 0; }

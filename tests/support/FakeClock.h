@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/Clock.h"
+
+// A clock the test moves by hand. Both readings move together; the wall clock wraps at
+// midnight like the real one, the elapsed time never does.
+class FakeClock : public Clock {
+public:
+    explicit FakeClock(double secondsSinceMidnight = 36000.0) : wall_(secondsSinceMidnight) {}
+    double secondsSinceMidnight() const override { return wall_; }
+    double elapsedSeconds() const override { return elapsed_; }
+
+    void advance(double seconds) {
+        elapsed_ += seconds;
+        wall_ += seconds;
+        while (wall_ >= 86400.0)
+            wall_ -= 86400.0;
+    }
+    void setSecondsSinceMidnight(double seconds) { wall_ = seconds; }
+
+private:
+    double wall_;
+    double elapsed_ = 0.0;
+};
