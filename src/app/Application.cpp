@@ -1,1 +1,82 @@
-int QuillfetchMain(int, char**) { return 0; }
+#include "app/Application.h"
+
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "app/SettingsStore.h"
+#include "app/Version.h"
+#include "app/fCover.h"
+#include "platform/Clock.h"
+#include "platform/DesktopShell.h"
+#include "platform/QtPrompt.h"
+#include "platform/Registry.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// A desktop session that ends (or a user's Ctrl+C in a terminal) closes the program the way
+// its start-up window's close box would, so the settings are saved.
+void installTerminationHandler(QObject* parent) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [notifier] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        if (QWidget* cover = Forms::Find(QStringLiteral("fCover")))
+            Forms::Unload(cover);
+        else
+            QCoreApplication::exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+} // namespace
+
+int RunQuillfetch(const AppServices& services) {
+    Services() = services;
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        app->setQuitOnLastWindowClosed(false); // only the start-up window ends the program
+    Forms::fCover();
+    const int code = QCoreApplication::exec();
+    Forms::DestroyAll();
+    if (services.settings)
+        services.settings->Sync();
+    return code;
+}
+
+int QuillfetchMain(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    QApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
+    QApplication::setDesktopFileName(QStringLiteral("quillfetch"));
+    installTerminationHandler(&app);
+
+    QtPrompt prompt;
+    SystemClock clock;
+    DesktopShell shell;
+    IniRegistry registry(IniRegistry::defaultFilePath());
+    SettingsStore settings;
+    return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings});
+}

@@ -1,1 +1,12 @@
+#include "app/BrowserEmulation.h"
 
+#include "platform/Registry.h"
+
+void SetBrowserEmulation(Registry& registry, const QString& executableName) {
+    const QString valueName = executableName + ".exe";
+    const std::optional<QString> stored = registry.readValue(kBrowserEmulationKey, valueName);
+    bool ok = false;
+    if (stored && stored->trimmed().toUInt(&ok) == kBrowserEmulationLevel && ok)
+        return;
+    registry.writeDword(kBrowserEmulationKey, valueName, kBrowserEmulationLevel);
+}

@@ -1,1 +1,40 @@
 #pragma once
+
+#include <QString>
+#include <QWidget>
+
+class fCover;
+class fWebSearch;
+class fFileDownload;
+
+// The window registry. Each window exists at most once; asking for it loads it on first use
+// (constructed and its Form_Load run, hidden unless Form_Load shows it). Unloading closes it,
+// schedules its deletion and clears its entry, so the next request loads a new one.
+namespace Forms {
+
+::fCover* fCover();
+::fWebSearch* fWebSearch();
+::fFileDownload* fFileDownload();
+
+// The loaded window of that name (case-blind), or nullptr. Does not load anything.
+QWidget* Find(const QString& name);
+
+// Closes the window as the user's close box would; its own close handling runs and may keep
+// it open.
+void Unload(QWidget* form);
+
+// Called by a window at the end of its accepted close: forget it and delete it once control
+// is back in the event loop.
+void Unloaded(QWidget* form);
+
+// The start-up window's icon, which every other window takes.
+QIcon CoverIcon();
+
+// Deletes every window still loaded; used once when the program ends.
+void DestroyAll();
+
+} // namespace Forms
+
+// True when a window of that name is loaded (shown or hidden). Names compare without regard
+// to case: "ffileDownLoad" finds fFileDownload.
+bool IsFormLoaded(const QString& name);

@@ -1,1 +1,65 @@
+#include "app/ShellHelpers.h"
 
+#include "app/FileHelpers.h"
+#include "platform/Prompt.h"
+#include "platform/Shell.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString kRootFolder = QStringLiteral("/");
+
+// The folder the chooser opens at: the parent of the start folder when that exists, else the
+// root. A trailing "/" does not count as the last separator, so "/a/b/" opens at "/a/".
+QString ChooserStartFolder(const QString& startFolder) {
+    QString folder = startFolder;
+    if (TrimSpaces(folder).isEmpty())
+        folder = kRootFolder;
+    if (folder.size() >= 2) {
+        const qsizetype lastSeparator = folder.lastIndexOf('/', folder.size() - 2);
+        if (lastSeparator >= 0)
+            folder.truncate(lastSeparator + 1);
+    }
+    if (!FolderExists(folder))
+        folder = kRootFolder;
+    return folder;
+}
+
+} // namespace
+
+QString BrowseForFolder(Prompt& prompt, QObject* owner, const QString& startFolder,
+                        const QString& title) {
+    const QString chosen = prompt.chooseFolder(owner, title, ChooserStartFolder(startFolder));
+    QString result = chosen.isEmpty() ? startFolder : chosen;
+    if (!result.endsWith('/'))
+        result += '/';
+    return result;
+}
+
+void OpenUrl(Shell& shell, const QString& address, bool reuseBrowserWindow) {
+    if (!reuseBrowserWindow && shell.openUrl(address))
+        return;
+    if (shell.startProgram(QStringLiteral("x-www-browser"), address))
+        return;
+    // Asking the default handler again would only fail again.
+    if (reuseBrowserWindow)
+        shell.openUrl(address);
+}
+
+void OpenWithDefaultApp(Shell& shell, Prompt& prompt, QObject* owner, const QString& path) {
+    // A folder or a device is not something to open here: only a regular file counts.
+    if (path.isEmpty() || path.contains(QChar(0)) || !QFileInfo(path).isFile()) {
+        prompt.message(owner, QStringLiteral("文件不存在！"), MsgIcon::Error);
+        return;
+    }
+    if (!shell.openFile(path))
+        shell.startProgram(QStringLiteral("xdg-open"), path);
+}
+
+bool ShowInFolder(Shell& shell, const QString& path) {
+    const QString trimmed = TrimSpaces(path);
+    if (!FileExists(trimmed))
+        return false;
+    return shell.showItemInFolder(trimmed);
+}

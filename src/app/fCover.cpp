@@ -1,1 +1,122 @@
+#include "app/fCover.h"
 
+#include "app/BrowserEmulation.h"
+#include "app/Forms.h"
+#include "app/OsText.h"
+#include "app/ProgramValues.h"
+#include "app/SettingsStore.h"
+#include "app/Version.h"
+#include "platform/DoEvents.h"
+#include "search/fWebSearch.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <unistd.h>
+
+QString VersionCaption(int major, int minor, int revision) {
+    return QStringLiteral("版本:%1.%2.%3").arg(major).arg(minor).arg(revision);
+}
+
+fCover::fCover()
+    : Command1(new QPushButton(QStringLiteral("文献检索下载"), this)),
+      Command3(new QPushButton(QStringLiteral("退出软件"), this)),
+      Label1(new QLabel(QStringLiteral("版本："), this)),
+      Label2(new QLabel(QStringLiteral("有最新版本："), this)),
+      Label4(new QLabel(
+          QStringLiteral("(该软件仅用于科研人员辅助少量下载；请不要恶意下载和大量下载！)"), this)),
+      Image1(new QLabel(this)), Timer1(new QTimer(this)) {
+    const QIcon icon(QStringLiteral(":/quillfetch.svg"));
+    setWindowIcon(icon);
+    setWindowTitle(QStringLiteral("fCover"));
+
+    Command1->setEnabled(false);
+    Command1->setMinimumHeight(40);
+    Command3->setMinimumHeight(40);
+    Label2->setStyleSheet(QStringLiteral("color: red;"));
+    Label2->setCursor(Qt::PointingHandCursor);
+    Label2->hide();
+    Label4->setWordWrap(true);
+    Image1->setPixmap(icon.pixmap(96, 96));
+    Image1->setAlignment(Qt::AlignCenter);
+
+    Timer1->setInterval(100);
+    Timer1->setSingleShot(false); // disabled by its own handler, as a one-shot
+    connect(Timer1, &QTimer::timeout, this, &fCover::Timer1_Timer);
+    connect(Command1, &QPushButton::clicked, this, &fCover::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &fCover::Command3_Click);
+
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(Command1);
+    buttons->addWidget(Command3);
+    buttons->addStretch();
+    auto* top = new QHBoxLayout;
+    top->addWidget(Image1);
+    top->addLayout(buttons, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(Label1);
+    layout->addWidget(Label2);
+    layout->addWidget(Label4);
+    setFixedWidth(420);
+}
+
+void fCover::Form_Load() {
+    setWindowTitle(QString::fromUtf8(kApplicationTitle));
+    Label1->setText(VersionCaption(kVersionMajor, kVersionMinor, kVersionRevision));
+    show();
+    // Paint the window before the slower rest of start-up.
+    DoEvents();
+    Program().OsText = OsText();
+    if (Registry* registry = Services().registry) {
+        const QString executable = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+        SetBrowserEmulation(*registry, executable);
+    }
+    Timer1->start();
+}
+
+void fCover::Timer1_Timer() {
+    Timer1->stop();
+    Command1->setEnabled(true);
+}
+
+void fCover::Command1_Click() {
+    if (!Command1->isEnabled())
+        return;
+    hide();
+    ::fWebSearch* search = Forms::fWebSearch();
+    if (search)
+        search->show();
+}
+
+void fCover::Command3_Click() {
+    Forms::Unload(this);
+}
+
+void fCover::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (unloading_)
+        return;
+    unloading_ = true;
+    Form_Unload();
+}
+
+void fCover::Form_Unload() {
+    // The program ends here and now: no other window's close handling runs and transfers
+    // are abandoned. Only the settings are saved first.
+    if (SettingsStore* settings = Services().settings)
+        settings->Sync();
+    const bool nested = EventPumpDepth() > 0 || QThread::currentThread()->loopLevel() > 1;
+    if (nested) {
+        // Code that is waiting further up the stack must not run on against windows that are
+        // going away, so leave without unwinding it.
+        ::_exit(0);
+    }
+    for (QWidget* w : QApplication::topLevelWidgets())
+        w->hide();
+    QCoreApplication::exit(0);
+}

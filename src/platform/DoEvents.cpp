@@ -44,4 +44,6 @@ void KeepResponsive() {
     sinceLast.start();
 }
 
-int EventPumpDepth() { return g_depth; }
+int EventPumpDepth() {
+    return g_depth;
+}

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
+#include <climits>
 #include <functional>
 #include <vector>
 
@@ -27,6 +28,12 @@ public:
     // that this model needs no GUI module). Index 0 means no icon.
     using IconProvider = std::function<QVariant(int smallIcon)>;
 
+    // Extra data roles, for delegates and proxies that want the row's record fields.
+    enum Role { KeyRole = Qt::UserRole + 1, TagRole, SmallIconRole };
+
+    // How long field changes are gathered before views hear of them.
+    static constexpr int kRefreshIntervalMs = 250;
+
     explicit KeyedListModel(const QStringList& headers, QObject* parent = nullptr);
 
     // --- ListItems ---
@@ -36,7 +43,8 @@ public:
     // Removes the row at `position`; false when there is none.
     bool Remove(int position);
     // Removes every row for which `predicate(position)` is true, in one linear pass, with a
-    // single notification to views. Returns how many rows were removed.
+    // single notification to views. Returns how many rows were removed. The predicate sees
+    // the positions as they were before the call and must not change the list.
     int RemoveWhere(const std::function<bool(int position)>& predicate);
     void Clear();
 
@@ -59,6 +67,8 @@ public:
     void SetSmallIcon(int position, int icon);
     bool Selected(int position) const;
     void SetSelected(int position, bool selected);
+    // Sets the flag of every row from `first` to `last` (clamped to the list), one signal.
+    void SetSelectedRange(int first, int last, bool selected);
 
     // The first selected row, 0 when none is selected.
     int SelectedItem() const;
@@ -68,7 +78,8 @@ public:
     int ColumnCount() const;
     QStringList Headers() const;
 
-    // Sorts once by one column's text; the order is not kept for rows added later.
+    // Sorts once by one column's text (0 = Text, n = SubItem(n)); the order is not kept for
+    // rows added later. Rows with equal text keep their order.
     void SortByColumn(int column, Qt::SortOrder order);
 
     // Pushes pending field changes to the views now instead of at the next coalescing tick.
@@ -85,8 +96,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 Q_SIGNALS:
-    // Selected flags changed through the model's API (not through a view); a view follows.
-    void selectionFlagsChanged();
+    // The Selected flags of the rows from `firstPosition` to `lastPosition` (1-based) may
+    // have changed through this API; a view follows. Emitted also when a view itself wrote
+    // the flags, so a view ignores the signals that its own writes cause.
+    void selectionFlagsChanged(int firstPosition, int lastPosition);
 
 private:
     struct Row {
@@ -98,13 +111,22 @@ private:
     };
 
     bool valid(int position) const;
+    void setCell(int position, int column, const QString& text);
     void markChanged(int row);
+    void forgetChangesFrom(int row, int removedCount);
     void flushChanges();
+    void staleFrom(int row);
+    void catchUpIndex() const;
     void rebuildIndex();
 
     QStringList headers_;
     std::vector<Row> rows_;
-    QHash<QString, int> positionOfKey_; // 0-based row index
+    // 0-based row index. Entries for rows from staleFrom_ on may be out of date after a
+    // removal and are brought up to date at the next lookup that needs one, so that a walk
+    // removing rows one by one does not renumber the rest of the list each time.
+    mutable QHash<QString, int> positionOfKey_;
+    mutable int staleFrom_ = INT_MAX;
+    int selectedCount_ = 0;
     IconProvider iconProvider_;
     // Field changes are reported to views in batches, a few times a second, so that fast
     // transfers do not flood the user-interface thread with repaints.

@@ -25,10 +25,10 @@ std::optional<ScriptedPrompt::Answer> ScriptedPrompt::take(Shown& shown) {
     return a;
 }
 
-MsgResult ScriptedPrompt::message(QObject*, const QString& text, MsgIcon icon,
-                                  MsgButtons buttons, const QString& title) {
+MsgResult ScriptedPrompt::message(QObject*, const QString& text, MsgIcon icon, MsgButtons buttons,
+                                  const QString& title) {
     Shown shown{Kind::Message, text, icon, buttons, title, {}, false};
-    MsgResult result = buttons == MsgButtons::Ok ? MsgResult::Ok
+    MsgResult result = buttons == MsgButtons::Ok      ? MsgResult::Ok
                        : buttons == MsgButtons::YesNo ? MsgResult::No
                                                       : MsgResult::Cancel;
     if (buttons == MsgButtons::Ok) {
@@ -52,28 +52,27 @@ std::optional<QString> ScriptedPrompt::takeText(Shown shown) {
     return result;
 }
 
-std::optional<QString> ScriptedPrompt::input(QObject*, const QString& prompt,
-                                             const QString& title, const QString& defaultText) {
-    return takeText({Kind::Input, prompt, MsgIcon::None, MsgButtons::OkCancel, title,
-                     defaultText, false});
+std::optional<QString> ScriptedPrompt::input(QObject*, const QString& prompt, const QString& title,
+                                             const QString& defaultText) {
+    return takeText(
+        {Kind::Input, prompt, MsgIcon::None, MsgButtons::OkCancel, title, defaultText, false});
 }
 
 QString ScriptedPrompt::openFileName(QObject*, const QString& title, const QString& startPath,
                                      const QString&) {
-    return takeText({Kind::OpenFile, title, MsgIcon::None, MsgButtons::OkCancel, title,
-                     startPath, false})
+    return takeText({Kind::OpenFile, title, MsgIcon::None, MsgButtons::OkCancel, title, startPath,
+                     false})
         .value_or(QString());
 }
 
 QString ScriptedPrompt::saveFileName(QObject*, const QString& title, const QString& startPath,
                                      const QString&) {
-    return takeText({Kind::SaveFile, title, MsgIcon::None, MsgButtons::OkCancel, title,
-                     startPath, false})
+    return takeText({Kind::SaveFile, title, MsgIcon::None, MsgButtons::OkCancel, title, startPath,
+                     false})
         .value_or(QString());
 }
 
-QString ScriptedPrompt::chooseFolder(QObject*, const QString& title,
-                                     const QString& startFolder) {
+QString ScriptedPrompt::chooseFolder(QObject*, const QString& title, const QString& startFolder) {
     return takeText({Kind::ChooseFolder, title, MsgIcon::None, MsgButtons::OkCancel, title,
                      startFolder, false})
         .value_or(QString());

@@ -45,8 +45,7 @@ public:
                          const QString& filter) override;
     QString saveFileName(QObject* owner, const QString& title, const QString& startPath,
                          const QString& filter) override;
-    QString chooseFolder(QObject* owner, const QString& title,
-                         const QString& startFolder) override;
+    QString chooseFolder(QObject* owner, const QString& title, const QString& startFolder) override;
 
 private:
     struct Answer {

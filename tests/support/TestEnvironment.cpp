@@ -1,8 +1,8 @@
 #include "TestEnvironment.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -37,4 +37,6 @@ void PrepareTestEnvironment() {
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
-QString TestHome() { return home() ? home()->path() : QString(); }
+QString TestHome() {
+    return home() ? home()->path() : QString();
+}

@@ -11,7 +11,7 @@ void PrepareTestEnvironment();
 QString TestHome();
 
 // QTEST_MAIN, with the private environment set up first.
-#define QF_TEST_MAIN(TestObject)                                                                  \
+#define QF_TEST_MAIN(TestObject)                                                                   \
     int main(int argc, char** argv) {                                                              \
         PrepareTestEnvironment();                                                                  \
         QApplication app(argc, argv);                                                              \
@@ -22,7 +22,7 @@ QString TestHome();
     }
 
 // For tests of code that needs no widgets.
-#define QF_TEST_GUILESS_MAIN(TestObject)                                                          \
+#define QF_TEST_GUILESS_MAIN(TestObject)                                                           \
     int main(int argc, char** argv) {                                                              \
         PrepareTestEnvironment();                                                                  \
         QCoreApplication app(argc, argv);                                                          \

@@ -1,0 +1,221 @@
+#include "FakeClock.h"
+#include "RecordingShell.h"
+#include "ScriptedPrompt.h"
+#include "TestEnvironment.h"
+
+#include "app/BrowserEmulation.h"
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "app/SettingsStore.h"
+#include "app/Version.h"
+#include "app/fCover.h"
+#include "download/fFileDownload.h"
+#include "platform/Registry.h"
+#include "search/fWebSearch.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QTemporaryDir>
+
+// The start-up window and the flow between the three windows, driven through their handlers
+// as the user's clicks would.
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startUpShowsTheVersionAndKeepsTheSearchButtonOffAtFirst();
+    void theOneShotTimerEnablesTheSearchButtonOnce();
+    void theSearchButtonHidesTheCoverAndShowsTheSearchWindow();
+    void isFormLoadedIgnoresLetterCaseAndSeesHiddenWindows();
+    void showingTheDownloadWindowNeverCreatesIt();
+    void showingTheDownloadWindowRestoresItOnlyWhenAsked();
+    void closingTheSearchWindowWhileDownloadsAreOpenKeepsTheCoverHidden();
+    void closingTheDownloadWindowWhileSearchIsOpenKeepsTheCoverHidden();
+    void theMenusOpenEachOtherWindow();
+    void anUnloadedWindowIsDeletedAndLoadsAnewWhenAskedAgain();
+    void theSearchWindowRaisesItsStopFlagsWhenItCloses();
+
+private:
+    void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+    QTemporaryDir dir_;
+    ScriptedPrompt prompt_;
+    FakeClock clock_;
+    RecordingShell shell_;
+    std::unique_ptr<IniRegistry> registry_;
+    std::unique_ptr<SettingsStore> settings_;
+};
+
+void StartupTest::initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    registry_ = std::make_unique<IniRegistry>(dir_.path() + "/registry.ini");
+    settings_ = std::make_unique<SettingsStore>(dir_.path());
+    Services() = AppServices{&prompt_, &clock_, &shell_, registry_.get(), settings_.get()};
+}
+
+void StartupTest::init() {
+    Forms::fCover();
+}
+
+void StartupTest::cleanup() {
+    Forms::DestroyAll();
+    settle();
+    QVERIFY(!IsFormLoaded("fCover"));
+}
+
+void StartupTest::startUpShowsTheVersionAndKeepsTheSearchButtonOffAtFirst() {
+    fCover* cover = Forms::fCover();
+    QCOMPARE(cover->windowTitle(), QStringLiteral("Quillfetch"));
+    QCOMPARE(cover->Label1->text(), VersionCaption(kVersionMajor, kVersionMinor, kVersionRevision));
+    QCOMPARE(VersionCaption(2, 0, 15), QStringLiteral("版本:2.0.15"));
+    QVERIFY(cover->isVisible());
+    QVERIFY(!cover->Label2->isVisible());
+    QCOMPARE(cover->Command1->text(), QStringLiteral("文献检索下载"));
+    QCOMPARE(cover->Command3->text(), QStringLiteral("退出软件"));
+
+    QVERIFY(!cover->Command1->isEnabled());
+    QTest::mouseClick(cover->Command1, Qt::LeftButton);
+    cover->Command1_Click();
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(cover->isVisible());
+
+    QVERIFY(Program().OsText.endsWith(QStringLiteral("位]")));
+    const QString exe = QFileInfo(QCoreApplication::applicationFilePath()).baseName() + ".exe";
+    QCOMPARE(registry_->readValue(kBrowserEmulationKey, exe).value_or(""), QStringLiteral("10001"));
+    QVERIFY(prompt_.shown().isEmpty());
+}
+
+void StartupTest::theOneShotTimerEnablesTheSearchButtonOnce() {
+    fCover* cover = Forms::fCover();
+    QVERIFY(cover->Timer1->isActive());
+    QCOMPARE(cover->Timer1->interval(), 100);
+    QTRY_VERIFY_WITH_TIMEOUT(cover->Command1->isEnabled(), 5000);
+    QVERIFY(!cover->Timer1->isActive());
+}
+
+void StartupTest::theSearchButtonHidesTheCoverAndShowsTheSearchWindow() {
+    fCover* cover = Forms::fCover();
+    cover->Timer1_Timer();
+    QTest::mouseClick(cover->Command1, Qt::LeftButton);
+    QVERIFY(!cover->isVisible());
+    QVERIFY(IsFormLoaded("fWebSearch"));
+    fWebSearch* search = Forms::fWebSearch();
+    QVERIFY(search->isVisible());
+    QCOMPARE(search->windowTitle(), QStringLiteral("Science数据检索分析-Quillfetch"));
+    QVERIFY(!search->windowIcon().isNull());
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+
+    search->close();
+    settle();
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(cover->isVisible());
+}
+
+void StartupTest::isFormLoadedIgnoresLetterCaseAndSeesHiddenWindows() {
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    fFileDownload* download = Forms::fFileDownload();
+    QVERIFY(!download->isVisible());
+    QCOMPARE(download->windowTitle(), QStringLiteral("文件下载-Quillfetch"));
+    for (const char* name : {"fFileDownload", "ffileDownLoad", "FfileDownLoad", "FFILEDOWNLOAD"})
+        QVERIFY2(IsFormLoaded(name), name);
+    for (const char* name : {"", "fFileDownload ", "fFile", "fWebSearch", "Download"})
+        QVERIFY2(!IsFormLoaded(name), name);
+    QVERIFY(IsFormLoaded("FCOVER"));
+}
+
+void StartupTest::showingTheDownloadWindowNeverCreatesIt() {
+    Forms::fCover()->Timer1_Timer();
+    Forms::fCover()->Command1_Click();
+    Forms::fWebSearch()->显示下载窗口(true);
+    Forms::fWebSearch()->显示下载窗口(false);
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+}
+
+void StartupTest::showingTheDownloadWindowRestoresItOnlyWhenAsked() {
+    fWebSearch* search = Forms::fWebSearch();
+    fFileDownload* download = Forms::fFileDownload();
+    QVERIFY(!download->isVisible());
+    search->显示下载窗口(false);
+    QVERIFY(download->isVisible());
+
+    download->showMinimized();
+    search->显示下载窗口(false);
+    QVERIFY(download->isMinimized());
+    search->显示下载窗口(true);
+    QVERIFY(!download->isMinimized());
+}
+
+void StartupTest::closingTheSearchWindowWhileDownloadsAreOpenKeepsTheCoverHidden() {
+    fCover* cover = Forms::fCover();
+    cover->Timer1_Timer();
+    cover->Command1_Click();
+    Forms::fWebSearch()->menu打开下载窗口->trigger();
+    QVERIFY(Forms::fFileDownload()->isVisible());
+
+    Forms::fWebSearch()->close();
+    settle();
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(!cover->isVisible());
+
+    Forms::fFileDownload()->close();
+    settle();
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QVERIFY(cover->isVisible());
+}
+
+void StartupTest::closingTheDownloadWindowWhileSearchIsOpenKeepsTheCoverHidden() {
+    fCover* cover = Forms::fCover();
+    cover->Timer1_Timer();
+    cover->Command1_Click();
+    Forms::fFileDownload()->show();
+    Forms::fFileDownload()->close();
+    settle();
+    QVERIFY(!cover->isVisible());
+    Forms::fWebSearch()->menu关闭本窗口->trigger();
+    settle();
+    QVERIFY(cover->isVisible());
+}
+
+void StartupTest::theMenusOpenEachOtherWindow() {
+    Forms::fFileDownload()->menu资料检索分析窗口->trigger();
+    QVERIFY(IsFormLoaded("fWebSearch"));
+    QVERIFY(Forms::fWebSearch()->isVisible());
+    Forms::fWebSearch()->close();
+    settle();
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(IsFormLoaded("fFileDownload"));
+    Forms::fFileDownload()->menu资料检索分析窗口->trigger();
+    QVERIFY(IsFormLoaded("fWebSearch"));
+}
+
+void StartupTest::anUnloadedWindowIsDeletedAndLoadsAnewWhenAskedAgain() {
+    QPointer<fFileDownload> first = Forms::fFileDownload();
+    Forms::Unload(first);
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QVERIFY(first); // deletion waits for the event loop
+    settle();
+    QVERIFY(!first);
+    QPointer<fFileDownload> second = Forms::fFileDownload();
+    QVERIFY(second);
+    QCOMPARE(Forms::fFileDownload(), second.data());
+}
+
+void StartupTest::theSearchWindowRaisesItsStopFlagsWhenItCloses() {
+    fWebSearch* search = Forms::fWebSearch();
+    QVERIFY(search->StopAnalysis);
+    search->StopAddAll = false;
+    search->StopAnalysis = false;
+    bool sawFlags = false;
+    // A loop running inside the window sees the flags during the close's event pass.
+    QTimer::singleShot(0, search, [&] { sawFlags = search->StopAddAll && search->StopAnalysis; });
+    search->close();
+    QVERIFY(sawFlags);
+    settle();
+}
+
+QF_TEST_MAIN(StartupTest)
+#include "test_startup.moc"
