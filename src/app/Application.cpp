@@ -9,6 +9,7 @@
 #include "platform/DesktopShell.h"
 #include "platform/QtPrompt.h"
 #include "platform/Registry.h"
+#include "platform/WebBrowser.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -59,6 +60,7 @@ int RunQuillfetch(const AppServices& services) {
     Forms::fCover();
     const int code = QCoreApplication::exec();
     Forms::DestroyAll();
+    DestroyBrowserProfile(); // after every browser that uses it
     if (services.settings)
         services.settings->Sync();
     return code;

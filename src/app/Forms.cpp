@@ -4,6 +4,7 @@
 #include "download/fFileDownload.h"
 #include "search/fWebSearch.h"
 
+#include <QHash>
 #include <QIcon>
 #include <QPointer>
 
@@ -19,6 +20,16 @@ namespace {
 std::vector<QPointer<QWidget>>& loaded() {
     static std::vector<QPointer<QWidget>> forms;
     return forms;
+}
+
+// Windows with running handlers, and whether they were unloaded meanwhile.
+struct HoldState {
+    int count = 0;
+    bool unloaded = false;
+};
+QHash<QWidget*, HoldState>& holds() {
+    static QHash<QWidget*, HoldState> state;
+    return state;
 }
 
 void forget(QWidget* form) {
@@ -37,7 +48,10 @@ template <typename Form> Form* findOrLoad(const char* name) {
     // The window may be unloaded from inside its own load (a nested wait lets the user close
     // it), so look at it through a guarded pointer afterwards.
     QPointer<Form> guard(form);
-    form->Form_Load();
+    {
+        Forms::Hold hold(form);
+        form->Form_Load();
+    }
     return guard.data();
 }
 
@@ -71,7 +85,30 @@ void Unload(QWidget* form) {
 void Unloaded(QWidget* form) {
     forget(form);
     form->hide();
-    form->deleteLater();
+    auto it = holds().find(form);
+    if (it != holds().end() && it->count > 0)
+        it->unloaded = true;
+    else
+        form->deleteLater();
+}
+
+Hold::Hold(QWidget* form) : form_(form) {
+    if (form)
+        ++holds()[form].count;
+}
+
+Hold::~Hold() {
+    if (!form_)
+        return;
+    auto it = holds().find(form_.data());
+    if (it == holds().end())
+        return;
+    if (--it->count > 0)
+        return;
+    const bool unloaded = it->unloaded;
+    holds().erase(it);
+    if (unloaded)
+        form_->deleteLater();
 }
 
 QIcon CoverIcon() {

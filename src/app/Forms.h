@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -23,9 +24,23 @@ QWidget* Find(const QString& name);
 // it open.
 void Unload(QWidget* form);
 
-// Called by a window at the end of its accepted close: forget it and delete it once control
-// is back in the event loop.
+// Called by a window at the end of its accepted close: forget it and hide it; delete it once
+// control is back in the event loop and none of its own code is still running (see Hold).
 void Unloaded(QWidget* form);
+
+// Held by a window's long-running handler (one that lets events run) for as long as it runs:
+// the user may close the window meanwhile, and its deletion then waits for the handler to
+// return instead of pulling the window from under it.
+class Hold {
+public:
+    explicit Hold(QWidget* form);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    QPointer<QWidget> form_;
+};
 
 // The start-up window's icon, which every other window takes.
 QIcon CoverIcon();

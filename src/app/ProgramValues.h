@@ -22,6 +22,9 @@ struct ProgramValues {
     bool PromptSaveFolder = true;
     QString SameNamePolicy = QStringLiteral("重命名");
     QString OsText;
+    // The journal's home page, which the search window opens. Tests point it at the local
+    // test server, since no test may reach the internet.
+    QString SearchHomePage = QStringLiteral("https://www.science.org/");
 };
 
 ProgramValues& Program();

@@ -1,32 +1,397 @@
 #include "search/fWebSearch.h"
 
+#include "app/FileHelpers.h"
 #include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "app/SettingsStore.h"
 #include "app/Version.h"
+#include "app/WidgetHelpers.h"
 #include "app/fCover.h"
 #include "download/fFileDownload.h"
+#include "platform/Clock.h"
 #include "platform/DoEvents.h"
+#include "platform/KeyedListModel.h"
+#include "platform/KeyedListView.h"
+#include "platform/Prompt.h"
+#include "platform/WebBrowser.h"
+#include "search/ResultPages.h"
+#include "search/SearchList.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPointer>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QVBoxLayout>
 
-fWebSearch::fWebSearch() {
-    setWindowTitle(QStringLiteral("Science数据检索分析"));
-    menu浏览 = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
-    menu关闭本窗口 = menu浏览->addAction(QStringLiteral("关闭本窗口"));
-    menu工具 = menuBar()->addMenu(QStringLiteral("工具(&T)"));
-    menu打开下载窗口 = menu工具->addAction(QStringLiteral("打开下载窗口"));
-    connect(menu打开下载窗口, &QAction::triggered, this, [this] { menu打开下载窗口_Click(); });
-    connect(menu关闭本窗口, &QAction::triggered, this, [this] { menu关闭本窗口_Click(); });
+namespace {
+
+const QString kAddAllCaption = QStringLiteral("加入全部到列表");
+const QString kStopAddAllCaption = QStringLiteral("停止加入全部");
+const QString kDesignCaption = QStringLiteral("Science数据检索分析");
+constexpr int kListRowHeight = 13;
+
+// The tags (and the tags whose rendered text) the result-page rules look at.
+const QStringList kEntryTags{QStringLiteral("LI"), QStringLiteral("SPAN"), QStringLiteral("A")};
+const QStringList kEntryTextTags{QStringLiteral("SPAN"), QStringLiteral("A")};
+
+Prompt& prompt() {
+    return *Services().prompt;
+}
+
+double elapsedSeconds() {
+    static SystemClock fallback;
+    const Clock* clock = Services().clock;
+    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
+}
+
+} // namespace
+
+fWebSearch::fWebSearch()
+    : WebBrowser1(new WebBrowser), ListItems(new KeyedListModel(SearchListHeaders(), this)),
+      ListView1(new KeyedListView), Label1(new QLabel(QStringLiteral("0"))),
+      Command9(new QPushButton(QStringLiteral("加入本页到列表"))),
+      Command4(new QPushButton(kAddAllCaption)),
+      Command7(new QPushButton(QStringLiteral("导出数据..."))), Combo1(new QComboBox),
+      PicBar(new QSplitter(Qt::Vertical)), StatusPanel1(new QLabel), StatusPanel2(new QLabel),
+      StatusPanel3(new QLabel) {
+    setWindowTitle(kDesignCaption);
+    ListView1->setModel(ListItems);
+    Combo1->setEditable(true);
+    for (int seconds : {10, 20, 30, 40, 50, 60, 90, 120, 150, 200, 250, 300, 360, 400, 500, 600})
+        Combo1->addItem(QString::number(seconds));
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+
+    buildMenus();
+    buildLayout();
+
+    connect(Command9, &QPushButton::clicked, this, [this] { Command9_Click(); });
+    connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
+    connect(Command7, &QPushButton::clicked, this, [this] { Command7_Click(); });
+    connect(WebBrowser1, &WebBrowser::DocumentComplete, this,
+            [this] { WebBrowser1_DocumentComplete(); });
+    connect(WebBrowser1, &WebBrowser::StatusTextChange, this,
+            [this](const QString& text) { WebBrowser1_StatusTextChange(text); });
+    connect(ListView1, &KeyedListView::rightClicked, this,
+            [this](int, const QPoint& globalPos) { menu清除->popup(globalPos); });
+
+    // Roughly 9000 by 5000 twips, the smallest the layout still works in.
+    setMinimumSize(600, 334);
     resize(1100, 760);
-    setMinimumSize(640, 480);
+}
+
+void fWebSearch::buildMenus() {
+    auto add = [this](QMenu* menu, const QString& caption, void (fWebSearch::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        return action;
+    };
+    menu浏览 = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
+    menu打开Science首页 =
+        add(menu浏览, QStringLiteral("打开Science首页"), &fWebSearch::menu打开Science首页_Click);
+    menu打开指定网址 =
+        add(menu浏览, QStringLiteral("打开指定网址..."), &fWebSearch::menu打开指定网址_Click);
+    menu浏览->addSeparator();
+    menu后退 = add(menu浏览, QStringLiteral("后退"), &fWebSearch::menu后退_Click);
+    menu前进 = add(menu浏览, QStringLiteral("前进"), &fWebSearch::menu前进_Click);
+    menu浏览->addSeparator();
+    menu关闭本窗口 = add(menu浏览, QStringLiteral("关闭本窗口"), &fWebSearch::menu关闭本窗口_Click);
+
+    menu清除 = menuBar()->addMenu(QStringLiteral("清除(&C)"));
+    menu清除选中项 = add(menu清除, QStringLiteral("清除选中项"), &fWebSearch::menu清除选中项_Click);
+    menu清除分析成功项 =
+        add(menu清除, QStringLiteral("清除分析成功项"), &fWebSearch::menu清除分析成功项_Click);
+    menu清除标题含指定字符项 = add(menu清除, QStringLiteral("清除标题含指定字符项"),
+                                   &fWebSearch::menu清除标题含指定字符项_Click);
+    menu清除标题不含指定字符项 = add(menu清除, QStringLiteral("清除标题不含指定字符项"),
+                                     &fWebSearch::menu清除标题不含指定字符项_Click);
+    menu清空全部 = add(menu清除, QStringLiteral("清空全部"), &fWebSearch::menu清空全部_Click);
+
+    // The settings dialog, the cache viewer and the about box are not part of this program
+    // yet; their entries stay in place, greyed out, so the menus keep their shape.
+    menu工具 = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    menu工具->addAction(QStringLiteral("设置"))->setEnabled(false);
+    menu打开下载窗口 =
+        add(menu工具, QStringLiteral("打开下载窗口"), &fWebSearch::menu打开下载窗口_Click);
+    menu工具->addSeparator();
+    menu工具->addAction(QStringLiteral("查看IE浏览器缓存"))->setEnabled(false);
+    menu工具->addAction(QStringLiteral("清空IE浏览器缓存"))->setEnabled(false);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    help->addAction(QStringLiteral("关于(&A)"))->setEnabled(false);
+}
+
+void fWebSearch::buildLayout() {
+    auto* webPane = new QWidget; // PicPanWeb
+    auto* webLayout = new QVBoxLayout(webPane);
+    webLayout->setContentsMargins(0, 0, 1, 1);
+    webLayout->addWidget(WebBrowser1);
+
+    auto* listPane = new QWidget; // PicPanList
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Command9);
+    buttons->addWidget(Command4);
+    buttons->addWidget(Command7);
+    buttons->addSpacing(16);
+    buttons->addWidget(new QLabel(QStringLiteral("待下载列表：")));
+    buttons->addWidget(Label1);
+    buttons->addStretch(1);
+    buttons->addWidget(new QLabel(QStringLiteral("网页打开超时设置：")));
+    buttons->addWidget(Combo1);
+    buttons->addWidget(new QLabel(QStringLiteral("秒（方法：速度越慢，数据越大！）")));
+    auto* listLayout = new QVBoxLayout(listPane);
+    listLayout->setContentsMargins(1, 2, 3, 3);
+    listLayout->addLayout(buttons);
+    listLayout->addWidget(ListView1, 1);
+    SetListStripes(ListView1, kListRowHeight);
+
+    PicBar->addWidget(webPane);
+    PicBar->addWidget(listPane);
+    PicBar->setChildrenCollapsible(false);
+    PicBar->setStretchFactor(0, 4);
+    PicBar->setStretchFactor(1, 1);
+    connect(PicBar, &QSplitter::splitterMoved, this, [this] { keepSplitterInRange(); });
+    setCentralWidget(PicBar);
+
+    statusBar()->addWidget(StatusPanel1);
+    statusBar()->addWidget(StatusPanel2, 3);
+    statusBar()->addWidget(StatusPanel3, 2);
+}
+
+// The bar stays where the user puts it unless it would leave too little of either pane;
+// then it goes back to four fifths of the window.
+void fWebSearch::keepSplitterInRange() {
+    const QList<int> sizes = PicBar->sizes();
+    if (sizes.size() != 2)
+        return;
+    const int total = sizes[0] + sizes[1];
+    if (total <= 0)
+        return;
+    const int lowest = total - 80; // 1200 twips
+    if (sizes[0] > lowest || sizes[0] <= 0)
+        PicBar->setSizes({total * 4 / 5, total - total * 4 / 5});
+}
+
+void fWebSearch::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (!isMinimized())
+        keepSplitterInRange();
 }
 
 void fWebSearch::Form_Load() {
-    setWindowTitle(QStringLiteral("Science数据检索分析") + '-' +
-                   QString::fromUtf8(kApplicationTitle));
+    setWindowTitle(kDesignCaption + '-' + QString::fromUtf8(kApplicationTitle));
     setWindowIcon(Forms::CoverIcon());
     StopAnalysis = true;
+    if (SettingsStore* settings = Services().settings) {
+        int prompt = Program().PromptSaveFolder ? 1 : 0;
+        if (settings->ReadInt(Keys::PromptSaveFolder, prompt))
+            Program().PromptSaveFolder = prompt == 1;
+        Combo1->setEditText(QStringLiteral("60"));
+        Combo1->setEditText(settings->Read(Keys::SearchTimeout));
+    } else {
+        Combo1->setEditText(QStringLiteral("60"));
+    }
+    QPointer<fWebSearch> self(this);
+    WebBrowser1->setSilent(true);
+    WebBrowser1->Navigate(QStringLiteral("about:blank"));
+    DoEvents();
+    if (!self || unloading_)
+        return;
+    show();
+    DoEvents();
+    if (!self || unloading_)
+        return;
+    menu打开Science首页_Click();
+}
+
+// --- the search list ---
+
+void fWebSearch::加入LV1(const QString& title, const QString& link, const QString& page,
+                         const QString& type, const QString& saveFolder) {
+    AddSearchRecord(*ListItems, title, link, page, type, saveFolder);
+}
+
+void fWebSearch::RefreshRowCount() {
+    Label1->setText(QString::number(ListItems->Count()));
+}
+
+// --- result pages ---
+
+int fWebSearch::ExtractResultRecords() {
+    const std::optional<Dom> document = WebBrowser1->Document(kEntryTags, kEntryTextTags);
+    if (!document)
+        return 0;
+    // The folder is read once for the page: every record of one extraction shares it.
+    const QString folder = Program().DefaultSaveFolder;
+    return ::ExtractResultRecords(
+        *document, [this, &folder](const QString& title, const QString& link, const QString& page) {
+            加入LV1(title, link, page, QStringLiteral("pdf"), folder);
+        });
+}
+
+void fWebSearch::AddCurrentPage() {
+    Forms::Hold hold(this);
+    ExtractResultRecords();
+    RefreshRowCount();
+}
+
+int fWebSearch::CurrentFirstIndex() const {
+    return FirstIndexOf(WebBrowser1->LocationURL());
+}
+
+bool fWebSearch::判断是否为最后一个页码链接(int current) {
+    if (current == 0)
+        return false;
+    Forms::Hold hold(this);
+    const std::optional<Dom> document = WebBrowser1->Document({QStringLiteral("A")}, {});
+    return !document || IsLastResultPage(*document, current);
+}
+
+bool fWebSearch::下一页() {
+    Forms::Hold hold(this);
+    AddCurrentPage();
+    const int current = CurrentFirstIndex();
+    const QString next = NextPageAddress(WebBrowser1->LocationURL(), current);
+    if (判断是否为最后一个页码链接(current))
+        return false;
+
+    const double start = elapsedSeconds();
+    PageLoading = true;
+    WebBrowser1->Navigate(DecodeAmpersands(next));
+    DoEvents();
+    while (!StopAddAll) {
+        if (!WebBrowser1->Busy() || !PageLoading)
+            break;
+        DoEvents();
+        // Read at every step, so the user can lengthen or shorten a wait that is running.
+        const std::optional<int> timeout = ParseTimeoutSeconds(Combo1->currentText());
+        if (!timeout)
+            return false;
+        if (elapsedSeconds() - start > *timeout)
+            break;
+    }
+    // Give the page's scripts a moment to finish the list before it is read.
+    const double settleStart = elapsedSeconds();
+    while (elapsedSeconds() - settleStart < 1.0 && !StopAddAll)
+        DoEvents();
+    return true;
+}
+
+void fWebSearch::Command9_Click() {
+    Forms::Hold hold(this);
+    AddCurrentPage();
+    AutoSizeColumns(ListView1, kFitContentsAndHeader);
+}
+
+void fWebSearch::Command4_Click() {
+    if (Command4->text() != kAddAllCaption) {
+        StopAddAll = true;
+        return;
+    }
+    Forms::Hold hold(this);
+    Command4->setText(kStopAddAllCaption);
+    Command4->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
+    StopAddAll = false;
+    for (;;) {
+        DoEvents();
+        if (!下一页())
+            break;
+        DoEvents();
+        if (StopAddAll)
+            break;
+        AddCurrentPage();
+    }
+    AddCurrentPage();
+    Command4->setStyleSheet(QString());
+    Command4->setText(kAddAllCaption);
+    AutoSizeColumns(ListView1, kFitContentsAndHeader);
+}
+
+void fWebSearch::WebBrowser1_DocumentComplete() {
+    PageLoading = false;
+}
+
+void fWebSearch::WebBrowser1_StatusTextChange(const QString& text) {
+    StatusPanel2->setText(text);
+}
+
+// --- browser commands ---
+
+void fWebSearch::menu打开Science首页_Click() {
+    WebBrowser1->Navigate(Program().SearchHomePage);
+}
+
+void fWebSearch::menu打开指定网址_Click() {
+    const std::optional<QString> answer =
+        prompt().input(this, QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."));
+    const QString address = TrimSpaces(answer.value_or(QString()));
+    if (!address.isEmpty())
+        WebBrowser1->Navigate(address);
+}
+
+void fWebSearch::menu后退_Click() {
+    WebBrowser1->GoBack();
+}
+void fWebSearch::menu前进_Click() {
+    WebBrowser1->GoForward();
+}
+void fWebSearch::menu关闭本窗口_Click() {
+    Forms::Unload(this);
+}
+
+// --- clearing commands ---
+
+bool fWebSearch::refuseWhileAnalysing() {
+    if (StopAnalysis)
+        return false;
+    prompt().message(this, QStringLiteral("正在分析，不能清除！"), MsgIcon::Error);
+    return true;
+}
+
+void fWebSearch::menu清除选中项_Click() {
+    if (refuseWhileAnalysing())
+        return;
+    RemoveSelectedRows(*ListItems);
+    RefreshRowCount();
+}
+
+void fWebSearch::menu清除分析成功项_Click() {
+    if (refuseWhileAnalysing())
+        return;
+    RemoveSucceededRows(*ListItems);
+    RefreshRowCount();
+}
+
+void fWebSearch::removeRowsByTitle(bool containing) {
+    if (refuseWhileAnalysing())
+        return;
+    const QString text =
+        prompt().input(this, QStringLiteral("请输入指定字符："), QString()).value_or(QString());
+    if (text.isEmpty())
+        return;
+    RemoveRowsByTitle(*ListItems, text, containing);
+    RefreshRowCount();
+}
+
+void fWebSearch::menu清除标题含指定字符项_Click() {
+    removeRowsByTitle(true);
+}
+void fWebSearch::menu清除标题不含指定字符项_Click() {
+    removeRowsByTitle(false);
+}
+
+void fWebSearch::menu清空全部_Click() {
+    if (refuseWhileAnalysing())
+        return;
+    if (prompt().message(this, QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？"),
+                         MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
+        return;
+    ListItems->Clear();
+    RefreshRowCount();
 }
 
 void fWebSearch::menu打开下载窗口_Click() {
@@ -34,9 +399,23 @@ void fWebSearch::menu打开下载窗口_Click() {
         download->show();
 }
 
-void fWebSearch::menu关闭本窗口_Click() {
-    Forms::Unload(this);
+// --- export ---
+
+void fWebSearch::Command7_Click() {
+    if (ListItems->Count() == 0)
+        return;
+    QString path = prompt().saveFileName(this, QStringLiteral("另存为"), QString(),
+                                         QStringLiteral("*.txt (*.txt)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".txt");
+    if (!WriteExportFile(path, SearchListExportText(*ListItems)))
+        return;
+    prompt().message(this, ExportDoneMessage(QFileInfo(path).size()), MsgIcon::Information);
 }
+
+// --- window flow ---
 
 void fWebSearch::显示下载窗口(bool restore) {
     auto* download = qobject_cast<::fFileDownload*>(Forms::Find(QStringLiteral("fFileDownload")));
@@ -60,11 +439,11 @@ void fWebSearch::closeEvent(QCloseEvent* event) {
 void fWebSearch::Form_Unload() {
     StopAddAll = true;
     StopAnalysis = true;
-    QPointer<fWebSearch> self(this);
+    if (SettingsStore* settings = Services().settings)
+        settings->Write(Keys::SearchTimeout, Combo1->currentText());
+    Forms::Hold hold(this);
     // Let running loops see the stop flags and wind down before the window goes.
     DoEvents();
-    if (!self)
-        return;
     Forms::Unloaded(this);
     if (!IsFormLoaded(QStringLiteral("fFileDownload"))) {
         if (::fCover* cover = Forms::fCover())

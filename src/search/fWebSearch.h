@@ -2,10 +2,19 @@
 
 #include <QMainWindow>
 
+class KeyedListModel;
+class KeyedListView;
 class QAction;
+class QComboBox;
+class QLabel;
 class QMenu;
+class QPushButton;
+class QSplitter;
+class WebBrowser;
 
-// The search window: the embedded browser above, the search list below.
+// The search window: the embedded browser above, the search list below. The user brings up
+// the journal's result pages in the browser; the page commands turn every listed article into
+// a row of the search list.
 class fWebSearch : public QMainWindow {
     Q_OBJECT
 
@@ -15,24 +24,86 @@ public:
     void Form_Load();
     void Form_Unload();
 
+    // --- the search list ---
+    // Adds one record; a link that is already listed keeps its row unchanged.
+    void 加入LV1(const QString& title, const QString& link, const QString& page,
+                 const QString& type, const QString& saveFolder);
+    void RefreshRowCount();
+
+    // --- result pages ---
+    int ExtractResultRecords();
+    void AddCurrentPage();
+    int CurrentFirstIndex() const;
+    bool 判断是否为最后一个页码链接(int current);
+    bool 下一页();
+    void Command9_Click();
+    void Command4_Click();
+
     // Brings the download window forward when it is loaded; never creates it.
     void 显示下载窗口(bool restore);
 
-    void menu打开下载窗口_Click();
+    // --- menus ---
+    void menu打开Science首页_Click();
+    void menu打开指定网址_Click();
+    void menu后退_Click();
+    void menu前进_Click();
     void menu关闭本窗口_Click();
+    void menu清除选中项_Click();
+    void menu清除分析成功项_Click();
+    void menu清除标题含指定字符项_Click();
+    void menu清除标题不含指定字符项_Click();
+    void menu清空全部_Click();
+    void menu打开下载窗口_Click();
+    void Command7_Click();
 
-    // Running loops (paging, analysis runs) stop at their next check when these are set.
+    void WebBrowser1_DocumentComplete();
+    void WebBrowser1_StatusTextChange(const QString& text);
+
+    // Running loops stop at their next check when these are set.
     bool StopAddAll = false;
     bool StopAnalysis = true;
+    // A navigation started by 下一页 has not completed yet.
+    bool PageLoading = false;
+
+    WebBrowser* WebBrowser1;
+    KeyedListModel* ListItems;
+    KeyedListView* ListView1;
+    QLabel* Label1;
+    QPushButton* Command9;
+    QPushButton* Command4;
+    QPushButton* Command7;
+    QComboBox* Combo1;
+    QSplitter* PicBar;
+    QLabel* StatusPanel1;
+    QLabel* StatusPanel2;
+    QLabel* StatusPanel3;
 
     QMenu* menu浏览;
+    QMenu* menu清除;
     QMenu* menu工具;
-    QAction* menu打开下载窗口;
+    QAction* menu打开Science首页;
+    QAction* menu打开指定网址;
+    QAction* menu后退;
+    QAction* menu前进;
     QAction* menu关闭本窗口;
+    QAction* menu清除选中项;
+    QAction* menu清除分析成功项;
+    QAction* menu清除标题含指定字符项;
+    QAction* menu清除标题不含指定字符项;
+    QAction* menu清空全部;
+    QAction* menu打开下载窗口;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void buildMenus();
+    void buildLayout();
+    // True (after telling the user) while an analysis run is active.
+    bool refuseWhileAnalysing();
+    void removeRowsByTitle(bool containing);
+    void keepSplitterInRange();
+
     bool unloading_ = false;
 };

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void theMenusOpenEachOtherWindow();
     void anUnloadedWindowIsDeletedAndLoadsAnewWhenAskedAgain();
     void theSearchWindowRaisesItsStopFlagsWhenItCloses();
+    void aWindowClosedWhileItsHandlerRunsIsDeletedOnlyAfterwards();
 
 private:
     void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
@@ -215,6 +216,24 @@ void StartupTest::theSearchWindowRaisesItsStopFlagsWhenItCloses() {
     search->close();
     QVERIFY(sawFlags);
     settle();
+}
+
+void StartupTest::aWindowClosedWhileItsHandlerRunsIsDeletedOnlyAfterwards() {
+    QPointer<fFileDownload> download = Forms::fFileDownload();
+    {
+        Forms::Hold outer(download);
+        {
+            Forms::Hold inner(download);
+            download->close();
+            settle();
+            QVERIFY(!IsFormLoaded("fFileDownload"));
+            QVERIFY(download);
+        }
+        settle();
+        QVERIFY(download); // the outer handler still runs
+    }
+    settle();
+    QVERIFY(!download);
 }
 
 QF_TEST_MAIN(StartupTest)
