@@ -172,14 +172,19 @@ void fWebSearch::keepSplitterInRange() {
     if (total <= 0)
         return;
     const int lowest = total - 80; // 1200 twips
-    if (sizes[0] > lowest || sizes[0] <= 0)
+    if (!splitterPlaced_ || sizes[0] > lowest || sizes[0] <= 0) {
+        // The first layout starts from four fifths too, whatever the panes would like.
         PicBar->setSizes({total * 4 / 5, total - total * 4 / 5});
+        splitterPlaced_ = true;
+    }
 }
 
 void fWebSearch::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    // The panes get their new sizes when the layout runs, after this event.
     if (!isMinimized())
-        keepSplitterInRange();
+        QMetaObject::invokeMethod(
+            this, [this] { keepSplitterInRange(); }, Qt::QueuedConnection);
 }
 
 void fWebSearch::Form_Load() {

@@ -106,4 +106,5 @@ private:
     void keepSplitterInRange();
 
     bool unloading_ = false;
+    bool splitterPlaced_ = false;
 };

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
@@ -154,6 +155,9 @@ void WebSearchTest::loadingReadsTheStoredTimeOutAndClosingStoresIt() {
     QVERIFY(search->StopAnalysis);
     QCOMPARE(search->ListItems->Headers(), QStringList({"标题", "类型", "分析状态", "保存路径"}));
     QCOMPARE(search->Label1->text(), QStringLiteral("0"));
+    // The browser gets four fifths of the height, the list the rest.
+    QTRY_VERIFY(search->PicBar->sizes().value(0) > 3 * search->PicBar->sizes().value(1));
+    QVERIFY(search->PicBar->sizes().value(1) > 40);
 
     search->Combo1->setEditText(QStringLiteral("90"));
     search->close();
