@@ -1,29 +1,404 @@
 #include "download/fFileDownload.h"
 
+#include "app/FileHelpers.h"
 #include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "app/SettingsStore.h"
 #include "app/Version.h"
+#include "app/WidgetHelpers.h"
 #include "app/fCover.h"
+#include "download/DownloadList.h"
+#include "download/Naming.h"
+#include "download/WindowPlacement.h"
+#include "platform/Clock.h"
+#include "platform/DoEvents.h"
+#include "platform/KeyedListModel.h"
+#include "platform/KeyedListView.h"
+#include "platform/Prompt.h"
 #include "search/fWebSearch.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
 
-fFileDownload::fFileDownload() {
-    setWindowTitle(QStringLiteral("文件下载"));
+#include <iterator>
+
+namespace {
+
+const QString kDesignCaption = QStringLiteral("文件下载");
+const QString kCloseQuestion = QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？");
+constexpr int kListRowHeight = 17;
+constexpr int kTimerIntervalMs = 1000;
+constexpr int kLargestGapSeconds = 600;
+
+double secondsSinceMidnight() {
+    static SystemClock fallback;
+    const Clock* clock = Services().clock;
+    return clock ? clock->secondsSinceMidnight() : fallback.secondsSinceMidnight();
+}
+
+// The state pictures are drawn here rather than shipped: four small shapes that differ in
+// colour and form, so they read apart in either theme.
+QIcon stateIcon(int state) {
+    constexpr int size = 16;
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    switch (state) {
+    case ItemState::Waiting: { // a grey clock face
+        painter.setPen(QPen(QColor(110, 110, 110), 1.5));
+        painter.setBrush(QColor(235, 235, 235));
+        painter.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        painter.drawLine(QPointF(8, 8), QPointF(8, 4));
+        painter.drawLine(QPointF(8, 8), QPointF(11, 8));
+        break;
+    }
+    case ItemState::Downloading: { // a white arrow down on blue
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(30, 110, 220));
+        painter.drawRoundedRect(QRectF(1, 1, 14, 14), 3, 3);
+        painter.setPen(pen);
+        painter.drawLine(QPointF(8, 3.5), QPointF(8, 12));
+        painter.drawLine(QPointF(4.5, 8.5), QPointF(8, 12));
+        painter.drawLine(QPointF(11.5, 8.5), QPointF(8, 12));
+        break;
+    }
+    case ItemState::Completed: { // a white tick on green
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(40, 160, 70));
+        painter.drawEllipse(QRectF(1, 1, 14, 14));
+        painter.setPen(pen);
+        QPainterPath tick;
+        tick.moveTo(4.5, 8.5);
+        tick.lineTo(7, 11);
+        tick.lineTo(11.5, 5);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(tick);
+        break;
+    }
+    case ItemState::Failed: { // a white cross on red
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(210, 40, 40));
+        painter.drawEllipse(QRectF(1, 1, 14, 14));
+        painter.setPen(pen);
+        painter.drawLine(QPointF(5, 5), QPointF(11, 11));
+        painter.drawLine(QPointF(11, 5), QPointF(5, 11));
+        break;
+    }
+    default:
+        break;
+    }
+    painter.end();
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+fFileDownload::fFileDownload()
+    : ListItems3(new KeyedListModel(DownloadListHeaders(), this)), ListView3(new KeyedListView),
+      Picture3(new QFrame), Label1(new QLabel(QStringLiteral("0条"))),
+      Label4(new QLabel(QStringLiteral("下载列表："))),
+      Label7(new QLabel(QStringLiteral("下载方式："))),
+      Label2(new QLabel(QStringLiteral("线程数："))), Combo1(new QComboBox),
+      Label5(new QLabel(QStringLiteral("两个文件下载间隔："))), Combo2(new QComboBox),
+      Label8(new QLabel(QStringLiteral("同名文件："))),
+      Option1(new QRadioButton(QStringLiteral("跳过"))),
+      Option2(new QRadioButton(QStringLiteral("覆盖"))),
+      Option3(new QRadioButton(QStringLiteral("重命名"))), SameNameOptions(new QButtonGroup(this)),
+      Check3(new QCheckBox(QStringLiteral("自动重新下载："))), Combo4(new QComboBox),
+      Check4(new QCheckBox(QStringLiteral("当有待下载项时，自动启动下载"))),
+      Check5(new QCheckBox(QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"))),
+      Check6(new QCheckBox(QStringLiteral("声音提示"))),
+      Command4(new QPushButton(QStringLiteral("开始下载"))),
+      Command31(new QPushButton(QStringLiteral("停止下载"))),
+      Command26(new QPushButton(QStringLiteral("切换"))), Shape1(new QFrame),
+      Timer_Down(new QTimer(this)), Timer1(new QTimer(this)), StatusBar1(statusBar()),
+      StatusPanel1(new QLabel), StatusPanel2(new QLabel), StatusPanel3(new QLabel),
+      StatusPanel4(new QLabel) {
+    setWindowTitle(kDesignCaption);
     menu窗口 = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
     menu资料检索分析窗口 = menu窗口->addAction(QStringLiteral("资料检索分析窗口"));
     connect(menu资料检索分析窗口, &QAction::triggered, this,
             [this] { menu资料检索分析窗口_Click(); });
+
+    buildControls();
+    buildLayout();
+
+    Timer_Down->setInterval(kTimerIntervalMs);
+    Timer1->setInterval(kTimerIntervalMs);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+
+    // The smallest placement that is restored (4000 by 3000 twips) must fit.
+    setMinimumSize(4000 / 15, 3000 / 15);
     resize(1000, 680);
 }
 
+void fFileDownload::buildControls() {
+    for (int state = ItemState::Waiting; state <= ItemState::Failed; ++state)
+        IL_LV3[state] = stateIcon(state);
+
+    ListView3->setModel(ListItems3);
+    const int widths[] = {320, 50, 90, 90, 60, 300, 30};
+    for (int column = 0; column < static_cast<int>(std::size(widths)); ++column)
+        ListView3->header()->resizeSection(column, widths[column]);
+    ListView3->setToolTip(QStringLiteral("双击鼠标：下载当前项或者打开文件"));
+    SetListStripes(ListView3, kListRowHeight);
+
+    for (int count = 1; count <= 6; ++count)
+        Combo1->addItem(QString::number(count));
+    // The closed box stays narrow; its list opens as wide as the longest entry.
+    Combo4->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Combo4->setMinimumContentsLength(8);
+    Combo4->addItems({QStringLiteral("出错项"), QStringLiteral("文件类型为HTM和HTML项"),
+                      QStringLiteral("出错项和文件类型为HTM和HTML项")});
+
+    SameNameOptions->addButton(Option1, 1);
+    SameNameOptions->addButton(Option2, 2);
+    SameNameOptions->addButton(Option3, 3);
+    Option3->setChecked(true);
+
+    Command26->setToolTip(QStringLiteral("更改下载方式"));
+    // Starting, stopping and switching the transfers arrive with the scheduler; until then
+    // the buttons are shown but cannot be pressed.
+    Command4->setEnabled(false);
+    Command31->setEnabled(false);
+    Command26->setEnabled(false);
+
+    Shape1->setFixedSize(12, 12);
+    Shape1->setStyleSheet(
+        QStringLiteral("background-color: rgb(0, 200, 0); border: 1px solid rgb(0, 120, 0); "
+                       "border-radius: 6px;"));
+    Shape1->hide();
+}
+
+void fFileDownload::buildLayout() {
+    auto* firstRow = new QHBoxLayout;
+    firstRow->addWidget(Label4);
+    firstRow->addWidget(Label1);
+    firstRow->addSpacing(12);
+    firstRow->addWidget(Label7);
+    firstRow->addWidget(Command26);
+    firstRow->addSpacing(12);
+    firstRow->addWidget(Label2);
+    firstRow->addWidget(Combo1);
+    firstRow->addSpacing(12);
+    firstRow->addWidget(Label5);
+    firstRow->addWidget(Combo2);
+    firstRow->addWidget(new QLabel(QStringLiteral("秒")));
+    firstRow->addStretch(1);
+    firstRow->addWidget(Shape1);
+    firstRow->addWidget(Command4);
+    firstRow->addWidget(Command31);
+
+    auto* secondRow = new QHBoxLayout;
+    secondRow->addWidget(Label8);
+    secondRow->addWidget(Option1);
+    secondRow->addWidget(Option2);
+    secondRow->addWidget(Option3);
+    secondRow->addSpacing(12);
+    secondRow->addWidget(Check3);
+    secondRow->addWidget(Combo4);
+    secondRow->addSpacing(12);
+    secondRow->addWidget(Check4);
+    secondRow->addWidget(Check5);
+    secondRow->addWidget(Check6);
+    secondRow->addStretch(1);
+
+    Picture3->setFrameShape(QFrame::StyledPanel);
+    auto* panel = new QVBoxLayout(Picture3);
+    panel->setContentsMargins(6, 4, 6, 4);
+    panel->addLayout(firstRow);
+    panel->addLayout(secondRow);
+
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    // 20 twips round the panel and the list, as the window always had.
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+    layout->addWidget(Picture3);
+    layout->addWidget(ListView3, 1);
+    setCentralWidget(central);
+
+    StatusBar1->addWidget(StatusPanel1);
+    StatusBar1->addWidget(StatusPanel2, 3);
+    StatusBar1->addWidget(StatusPanel3, 1);
+    StatusBar1->addPermanentWidget(StatusPanel4);
+}
+
 void fFileDownload::Form_Load() {
-    setWindowTitle(QStringLiteral("文件下载") + '-' + QString::fromUtf8(kApplicationTitle));
+    setWindowTitle(kDesignCaption + '-' + QString::fromUtf8(kApplicationTitle));
     setWindowIcon(Forms::CoverIcon());
+
+    FitComboDropDown(Combo4);
+    Combo4->setCurrentIndex(0);
+
+    LastFileTime = secondsSinceMidnight();
+
+    ListItems3->Clear();
+    // The provider keeps its own copy of the pictures: the list and its view are children of
+    // this window and still paint while the window's own members are being destroyed.
+    ListItems3->setIconProvider([icons = IL_LV3](int state) -> QVariant {
+        if (state < ItemState::Waiting || state > ItemState::Failed)
+            return {};
+        return icons[static_cast<std::size_t>(state)];
+    });
+
+    ProgramValues& program = Program();
+    SettingsStore* settings = Services().settings;
+
+    // Only the two known modes are taken; anything else leaves the mode as it was.
+    int mode = program.DownloadMode;
+    if (settings && settings->ReadInt(Keys::DownloadMode, mode) && (mode == 1 || mode == 2))
+        program.DownloadMode = mode;
+    Label7->setText(QStringLiteral("下载方式：") + QString::number(program.DownloadMode));
+
+    Combo1->setCurrentIndex(0);
+    if (program.DownloadMode == 1) {
+        Combo1->setEnabled(false);
+    } else {
+        Combo1->setEnabled(true);
+        // A stored index that is no number or names no entry counts as absent.
+        int index = 0;
+        ParseSettingInteger(QString::fromUtf8(Keys::ThreadCount.fixedDefault), index);
+        int stored = index;
+        if (settings && settings->ReadInt(Keys::ThreadCount, stored) && stored >= 0 &&
+            stored < Combo1->count())
+            index = stored;
+        Combo1->setCurrentIndex(index);
+    }
+
+    if (settings)
+        program.SameNamePolicy = settings->Read(Keys::SameNamePolicy);
+    if (TrimSpaces(Option1->text()) == program.SameNamePolicy)
+        Option1->setChecked(true);
+    else if (TrimSpaces(Option2->text()) == program.SameNamePolicy)
+        Option2->setChecked(true);
+    else
+        Option3->setChecked(true);
+
+    if (settings) {
+        program.ProxyAddress = settings->Read(Keys::ProxyAddress);
+        program.ProxyPort = settings->Read(Keys::ProxyPort);
+        int proxy = program.ProxyEnabled ? 1 : 0;
+        if (settings->ReadInt(Keys::ProxyEnabled, proxy))
+            program.ProxyEnabled = proxy == 1;
+        RestoreWindowPlacement(this, *settings);
+    }
+
+    Combo2->clear();
+    for (int seconds = 0; seconds <= kLargestGapSeconds; ++seconds)
+        Combo2->addItem(QString::number(seconds));
+    Combo2->setCurrentIndex(0);
+
+    Timer1->start();
+}
+
+void fFileDownload::Form_Activate() {
+    showRowCount();
+}
+
+void fFileDownload::showRowCount() {
+    Label1->setText(QString::number(ListItems3->Count()) + QStringLiteral("条"));
+}
+
+void fFileDownload::Form_Resize() {
+    if (isMinimized())
+        return;
+    // The panel and the list follow the window through the layout; the bands are laid out
+    // again for the list's new size.
+    SetListStripes(ListView3, kListRowHeight);
+}
+
+bool fFileDownload::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return QMainWindow::event(event);
+}
+
+void fFileDownload::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
 }
 
 void fFileDownload::RefreshList() {
-    update();
+    ListItems3->Refresh();
+    ListView3->viewport()->update();
+}
+
+bool fFileDownload::AddDownloadItem(const QString& link, const QString& name, const QString& type,
+                                    const QString& saveFolder, const QString& page) {
+    return AddDownloadRow(*ListItems3, link, name, type, saveFolder, page);
+}
+
+// --- counters ---
+
+int fFileDownload::统计未下载项数目() const {
+    return CountNotDownloaded(*ListItems3);
+}
+
+bool fFileDownload::检测是否下载列表完毕() const {
+    return IsDownloadListFinished(*ListItems3);
+}
+
+int fFileDownload::CountDownloaderSlots() const {
+    int count = 1; // element 0, which always exists
+    for (auto it = Downloader1.cbegin(); it != Downloader1.cend(); ++it) {
+        if (it.key() >= 1 && !it.value().isNull())
+            ++count;
+    }
+    return count;
+}
+
+void fFileDownload::UpdateStatusCounts() {
+    StatusPanel4->setText(StatusCountsText(CountDownloadStates(*ListItems3)));
+}
+
+void fFileDownload::Timer1_Timer() {
+    UpdateStatusCounts();
+}
+
+// --- the same-name rule ---
+
+bool fFileDownload::确定是需要下载(int position) {
+    if (position < 1 || position > ListItems3->Count())
+        return false;
+    // A target that cannot be built has no file to skip; the transfer reports the bad name.
+    const QString target = TargetFilePath(ListItems3->SubItem(position, DownloadColumn::Folder),
+                                          ListItems3->Text(position),
+                                          ListItems3->SubItem(position, DownloadColumn::Type));
+    if (!FileExists(target) || !Option1->isChecked())
+        return true;
+    // The file may have gone between the two looks; then its length cannot be read.
+    const QFileInfo file(target);
+    if (!file.exists())
+        return false;
+    const QString length = QString::number(file.size());
+    ListItems3->SetSmallIcon(position, ItemState::Completed);
+    ListItems3->SetSubItem(position, DownloadColumn::Size, length);
+    ListItems3->SetSubItem(position, DownloadColumn::Received, length);
+    ListItems3->SetSubItem(position, DownloadColumn::Percent, QStringLiteral("已存在，跳过"));
+    return false;
+}
+
+QString fFileDownload::重命名保存路径(const QString& folder, const QString& name,
+                                      const QString& type, QString& newName) {
+    return RenameTargetPath(folder, name, type, Option2->isChecked(), newName);
 }
 
 void fFileDownload::menu资料检索分析窗口_Click() {
@@ -31,15 +406,54 @@ void fFileDownload::menu资料检索分析窗口_Click() {
         search->show();
 }
 
+// --- close ---
+
 void fFileDownload::closeEvent(QCloseEvent* event) {
-    event->accept();
-    if (unloading_)
+    if (unloading_) {
+        event->accept();
         return;
-    unloading_ = true;
-    Form_Unload();
+    }
+    bool cancel = false;
+    Form_Unload(cancel);
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
 }
 
-void fFileDownload::Form_Unload() {
+void fFileDownload::Form_Unload(bool& Cancel) {
+    ProgramValues& program = Program();
+    SettingsStore* settings = Services().settings;
+
+    // Stored before the question, so that a refused close keeps them too.
+    if (QAbstractButton* chosen = SameNameOptions->checkedButton())
+        program.SameNamePolicy = TrimSpaces(chosen->text());
+    if (settings) {
+        settings->Write(Keys::SameNamePolicy, program.SameNamePolicy);
+        settings->Write(Keys::DownloadMode, program.DownloadMode);
+    }
+
+    const bool busy =
+        CountDownloaderSlots() >= 2 || !检测是否下载列表完毕() || Timer_Down->isActive();
+    if (busy && Services().prompt &&
+        Services().prompt->message(this, kCloseQuestion, MsgIcon::Question, MsgButtons::YesNo) !=
+            MsgResult::Yes) {
+        Cancel = true;
+        return;
+    }
+
+    unloading_ = true;
+    Forms::Hold hold(this);
+    Timer1->stop();
+    Timer_Down->stop();
+    if (settings) {
+        SaveWindowPlacement(this, *settings);
+        settings->Write(Keys::ThreadCount, Combo1->currentIndex());
+    }
+    // Transfers and handlers that are waiting further up get to see the window going.
+    DoEvents();
+    DoEvents();
+
     Forms::Unloaded(this);
     if (!IsFormLoaded(QStringLiteral("fWebSearch"))) {
         if (::fCover* cover = Forms::fCover())

@@ -7,7 +7,9 @@
 #include "app/Version.h"
 #include "app/WidgetHelpers.h"
 #include "app/fCover.h"
+#include "download/Naming.h"
 #include "download/fFileDownload.h"
+#include "download/fSeleFileSavePath.h"
 #include "platform/Clock.h"
 #include "platform/DoEvents.h"
 #include "platform/KeyedListModel.h"
@@ -19,7 +21,9 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QFileInfo>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -55,6 +59,9 @@ double elapsedSeconds() {
 fWebSearch::fWebSearch()
     : WebBrowser1(new WebBrowser), ListItems(new KeyedListModel(SearchListHeaders(), this)),
       ListView1(new KeyedListView), Label1(new QLabel(QStringLiteral("0"))),
+      Command2(new QPushButton(QStringLiteral("分析下载"))),
+      Command5(new QPushButton(QStringLiteral("停止"))),
+      Label11(new QLabel(QStringLiteral("正在分析，请稍候..."))), PicPanPrograss(new QFrame),
       Command9(new QPushButton(QStringLiteral("加入本页到列表"))),
       Command4(new QPushButton(kAddAllCaption)),
       Command7(new QPushButton(QStringLiteral("导出数据..."))), Combo1(new QComboBox),
@@ -70,6 +77,8 @@ fWebSearch::fWebSearch()
     buildMenus();
     buildLayout();
 
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
     connect(Command9, &QPushButton::clicked, this, [this] { Command9_Click(); });
     connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
     connect(Command7, &QPushButton::clicked, this, [this] { Command7_Click(); });
@@ -91,6 +100,18 @@ void fWebSearch::buildMenus() {
         connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
         return action;
     };
+    // The four runs are offered only as the pop-up of "分析下载", never on the menu bar.
+    menu加入 = new QMenu(QStringLiteral("加入"), this);
+    auto addRun = [this](const QString& caption, AnalysisRun run) {
+        QAction* action = menu加入->addAction(caption);
+        connect(action, &QAction::triggered, this, [this, run] { RunAnalysis(run); });
+        return action;
+    };
+    menu分析未分析项 = addRun(QStringLiteral("分析未分析项"), AnalysisRun::Unanalysed);
+    menu加入分析失败项 = addRun(QStringLiteral("分析失败项"), AnalysisRun::Failed);
+    menu选中加入 = addRun(QStringLiteral("分析选中项"), AnalysisRun::Selected);
+    menu全部加入 = addRun(QStringLiteral("分析全部"), AnalysisRun::All);
+
     menu浏览 = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
     menu打开Science首页 =
         add(menu浏览, QStringLiteral("打开Science首页"), &fWebSearch::menu打开Science首页_Click);
@@ -133,6 +154,7 @@ void fWebSearch::buildLayout() {
 
     auto* listPane = new QWidget; // PicPanList
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Command2);
     buttons->addWidget(Command9);
     buttons->addWidget(Command4);
     buttons->addWidget(Command7);
@@ -148,6 +170,17 @@ void fWebSearch::buildLayout() {
     listLayout->addLayout(buttons);
     listLayout->addWidget(ListView1, 1);
     SetListStripes(ListView1, kListRowHeight);
+
+    // The progress panel floats over the list while a run is active.
+    auto* frame = static_cast<QFrame*>(PicPanPrograss);
+    frame->setParent(listPane);
+    frame->setFrameShape(QFrame::Box);
+    frame->setAutoFillBackground(true);
+    auto* progress = new QHBoxLayout(frame);
+    progress->addWidget(Label11, 1);
+    progress->addWidget(Command5);
+    frame->resize(520, 44);
+    frame->hide();
 
     PicBar->addWidget(webPane);
     PicBar->addWidget(listPane);
@@ -286,8 +319,15 @@ bool fWebSearch::下一页() {
     return true;
 }
 
+void fWebSearch::ShowSaveFolderDialog() {
+    fSeleFileSavePath::ShowModal(this);
+}
+
 void fWebSearch::Command9_Click() {
     Forms::Hold hold(this);
+    // Records are added even when the dialog is cancelled; they then take the stored folder.
+    if (Program().PromptSaveFolder)
+        ShowSaveFolderDialog();
     AddCurrentPage();
     AutoSizeColumns(ListView1, kFitContentsAndHeader);
 }
@@ -301,6 +341,8 @@ void fWebSearch::Command4_Click() {
     Command4->setText(kStopAddAllCaption);
     Command4->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
     StopAddAll = false;
+    if (Program().PromptSaveFolder)
+        ShowSaveFolderDialog(); // once for the whole run; cancelling does not stop it
     for (;;) {
         DoEvents();
         if (!下一页())
@@ -322,6 +364,116 @@ void fWebSearch::WebBrowser1_DocumentComplete() {
 
 void fWebSearch::WebBrowser1_StatusTextChange(const QString& text) {
     StatusPanel2->setText(text);
+}
+
+// --- analysis runs ---
+
+void fWebSearch::Command2_Click() {
+    Command2->setEnabled(false);
+    if (ListItems->Count() == 0) {
+        prompt().message(this, QStringLiteral("列表没有数据哦！"), MsgIcon::Information);
+    } else if (ListItems->SelectedItem() == 0) {
+        RunAnalysis(AnalysisRun::All);
+    } else {
+        // The chosen run starts from the menu's own signal.
+        menu加入->exec(QCursor::pos());
+    }
+    Command2->setEnabled(true);
+}
+
+void fWebSearch::Command5_Click() {
+    StopAnalysis = true;
+}
+
+void fWebSearch::RunAnalysis(AnalysisRun run) {
+    Forms::Hold hold(this);
+    Label11->setText(QStringLiteral("正在分析,请稍候..."));
+    if (QWidget* pane = PicPanPrograss->parentWidget())
+        PicPanPrograss->move((pane->width() - PicPanPrograss->width()) / 2,
+                             (pane->height() - PicPanPrograss->height()) / 2);
+    PicPanPrograss->show();
+    PicPanPrograss->raise();
+    StopAnalysis = false;
+    DoEvents();
+
+    int succeeded = 0;
+    if (ListItems->Count() > 0) {
+        if (Program().PromptSaveFolder)
+            Program().SaveFolderCancelled = false; // the folder was chosen at extraction
+        else
+            ShowSaveFolderDialog();
+        if (!Program().SaveFolderCancelled) {
+            const int total = ListItems->Count();
+            const QString ofTotal = QStringLiteral("/%1条记录：").arg(total);
+            for (int i = 1; i <= total; ++i) {
+                // Rows may have gone while events ran; a missing row fails its analysis.
+                Label11->setText(QStringLiteral("正在分析第") + QString::number(i) + ofTotal +
+                                 ListItems->Text(i));
+                const QString status = ListItems->SubItem(i, 2);
+                bool take = true;
+                switch (run) {
+                case AnalysisRun::Unanalysed:
+                    take = status.isEmpty();
+                    break;
+                case AnalysisRun::Failed:
+                    take = status == QStringLiteral("分析失败");
+                    break;
+                case AnalysisRun::Selected:
+                    take = ListItems->Selected(i);
+                    break;
+                case AnalysisRun::All:
+                    break;
+                }
+                if (!take && run != AnalysisRun::Selected)
+                    continue;
+                if (take) {
+                    if (run != AnalysisRun::Unanalysed)
+                        ListItems->SetSubItem(i, 2, QString());
+                    if (AnalyseRecord(i)) {
+                        ListItems->SetSubItem(i, 2, QStringLiteral("成功"));
+                        ++succeeded;
+                    } else {
+                        ListItems->SetSubItem(i, 2, QStringLiteral("分析失败"));
+                    }
+                }
+                // Paints the progress and lets the stop button in, without slowing a run
+                // over thousands of rows.
+                KeepResponsive();
+                if (StopAnalysis)
+                    break;
+            }
+        }
+    }
+    PicPanPrograss->hide();
+    StopAnalysis = true;
+    StatusPanel3->setText(QStringLiteral("本次分析成功：%1条").arg(succeeded));
+    显示下载窗口(false);
+}
+
+bool fWebSearch::AnalyseRecord(int position) {
+    if (position < 1 || position > ListItems->Count())
+        return false;
+    加入下载列表(ListItems->Key(position), ListItems->Text(position),
+                 ListItems->SubItem(position, 1), ListItems->SubItem(position, 3),
+                 ListItems->Tag(position));
+    return true;
+}
+
+bool fWebSearch::加入下载列表(const QString& link, const QString& title, const QString& type,
+                              const QString& saveFolder, const QString& page) {
+    const QString cleanTitle = TrimSpaces(RemoveLineBreaks(title));
+    const QString folder = saveFolder.isEmpty() ? Program().DefaultSaveFolder : saveFolder;
+    QString name =
+        CleanFileName(Program().UseLinkFileName ? FileNameFromLink(link, true) : cleanTitle);
+    // A name that cleans away entirely would make a hidden ".pdf" the user never sees; take
+    // the link's name instead, and a plain word when that is empty too.
+    if (name.isEmpty())
+        name = CleanFileName(FileNameFromLink(link, true));
+    if (name.isEmpty())
+        name = QStringLiteral("未命名");
+    if (::fFileDownload* download = Forms::fFileDownload())
+        download->AddDownloadItem(link, name, type, folder, page);
+    return true;
 }
 
 // --- browser commands ---

@@ -39,6 +39,17 @@ public:
     void Command9_Click();
     void Command4_Click();
 
+    // --- analysis runs ---
+    enum class AnalysisRun { Unanalysed, Failed, Selected, All };
+    void Command2_Click();
+    void Command5_Click();
+    void RunAnalysis(AnalysisRun run);
+    bool AnalyseRecord(int position);
+    bool 加入下载列表(const QString& link, const QString& title, const QString& type,
+                      const QString& saveFolder, const QString& page);
+    // Asks for the save folder and naming rule (modal).
+    void ShowSaveFolderDialog();
+
     // Brings the download window forward when it is loaded; never creates it.
     void 显示下载窗口(bool restore);
 
@@ -69,6 +80,10 @@ public:
     KeyedListModel* ListItems;
     KeyedListView* ListView1;
     QLabel* Label1;
+    QPushButton* Command2;
+    QPushButton* Command5;
+    QLabel* Label11;
+    QWidget* PicPanPrograss;
     QPushButton* Command9;
     QPushButton* Command4;
     QPushButton* Command7;
@@ -78,6 +93,11 @@ public:
     QLabel* StatusPanel2;
     QLabel* StatusPanel3;
 
+    QMenu* menu加入;
+    QAction* menu分析未分析项;
+    QAction* menu加入分析失败项;
+    QAction* menu选中加入;
+    QAction* menu全部加入;
     QMenu* menu浏览;
     QMenu* menu清除;
     QMenu* menu工具;

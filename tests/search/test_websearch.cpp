@@ -105,6 +105,8 @@ bool WebSearchTest::waitFor(const std::function<bool()>& condition, int ms) {
 fWebSearch* WebSearchTest::openWindow() {
     fWebSearch* search = Forms::fWebSearch();
     search->show();
+    // Loading read the stored choice; these tests add pages without the folder dialog.
+    Program().PromptSaveFolder = false;
     return search;
 }
 
@@ -148,7 +150,8 @@ void WebSearchTest::fillList(fWebSearch* search, int rows) {
 void WebSearchTest::loadingReadsTheStoredTimeOutAndClosingStoresIt() {
     settings_->Write(Keys::SearchTimeout, QStringLiteral("slow"));
     settings_->Write(Keys::PromptSaveFolder, 1);
-    fWebSearch* search = openWindow();
+    Program().PromptSaveFolder = false;
+    fWebSearch* search = Forms::fWebSearch();
     QCOMPARE(search->windowTitle(), QStringLiteral("Science数据检索分析-Quillfetch"));
     QCOMPARE(search->Combo1->currentText(), QStringLiteral("slow")); // shown as stored
     QVERIFY(Program().PromptSaveFolder);

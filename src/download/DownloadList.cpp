@@ -1,0 +1,76 @@
+#include "download/DownloadList.h"
+
+#include "platform/KeyedListModel.h"
+
+QStringList DownloadListHeaders() {
+    return {QStringLiteral("名称"),     QStringLiteral("类型"),   QStringLiteral("文件大小"),
+            QStringLiteral("已下载数"), QStringLiteral("百分比"), QStringLiteral("保存路径"),
+            QStringLiteral("B")};
+}
+
+bool AddDownloadRow(KeyedListModel& list, const QString& link, const QString& name,
+                    const QString& type, const QString& saveFolder, const QString& page) {
+    if (!list.Add(link, name))
+        return false;
+    const int position = list.Count();
+    list.SetSubItem(position, DownloadColumn::Type, type);
+    list.SetSubItem(position, DownloadColumn::Folder, saveFolder);
+    list.SetTag(position, page);
+    list.SetSmallIcon(position, ItemState::Waiting);
+    return true;
+}
+
+DownloadStateCounts CountDownloadStates(const KeyedListModel& list) {
+    DownloadStateCounts counts;
+    counts.total = list.Count();
+    for (int position = 1; position <= counts.total; ++position) {
+        switch (list.SmallIcon(position)) {
+        case ItemState::Waiting:
+            ++counts.waiting;
+            break;
+        case ItemState::Downloading:
+            ++counts.downloading;
+            break;
+        case ItemState::Completed:
+            ++counts.completed;
+            break;
+        case ItemState::Failed:
+            ++counts.failed;
+            break;
+        default:
+            break;
+        }
+    }
+    return counts;
+}
+
+QString StatusCountsText(const DownloadStateCounts& counts) {
+    return QStringLiteral("总数：%1|正在下载：%2|等待：%3|已完成：%4|失败：%5")
+        .arg(counts.total)
+        .arg(counts.downloading)
+        .arg(counts.waiting)
+        .arg(counts.completed)
+        .arg(counts.failed);
+}
+
+int CountNotDownloaded(const KeyedListModel& list) {
+    int count = 0;
+    const int rows = list.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (list.SubItem(position, DownloadColumn::Size).isEmpty() &&
+            list.SubItem(position, DownloadColumn::Received).isEmpty() &&
+            list.SubItem(position, DownloadColumn::Percent).isEmpty())
+            ++count;
+    }
+    return count;
+}
+
+bool IsDownloadListFinished(const KeyedListModel& list) {
+    const int rows = list.Count();
+    for (int position = 1; position <= rows; ++position) {
+        const int state = list.SmallIcon(position);
+        if (state == ItemState::Waiting || state == ItemState::Downloading)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class KeyedListModel;
+
+// Where a download row stands. Stored as the row's SmallIcon, so the list itself is the only
+// record of it.
+namespace ItemState {
+inline constexpr int Waiting = 1;
+inline constexpr int Downloading = 2;
+inline constexpr int Completed = 3; // also: skipped because the file was already there
+inline constexpr int Failed = 4;    // also: stopped or cancelled
+} // namespace ItemState
+
+// Columns of the download list: 0 is the row's Text, n its SubItem(n).
+namespace DownloadColumn {
+inline constexpr int Name = 0;
+inline constexpr int Type = 1;
+inline constexpr int Size = 2;
+inline constexpr int Received = 3;
+inline constexpr int Percent = 4;
+inline constexpr int Folder = 5;
+inline constexpr int B = 6;
+} // namespace DownloadColumn
+
+// "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "B".
+QStringList DownloadListHeaders();
+
+// Appends a waiting row: Key = link, Text = name, then type, folder and the page the link was
+// found on (Tag). False, with the list unchanged, when the link is already listed.
+bool AddDownloadRow(KeyedListModel& list, const QString& link, const QString& name,
+                    const QString& type, const QString& saveFolder, const QString& page);
+
+struct DownloadStateCounts {
+    int total = 0;
+    int waiting = 0;
+    int downloading = 0;
+    int completed = 0;
+    int failed = 0;
+};
+
+// One pass over the rows' states.
+DownloadStateCounts CountDownloadStates(const KeyedListModel& list);
+
+// "总数：N|正在下载：N|等待：N|已完成：N|失败：N".
+QString StatusCountsText(const DownloadStateCounts& counts);
+
+// Rows never started: size, received and percentage all empty, whatever their state. A row
+// holding a status word there (a skip, a failure) does not count.
+int CountNotDownloaded(const KeyedListModel& list);
+
+// True when no row is waiting or downloading; an empty list is finished.
+bool IsDownloadListFinished(const KeyedListModel& list);

@@ -1,0 +1,101 @@
+#include "download/WindowPlacement.h"
+
+#include "app/SettingsStore.h"
+#include "app/Version.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+constexpr int kMinimumWidthTwips = 4000;
+constexpr int kMinimumHeightTwips = 3000;
+
+// The window's own name is the section, so each window keeps its own placement.
+QString sectionOf(const QWidget* window) {
+    const QString name = window->objectName();
+    return name.isEmpty() ? QString::fromUtf8(Keys::DownloadResolution.section) : name;
+}
+
+QString keyText(const SettingKey& key) {
+    return QString::fromUtf8(key.key);
+}
+
+QString read(const SettingsStore& settings, const QWidget* window, const SettingKey& key) {
+    return settings.GetSetting(QString::fromUtf8(kApplicationTitle), sectionOf(window),
+                               keyText(key), QString::fromUtf8(key.fixedDefault));
+}
+
+void write(SettingsStore& settings, const QWidget* window, const SettingKey& key,
+           const QString& value) {
+    settings.SaveSetting(QString::fromUtf8(kApplicationTitle), sectionOf(window), keyText(key),
+                         value);
+}
+
+// The stored integer, or the key's default when the text is no number.
+int readTwips(const SettingsStore& settings, const QWidget* window, const SettingKey& key) {
+    int value = 0;
+    ParseSettingInteger(QString::fromUtf8(key.fixedDefault), value);
+    ParseSettingInteger(read(settings, window, key), value);
+    return value;
+}
+
+int toPixels(int twips) {
+    return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
+}
+
+QString toTwipsText(int pixels) {
+    return QString::number(static_cast<qint64>(pixels) * kTwipsPerPixel);
+}
+
+} // namespace
+
+QString ScreenResolutionText(const QWidget* window) {
+    QScreen* screen = window != nullptr ? window->screen() : nullptr;
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return QStringLiteral("0*0");
+    const QSize size = screen->geometry().size();
+    return QStringLiteral("%1*%2").arg(size.width()).arg(size.height());
+}
+
+void SaveWindowPlacement(const QWidget* window, SettingsStore& settings) {
+    if (window == nullptr)
+        return;
+    if (window->isMaximized()) {
+        write(settings, window, Keys::DownloadResolution, QStringLiteral("0*0"));
+        return;
+    }
+    write(settings, window, Keys::DownloadResolution, ScreenResolutionText(window));
+    const QPoint position = window->pos();
+    write(settings, window, Keys::DownloadTop, toTwipsText(position.y()));
+    write(settings, window, Keys::DownloadLeft, toTwipsText(position.x()));
+    write(settings, window, Keys::DownloadWidth, toTwipsText(window->width()));
+    write(settings, window, Keys::DownloadHeight, toTwipsText(window->height()));
+}
+
+void RestoreWindowPlacement(QWidget* window, const SettingsStore& settings) {
+    if (window == nullptr)
+        return;
+    // "0*0" marks a window closed maximised; it must not match a screen that reports no size.
+    const QString stored = read(settings, window, Keys::DownloadResolution);
+    if (stored == QStringLiteral("0*0") || stored != ScreenResolutionText(window)) {
+        window->setWindowState(Qt::WindowMaximized);
+        return;
+    }
+    const int top = std::max(readTwips(settings, window, Keys::DownloadTop), 0);
+    const int left = std::max(readTwips(settings, window, Keys::DownloadLeft), 0);
+    const int width =
+        std::max(readTwips(settings, window, Keys::DownloadWidth), kMinimumWidthTwips);
+    const int height =
+        std::max(readTwips(settings, window, Keys::DownloadHeight), kMinimumHeightTwips);
+    window->setWindowState(Qt::WindowNoState);
+    window->move(toPixels(left), toPixels(top));
+    window->resize(toPixels(width), toPixels(height));
+}

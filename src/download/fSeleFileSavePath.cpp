@@ -1,0 +1,164 @@
+#include "download/fSeleFileSavePath.h"
+
+#include "app/FileHelpers.h"
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "app/SettingsStore.h"
+#include "app/ShellHelpers.h"
+#include "app/Version.h"
+#include "app/WidgetHelpers.h"
+#include "download/Naming.h"
+#include "platform/DoEvents.h"
+#include "platform/Prompt.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kDesignCaption = QStringLiteral("选择下载保存路径");
+
+void showError(QWidget* owner, const QString& text) {
+    if (Prompt* prompt = Services().prompt)
+        prompt->message(owner, text, MsgIcon::Error);
+}
+
+} // namespace
+
+fSeleFileSavePath::fSeleFileSavePath(QWidget* owner)
+    : QDialog(owner), HistoryFile(FolderHistoryPath()),
+      Label1(new QLabel(QStringLiteral("保存到文件夹："), this)), Combo1(new QComboBox(this)),
+      Command1(new QPushButton(QStringLiteral("..."), this)),
+      Label3(new QLabel(QStringLiteral("保存文件名为："), this)),
+      Option1(new QRadioButton(QStringLiteral("原文件名"), this)),
+      Option2(new QRadioButton(QStringLiteral("文章标题名称"), this)),
+      Command2(new QPushButton(QStringLiteral("确定"), this)),
+      Command3(new QPushButton(QStringLiteral("取消"), this)) {
+    setWindowTitle(kDesignCaption);
+    // Kept above the other windows while the user picks a folder, also above the browser.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+
+    Combo1->setEditable(true);
+    // The list is the folder history: only an accepted folder joins it, not every Enter.
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    // What the user types is the folder; inline completion from the history would quietly
+    // accept a longer folder than the one typed.
+    Combo1->setCompleter(nullptr);
+    Combo1->setEditText(QStringLiteral("/"));
+    Combo1->setMinimumWidth(360);
+    Option2->setChecked(true);
+
+    // Enter in the folder box accepts the folder rather than opening the chooser.
+    Command1->setAutoDefault(false);
+    Command3->setAutoDefault(false);
+    Command2->setDefault(true);
+
+    connect(Command1, &QPushButton::clicked, this, &fSeleFileSavePath::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &fSeleFileSavePath::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &fSeleFileSavePath::Command3_Click);
+
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(Combo1, 1);
+    folderRow->addWidget(Command1);
+    auto* namingRow = new QHBoxLayout;
+    namingRow->addWidget(Label3);
+    namingRow->addWidget(Option1);
+    namingRow->addWidget(Option2);
+    namingRow->addStretch();
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Command2);
+    buttons->addWidget(Command3);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Label1);
+    layout->addLayout(folderRow);
+    layout->addLayout(namingRow);
+    layout->addLayout(buttons);
+}
+
+void fSeleFileSavePath::ShowModal(QWidget* owner) {
+    QPointer<fSeleFileSavePath> dialog = new fSeleFileSavePath(owner);
+    dialog->Form_Load();
+    // Loading lets events run, and the owner may have been closed and deleted meanwhile.
+    if (dialog)
+        dialog->exec();
+    delete dialog.data();
+}
+
+void fSeleFileSavePath::Form_Load() {
+    ProgramValues& program = Program();
+    setWindowTitle(kDesignCaption + '-' + QString::fromUtf8(kApplicationTitle));
+    setWindowIcon(Forms::CoverIcon());
+
+    if (program.UseLinkFileName)
+        Option1->setChecked(true);
+
+    // A missing history file leaves the list as it is; the next 确定 creates the file.
+    if (const std::optional<QStringList> history = ReadFolderHistory(HistoryFile)) {
+        Combo1->clear();
+        Combo1->addItems(*history);
+    }
+    QPointer<fSeleFileSavePath> self(this);
+    DoEvents();
+    if (!self)
+        return;
+
+    const SettingsStore* settings = Services().settings;
+    program.DefaultSaveFolder = settings ? settings->Read(Keys::DefaultSaveFolder)
+                                         : SettingDefaultText(Keys::DefaultSaveFolder);
+    Combo1->setEditText(program.DefaultSaveFolder);
+    FitComboDropDown(Combo1);
+}
+
+void fSeleFileSavePath::Command1_Click() {
+    Prompt* prompt = Services().prompt;
+    if (!prompt)
+        return;
+    Combo1->setEditText(BrowseForFolder(*prompt, this, Combo1->currentText(),
+                                        QStringLiteral("请选择要浏览的文件夹:")));
+}
+
+void fSeleFileSavePath::Command2_Click() {
+    ProgramValues& program = Program();
+    program.UseLinkFileName = Option1->isChecked();
+
+    const QString typed = Combo1->currentText();
+    QString folder;
+    // An empty box would become "/" and be taken for the root folder.
+    if (!typed.isEmpty()) {
+        const QString path = typed.endsWith('/') ? typed : typed + '/';
+        folder = MakeFolderPath(path, [this](const QString& text) { showError(this, text); });
+    }
+    Combo1->setEditText(folder);
+    if (folder.isEmpty()) {
+        showError(this, QStringLiteral("文件夹设置错误！"));
+        return;
+    }
+
+    program.DefaultSaveFolder = folder.endsWith('/') ? folder : folder + '/';
+    if (SettingsStore* settings = Services().settings)
+        settings->Write(Keys::DefaultSaveFolder, program.DefaultSaveFolder);
+    program.SaveFolderCancelled = false;
+
+    // Duplicates are allowed here; reading the history drops them.
+    Combo1->addItem(TrimSpaces(folder));
+    QStringList folders;
+    folders.reserve(Combo1->count());
+    for (int i = 0; i < Combo1->count(); ++i)
+        folders << Combo1->itemText(i);
+    // A history that cannot be written only costs the user the suggestion next time.
+    WriteFolderHistory(HistoryFile, folders);
+    accept();
+}
+
+void fSeleFileSavePath::Command3_Click() {
+    Program().SaveFolderCancelled = true;
+    reject();
+}

@@ -1,0 +1,648 @@
+#include "FakeClock.h"
+#include "RecordingShell.h"
+#include "ScriptedPrompt.h"
+#include "TestEnvironment.h"
+
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "app/SettingsStore.h"
+#include "app/fCover.h"
+#include "download/DownloadList.h"
+#include "download/WindowPlacement.h"
+#include "download/fFileDownload.h"
+#include "platform/KeyedListModel.h"
+#include "platform/KeyedListView.h"
+#include "platform/Registry.h"
+#include "search/fWebSearch.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+// The download window: its list and counters, its load and close with the stored settings
+// and placement, and the same-name rule applied before a transfer.
+class DownloadWindowTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void aFirstLoadStartsFromTheDefaults();
+    void storedSettingsAreApplied_data();
+    void storedSettingsAreApplied();
+    void theStoredSameNameRuleSelectsItsOption_data();
+    void theStoredSameNameRuleSelectsItsOption();
+    void storedProxyValuesReachTheProgram();
+    void aMatchingScreenRestoresTheStoredPlacement();
+    void restoredPlacementsAreKeptInBounds_data();
+    void restoredPlacementsAreKeptInBounds();
+    void closingMaximisedKeepsTheLastNormalSize();
+    void aNormalCloseStoresPlacementAndThreads();
+    void whenDoesClosingAsk_data();
+    void whenDoesClosingAsk();
+    void refusingTheCloseKeepsTheWindowButStoresModeAndRule();
+    void confirmingTheCloseUnloadsTheWindow();
+    void closingShowsTheCoverOnlyWithoutTheSearchWindow();
+    void handedOverRowsWaitAndDuplicatesAreDropped();
+    void activationShowsTheRowCount();
+    void theStatusBarCountsRowsByState();
+    void notDownloadedRowsHaveNoProgressText();
+    void isTheListFinished_data();
+    void isTheListFinished();
+    void theStateIconsDiffer();
+    void aShownWindowWithRowsIsDestroyedCleanly();
+    void anExistingFileIsSkippedOnlyWhenSkipIsChosen_data();
+    void anExistingFileIsSkippedOnlyWhenSkipIsChosen();
+    void aRowThatIsGoneIsNotDownloaded();
+    void renamingFindsTheNextFreeName();
+
+private:
+    fFileDownload* load() { return Forms::fFileDownload(); }
+    void store(const SettingKey& key, const QString& value) { settings_->Write(key, value); }
+    QString stored(const SettingKey& key) const { return settings_->Read(key); }
+    // Adds a row in `state` with the given progress columns.
+    static void addRow(fFileDownload* window, int state, const QString& size = {},
+                       const QString& received = {}, const QString& percent = {});
+    void writeFile(const QString& path, int bytes);
+    void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+    QTemporaryDir dir_;
+    ScriptedPrompt prompt_;
+    FakeClock clock_{45296.5};
+    RecordingShell shell_;
+    std::unique_ptr<IniRegistry> registry_;
+    std::unique_ptr<SettingsStore> settings_;
+    int rowNumber_ = 0;
+};
+
+void DownloadWindowTest::initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    registry_ = std::make_unique<IniRegistry>(dir_.path() + "/registry.ini");
+}
+
+void DownloadWindowTest::init() {
+    // A fresh store for every case, so each load sees only what the case stored.
+    static int round = 0;
+    settings_ =
+        std::make_unique<SettingsStore>(dir_.path() + QStringLiteral("/store%1").arg(++round));
+    Services() = AppServices{&prompt_, &clock_, &shell_, registry_.get(), settings_.get()};
+    Program() = ProgramValues{};
+    Program().SearchHomePage = QStringLiteral("about:blank");
+    prompt_.clear();
+}
+
+void DownloadWindowTest::cleanup() {
+    Forms::DestroyAll();
+    settle();
+    QCOMPARE(prompt_.pendingAnswers(), 0);
+}
+
+void DownloadWindowTest::addRow(fFileDownload* window, int state, const QString& size,
+                                const QString& received, const QString& percent) {
+    KeyedListModel* list = window->ListItems3;
+    const int n = list->Count() + 1;
+    QVERIFY(window->AddDownloadItem(QStringLiteral("http://127.0.0.1/f/%1.pdf").arg(n),
+                                    QStringLiteral("file%1").arg(n), "pdf", "/tmp/", ""));
+    list->SetSmallIcon(n, state);
+    list->SetSubItem(n, DownloadColumn::Size, size);
+    list->SetSubItem(n, DownloadColumn::Received, received);
+    list->SetSubItem(n, DownloadColumn::Percent, percent);
+}
+
+void DownloadWindowTest::writeFile(const QString& path, int bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(QByteArray(bytes, 'x')), bytes);
+}
+
+void DownloadWindowTest::aFirstLoadStartsFromTheDefaults() {
+    fFileDownload* w = load();
+    QCOMPARE(w->windowTitle(), QStringLiteral("文件下载-Quillfetch"));
+    QVERIFY(!w->isVisible());
+    QCOMPARE(Program().DownloadMode, 2);
+    QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2"));
+    QVERIFY(w->Combo1->isEnabled());
+    QCOMPARE(w->Combo1->count(), 6);
+    QCOMPARE(w->Combo1->currentText(), QStringLiteral("3"));
+    QVERIFY(w->Option3->isChecked());
+    QVERIFY(!w->Option1->isChecked() && !w->Option2->isChecked());
+    QCOMPARE(Program().SameNamePolicy, QStringLiteral("重命名"));
+    QVERIFY(!Program().ProxyEnabled);
+    QCOMPARE(Program().ProxyAddress, QString());
+    QCOMPARE(Program().ProxyPort, QString());
+    QVERIFY(w->isMaximized());
+
+    QCOMPARE(w->Combo2->count(), 601);
+    QCOMPARE(w->Combo2->currentText(), QStringLiteral("0"));
+    QCOMPARE(w->Combo2->itemText(600), QStringLiteral("600"));
+    QCOMPARE(w->Combo4->count(), 3);
+    QCOMPARE(w->Combo4->currentText(), QStringLiteral("出错项"));
+    for (QCheckBox* box : {w->Check3, w->Check4, w->Check5, w->Check6})
+        QVERIFY2(!box->isChecked(), qPrintable(box->text()));
+
+    QCOMPARE(w->Label1->text(), QStringLiteral("0条"));
+    QCOMPARE(w->ListItems3->Headers(),
+             (QStringList{"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "B"}));
+    QCOMPARE(w->ListView3->toolTip(), QStringLiteral("双击鼠标：下载当前项或者打开文件"));
+    QCOMPARE(w->ListView3->RowHeight(), 17);
+    QCOMPARE(w->Command26->toolTip(), QStringLiteral("更改下载方式"));
+    QVERIFY(w->Shape1->isHidden());
+
+    QVERIFY(w->Timer1->isActive());
+    QCOMPARE(w->Timer1->interval(), 1000);
+    QVERIFY(!w->Timer_Down->isActive());
+    QCOMPARE(w->Timer_Down->interval(), 1000);
+    QCOMPARE(w->LastFileTime, 45296.5);
+    QCOMPARE(w->CountDownloaderSlots(), 1);
+    QVERIFY(!w->DownloadBusy);
+    QVERIFY(prompt_.shown().isEmpty());
+}
+
+void DownloadWindowTest::storedSettingsAreApplied_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("threads");
+    QTest::addColumn<int>("expectedMode");
+    QTest::addColumn<QString>("expectedThreads");
+    QTest::addColumn<bool>("threadsEnabled");
+
+    QTest::newRow("does mode 1 lock the thread box at 1 and ignore 线程?")
+        << "1"
+        << "4" << 1 << "1" << false;
+    QTest::newRow("does mode 2 take 线程 as the list index?") << "2"
+                                                              << "4" << 2 << "5" << true;
+    QTest::newRow("is the last entry reachable?") << "2"
+                                                  << "5" << 2 << "6" << true;
+    QTest::newRow("does a garbage 线程 leave the default?") << "2"
+                                                            << "x" << 2 << "3" << true;
+    QTest::newRow("does an index past the list leave the default?") << "2"
+                                                                    << "9" << 2 << "3" << true;
+    QTest::newRow("does a negative index leave the default?") << "2"
+                                                              << "-1" << 2 << "3" << true;
+    QTest::newRow("does a garbage mode leave mode 2?") << "abc"
+                                                       << "0" << 2 << "1" << true;
+    QTest::newRow("does an unknown mode leave mode 2?") << "7"
+                                                        << "" << 2 << "3" << true;
+}
+
+void DownloadWindowTest::storedSettingsAreApplied() {
+    QFETCH(QString, mode);
+    QFETCH(QString, threads);
+    QFETCH(int, expectedMode);
+    QFETCH(QString, expectedThreads);
+    QFETCH(bool, threadsEnabled);
+    store(Keys::DownloadMode, mode);
+    if (!threads.isEmpty())
+        store(Keys::ThreadCount, threads);
+
+    fFileDownload* w = load();
+    QCOMPARE(Program().DownloadMode, expectedMode);
+    QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：%1").arg(expectedMode));
+    QCOMPARE(w->Combo1->currentText(), expectedThreads);
+    QCOMPARE(w->Combo1->isEnabled(), threadsEnabled);
+}
+
+void DownloadWindowTest::theStoredSameNameRuleSelectsItsOption_data() {
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<int>("option");
+    QTest::newRow("跳过") << "跳过" << 1;
+    QTest::newRow("覆盖") << "覆盖" << 2;
+    QTest::newRow("重命名") << "重命名" << 3;
+    QTest::newRow("an unknown word falls back to 重命名") << "删除" << 3;
+    QTest::newRow("blanks around the word do not match") << " 覆盖 " << 3;
+}
+
+void DownloadWindowTest::theStoredSameNameRuleSelectsItsOption() {
+    QFETCH(QString, rule);
+    QFETCH(int, option);
+    store(Keys::SameNamePolicy, rule);
+    fFileDownload* w = load();
+    QCOMPARE(Program().SameNamePolicy, rule);
+    QCOMPARE(w->Option1->isChecked(), option == 1);
+    QCOMPARE(w->Option2->isChecked(), option == 2);
+    QCOMPARE(w->Option3->isChecked(), option == 3);
+}
+
+void DownloadWindowTest::storedProxyValuesReachTheProgram() {
+    store(Keys::ProxyAddress, "127.0.0.1");
+    store(Keys::ProxyPort, "8080");
+    store(Keys::ProxyEnabled, "1");
+    load();
+    QVERIFY(Program().ProxyEnabled);
+    QCOMPARE(Program().ProxyAddress, QStringLiteral("127.0.0.1"));
+    QCOMPARE(Program().ProxyPort, QStringLiteral("8080"));
+    Forms::DestroyAll();
+    settle();
+
+    store(Keys::ProxyEnabled, "on"); // no number: the value stays as it was
+    load();
+    QVERIFY(Program().ProxyEnabled);
+    Forms::DestroyAll();
+    settle();
+
+    store(Keys::ProxyEnabled, "0");
+    load();
+    QVERIFY(!Program().ProxyEnabled);
+}
+
+void DownloadWindowTest::aMatchingScreenRestoresTheStoredPlacement() {
+    store(Keys::DownloadResolution, ScreenResolutionText(nullptr));
+    store(Keys::DownloadTop, "1500");
+    store(Keys::DownloadLeft, "3000");
+    store(Keys::DownloadWidth, "9000");
+    store(Keys::DownloadHeight, "6000");
+    fFileDownload* w = load();
+    QVERIFY(!w->isMaximized());
+    QCOMPARE(w->pos(), QPoint(200, 100));
+    QCOMPARE(w->size(), QSize(600, 400));
+}
+
+void DownloadWindowTest::restoredPlacementsAreKeptInBounds_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QRect>("expected"); // pixels
+
+    QTest::newRow("is a width of 2000 raised to 4000 twips?")
+        << "宽"
+        << "2000" << QRect(200, 100, 267, 400);
+    QTest::newRow("is a height of 100 raised to 3000 twips?") << "高"
+                                                              << "100" << QRect(200, 100, 600, 200);
+    QTest::newRow("is a Top of -300 raised to 0?") << "上"
+                                                   << "-300" << QRect(200, 0, 600, 400);
+    QTest::newRow("is a Left of -15 raised to 0?") << "左"
+                                                   << "-15" << QRect(0, 100, 600, 400);
+    QTest::newRow("does an unreadable width take its default?")
+        << "宽"
+        << "wide" << QRect(200, 100, 1000, 400);
+}
+
+void DownloadWindowTest::restoredPlacementsAreKeptInBounds() {
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QRect, expected);
+    store(Keys::DownloadResolution, ScreenResolutionText(nullptr));
+    store(Keys::DownloadTop, "1500");
+    store(Keys::DownloadLeft, "3000");
+    store(Keys::DownloadWidth, "9000");
+    store(Keys::DownloadHeight, "6000");
+    settings_->SaveSetting("Quillfetch", "fFileDownload", key, value);
+    fFileDownload* w = load();
+    QVERIFY(!w->isMaximized());
+    QCOMPARE(QRect(w->pos(), w->size()), expected);
+}
+
+void DownloadWindowTest::closingMaximisedKeepsTheLastNormalSize() {
+    store(Keys::DownloadResolution, "1*1"); // another screen: opens maximised
+    store(Keys::DownloadTop, "1500");
+    store(Keys::DownloadWidth, "9000");
+    store(Keys::DownloadHeight, "6000");
+    fFileDownload* w = load();
+    QVERIFY(w->isMaximized());
+    w->show();
+    w->close();
+    settle();
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QCOMPARE(stored(Keys::DownloadResolution), QStringLiteral("0*0"));
+    QCOMPARE(stored(Keys::DownloadWidth), QStringLiteral("9000"));
+    QCOMPARE(stored(Keys::DownloadHeight), QStringLiteral("6000"));
+    QCOMPARE(stored(Keys::DownloadTop), QStringLiteral("1500"));
+
+    QVERIFY(load()->isMaximized());
+}
+
+void DownloadWindowTest::aNormalCloseStoresPlacementAndThreads() {
+    store(Keys::DownloadResolution, ScreenResolutionText(nullptr));
+    store(Keys::DownloadTop, "1500");
+    store(Keys::DownloadLeft, "3000");
+    store(Keys::DownloadWidth, "9000");
+    store(Keys::DownloadHeight, "6000");
+    fFileDownload* w = load();
+    w->show();
+    w->move(30, 40);
+    w->resize(700, 500);
+    w->Combo1->setCurrentIndex(5);
+    w->Option2->setChecked(true);
+    Program().DownloadMode = 1;
+    w->close();
+    settle();
+
+    QVERIFY(prompt_.shown().isEmpty());
+    QCOMPARE(stored(Keys::DownloadResolution), ScreenResolutionText(nullptr));
+    QCOMPARE(stored(Keys::DownloadTop), QStringLiteral("600"));
+    QCOMPARE(stored(Keys::DownloadLeft), QStringLiteral("450"));
+    QCOMPARE(stored(Keys::DownloadWidth), QStringLiteral("10500"));
+    QCOMPARE(stored(Keys::DownloadHeight), QStringLiteral("7500"));
+    QCOMPARE(stored(Keys::ThreadCount), QStringLiteral("5"));
+    QCOMPARE(stored(Keys::SameNamePolicy), QStringLiteral("覆盖"));
+    QCOMPARE(Program().SameNamePolicy, QStringLiteral("覆盖"));
+    QCOMPARE(stored(Keys::DownloadMode), QStringLiteral("1"));
+
+    // The next load puts the window back where it was.
+    fFileDownload* again = load();
+    QCOMPARE(QRect(again->pos(), again->size()), QRect(30, 40, 700, 500));
+    QVERIFY(again->Option2->isChecked());
+}
+
+void DownloadWindowTest::whenDoesClosingAsk_data() {
+    QTest::addColumn<QList<int>>("states");
+    QTest::addColumn<bool>("schedulerOn");
+    QTest::addColumn<bool>("slotInUse");
+    QTest::addColumn<bool>("asks");
+
+    QTest::newRow("an empty list closes at once") << QList<int>{} << false << false << false;
+    QTest::newRow("a finished list closes at once")
+        << QList<int>{3, 4, 3} << false << false << false;
+    QTest::newRow("waiting rows ask") << QList<int>{3, 1} << false << false << true;
+    QTest::newRow("a downloading row asks") << QList<int>{2} << false << false << true;
+    QTest::newRow("a running scheduler asks") << QList<int>{} << true << false << true;
+    QTest::newRow("a parallel slot in use asks") << QList<int>{4} << false << true << true;
+}
+
+void DownloadWindowTest::whenDoesClosingAsk() {
+    QFETCH(QList<int>, states);
+    QFETCH(bool, schedulerOn);
+    QFETCH(bool, slotInUse);
+    QFETCH(bool, asks);
+
+    fFileDownload* w = load();
+    for (int state : states)
+        addRow(w, state);
+    if (schedulerOn)
+        w->Timer_Down->start();
+    QObject slot;
+    if (slotInUse)
+        w->Downloader1.insert(1, &slot);
+    QCOMPARE(w->CountDownloaderSlots(), slotInUse ? 2 : 1);
+    if (asks)
+        prompt_.answer(MsgResult::Yes);
+    w->show();
+    w->close();
+    settle();
+
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QCOMPARE(prompt_.shown().size(), asks ? 1 : 0);
+    if (asks) {
+        const ScriptedPrompt::Shown& question = prompt_.shown().first();
+        QCOMPARE(question.text, QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"));
+        QCOMPARE(question.icon, MsgIcon::Question);
+        QCOMPARE(question.buttons, MsgButtons::YesNo);
+    }
+}
+
+void DownloadWindowTest::refusingTheCloseKeepsTheWindowButStoresModeAndRule() {
+    fFileDownload* w = load();
+    addRow(w, ItemState::Waiting);
+    w->show();
+    w->Option1->setChecked(true);
+    w->Combo1->setCurrentIndex(4);
+    Program().DownloadMode = 1;
+    prompt_.answer(MsgResult::No);
+    QVERIFY(!w->close());
+    settle();
+
+    QVERIFY(IsFormLoaded("fFileDownload"));
+    QCOMPARE(Forms::fFileDownload(), w);
+    QVERIFY(w->isVisible());
+    QVERIFY(w->Timer1->isActive());
+    QCOMPARE(w->ListItems3->Count(), 1);
+    QCOMPARE(stored(Keys::SameNamePolicy), QStringLiteral("跳过"));
+    QCOMPARE(stored(Keys::DownloadMode), QStringLiteral("1"));
+    // What belongs to a completed close is not written.
+    QCOMPARE(stored(Keys::ThreadCount), QStringLiteral("2"));
+    QCOMPARE(stored(Keys::DownloadResolution), QStringLiteral("000"));
+}
+
+void DownloadWindowTest::confirmingTheCloseUnloadsTheWindow() {
+    QPointer<fFileDownload> w = load();
+    addRow(w, ItemState::Downloading);
+    w->Combo1->setCurrentIndex(1);
+    w->Timer_Down->start();
+    w->show();
+    prompt_.answer(MsgResult::Yes);
+    QVERIFY(w->close());
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QVERIFY(w); // deleted only once control is back in the event loop
+    QVERIFY(!w->Timer1->isActive());
+    QVERIFY(!w->Timer_Down->isActive());
+    QCOMPARE(stored(Keys::ThreadCount), QStringLiteral("1"));
+    QCOMPARE(stored(Keys::DownloadResolution), QStringLiteral("0*0"));
+    settle();
+    QVERIFY(!w);
+}
+
+void DownloadWindowTest::closingShowsTheCoverOnlyWithoutTheSearchWindow() {
+    fCover* cover = Forms::fCover();
+    cover->hide();
+    load()->close();
+    settle();
+    QVERIFY(cover->isVisible());
+
+    cover->hide();
+    Forms::fWebSearch();
+    QVERIFY(IsFormLoaded("fWebSearch"));
+    load()->close();
+    settle();
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QVERIFY(!cover->isVisible());
+}
+
+void DownloadWindowTest::handedOverRowsWaitAndDuplicatesAreDropped() {
+    fFileDownload* w = load();
+    const QString link = QStringLiteral("http://127.0.0.1/doi/pdf/10.1126/science.1");
+    QVERIFY(w->AddDownloadItem(link, "A paper", "pdf", "/tmp/papers/", "http://127.0.0.1/s"));
+    KeyedListModel* list = w->ListItems3;
+    QCOMPARE(list->Count(), 1);
+    QCOMPARE(list->Key(1), link);
+    QCOMPARE(list->Text(1), QStringLiteral("A paper"));
+    QCOMPARE(list->SubItem(1, DownloadColumn::Type), QStringLiteral("pdf"));
+    QCOMPARE(list->SubItem(1, DownloadColumn::Folder), QStringLiteral("/tmp/papers/"));
+    QCOMPARE(list->Tag(1), QStringLiteral("http://127.0.0.1/s"));
+    QCOMPARE(list->SmallIcon(1), ItemState::Waiting);
+    for (int column : {DownloadColumn::Size, DownloadColumn::Received, DownloadColumn::Percent,
+                       DownloadColumn::B})
+        QVERIFY(list->SubItem(1, column).isEmpty());
+
+    QVERIFY(!w->AddDownloadItem(link, "Other", "htm", "/elsewhere/", "x"));
+    QCOMPARE(list->Count(), 1);
+    QCOMPARE(list->Text(1), QStringLiteral("A paper"));
+    QCOMPARE(list->SubItem(1, DownloadColumn::Folder), QStringLiteral("/tmp/papers/"));
+}
+
+void DownloadWindowTest::activationShowsTheRowCount() {
+    fFileDownload* w = load();
+    addRow(w, ItemState::Waiting);
+    addRow(w, ItemState::Completed);
+    QCOMPARE(w->Label1->text(), QStringLiteral("0条"));
+    w->Form_Activate();
+    QCOMPARE(w->Label1->text(), QStringLiteral("2条"));
+}
+
+void DownloadWindowTest::theStatusBarCountsRowsByState() {
+    fFileDownload* w = load();
+    w->UpdateStatusCounts();
+    QCOMPARE(w->StatusPanel4->text(),
+             QStringLiteral("总数：0|正在下载：0|等待：0|已完成：0|失败：0"));
+
+    for (int state : {1, 3, 2, 1, 4, 3, 3})
+        addRow(w, state);
+    w->Timer1_Timer();
+    QCOMPARE(w->StatusPanel4->text(),
+             QStringLiteral("总数：7|正在下载：1|等待：2|已完成：3|失败：1"));
+}
+
+void DownloadWindowTest::notDownloadedRowsHaveNoProgressText() {
+    fFileDownload* w = load();
+    QCOMPARE(w->统计未下载项数目(), 0);
+    addRow(w, ItemState::Waiting);                 // counts
+    addRow(w, ItemState::Completed);               // counts: the state does not matter
+    addRow(w, ItemState::Waiting, "等待重新下载"); // a status word
+    addRow(w, ItemState::Failed, "下载失败");      // a status word
+    addRow(w, ItemState::Completed, "10", "10", "已存在，跳过"); // skipped as existing
+    addRow(w, ItemState::Failed, "", "", "无法替换");            // only the percentage
+    addRow(w, ItemState::Downloading, "", "512", "");            // only the bytes received
+    QCOMPARE(w->统计未下载项数目(), 2);
+}
+
+void DownloadWindowTest::isTheListFinished_data() {
+    QTest::addColumn<QList<int>>("states");
+    QTest::addColumn<bool>("finished");
+    QTest::newRow("is an empty list finished?") << QList<int>{} << true;
+    QTest::newRow("completed and failed rows") << QList<int>{3, 4, 4} << true;
+    QTest::newRow("one waiting row at the end") << QList<int>{3, 4, 1} << false;
+    QTest::newRow("one downloading row first") << QList<int>{2, 3} << false;
+}
+
+void DownloadWindowTest::isTheListFinished() {
+    QFETCH(QList<int>, states);
+    QFETCH(bool, finished);
+    fFileDownload* w = load();
+    for (int state : states)
+        addRow(w, state);
+    QCOMPARE(w->检测是否下载列表完毕(), finished);
+}
+
+void DownloadWindowTest::theStateIconsDiffer() {
+    fFileDownload* w = load();
+    QList<QImage> pictures;
+    for (int state = ItemState::Waiting; state <= ItemState::Failed; ++state) {
+        addRow(w, state);
+        const QVariant decoration =
+            w->ListItems3->data(w->ListItems3->index(state - 1, 0), Qt::DecorationRole);
+        QVERIFY(decoration.canConvert<QIcon>());
+        const QImage image = decoration.value<QIcon>().pixmap(16, 16).toImage();
+        QVERIFY(!image.isNull());
+        for (const QImage& other : pictures)
+            QVERIFY(image != other);
+        pictures << image;
+    }
+    // Icons sit in the name column only.
+    QVERIFY(!w->ListItems3->data(w->ListItems3->index(0, 1), Qt::DecorationRole).isValid());
+}
+
+void DownloadWindowTest::aShownWindowWithRowsIsDestroyedCleanly() {
+    // At the program's end the windows are deleted while shown; the list still lays out its
+    // rows, icons included, after the window's own members are gone.
+    QPointer<fFileDownload> w = load();
+    w->show();
+    QCoreApplication::processEvents();
+    // Rows added last leave the list a layout to do when it is hidden by the deletion.
+    for (int state = ItemState::Waiting; state <= ItemState::Failed; ++state)
+        addRow(w, state);
+    Forms::DestroyAll();
+    QVERIFY(!w);
+}
+
+void DownloadWindowTest::anExistingFileIsSkippedOnlyWhenSkipIsChosen_data() {
+    QTest::addColumn<int>("option");
+    QTest::addColumn<bool>("fileThere");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<bool>("download");
+
+    QTest::newRow("跳过 with the file there skips it") << 1 << true << "pdf" << false;
+    QTest::newRow("跳过 without the file downloads") << 1 << false << "pdf" << true;
+    QTest::newRow("覆盖 with the file there downloads") << 2 << true << "pdf" << true;
+    QTest::newRow("重命名 with the file there downloads") << 3 << true << "pdf" << true;
+    QTest::newRow("跳过 finds a file without extension") << 1 << true << "" << false;
+}
+
+void DownloadWindowTest::anExistingFileIsSkippedOnlyWhenSkipIsChosen() {
+    QFETCH(int, option);
+    QFETCH(bool, fileThere);
+    QFETCH(QString, type);
+    QFETCH(bool, download);
+
+    QTemporaryDir folder;
+    const QString fileName = type.isEmpty() ? QStringLiteral("paper") : "paper." + type;
+    if (fileThere)
+        writeFile(folder.filePath(fileName), 1234);
+    fFileDownload* w = load();
+    QRadioButton* options[] = {w->Option1, w->Option2, w->Option3};
+    options[option - 1]->setChecked(true);
+    addRow(w, ItemState::Waiting);
+    addRow(w, ItemState::Waiting);
+    KeyedListModel* list = w->ListItems3;
+    list->SetText(2, "paper");
+    list->SetSubItem(2, DownloadColumn::Type, type);
+    list->SetSubItem(2, DownloadColumn::Folder, folder.path()); // no trailing "/"
+
+    QCOMPARE(w->确定是需要下载(2), download);
+    if (download) {
+        QCOMPARE(list->SmallIcon(2), ItemState::Waiting);
+        QVERIFY(list->SubItem(2, DownloadColumn::Size).isEmpty());
+        QVERIFY(list->SubItem(2, DownloadColumn::Percent).isEmpty());
+    } else {
+        QCOMPARE(list->SmallIcon(2), ItemState::Completed);
+        QCOMPARE(list->SubItem(2, DownloadColumn::Size), QStringLiteral("1234"));
+        QCOMPARE(list->SubItem(2, DownloadColumn::Received), QStringLiteral("1234"));
+        QCOMPARE(list->SubItem(2, DownloadColumn::Percent), QStringLiteral("已存在，跳过"));
+    }
+    // The other row is untouched either way.
+    QCOMPARE(list->SmallIcon(1), ItemState::Waiting);
+    QVERIFY(list->SubItem(1, DownloadColumn::Percent).isEmpty());
+}
+
+void DownloadWindowTest::aRowThatIsGoneIsNotDownloaded() {
+    fFileDownload* w = load();
+    addRow(w, ItemState::Waiting);
+    QVERIFY(!w->确定是需要下载(0));
+    QVERIFY(!w->确定是需要下载(2));
+}
+
+void DownloadWindowTest::renamingFindsTheNextFreeName() {
+    QTemporaryDir folder;
+    writeFile(folder.filePath("paper.pdf"), 10);
+    fFileDownload* w = load();
+    const QString base = folder.path() + '/';
+
+    QString newName;
+    QCOMPARE(w->重命名保存路径(folder.path(), "paper", "pdf", newName), base + "paper[001].pdf");
+    QCOMPARE(newName, QStringLiteral("paper[001]"));
+
+    writeFile(folder.filePath("paper[001].pdf"), 10);
+    QCOMPARE(w->重命名保存路径(base, "paper", "pdf", newName), base + "paper[002].pdf");
+    QCOMPARE(newName, QStringLiteral("paper[002]"));
+
+    QCOMPARE(w->重命名保存路径(base, "fresh", "pdf", newName), base + "fresh.pdf");
+    QCOMPARE(newName, QStringLiteral("fresh"));
+
+    // 跳过 renames too: it is settled before the transfer, by the acceptance check.
+    w->Option1->setChecked(true);
+    QCOMPARE(w->重命名保存路径(base, "paper", "pdf", newName), base + "paper[002].pdf");
+
+    w->Option2->setChecked(true);
+    QCOMPARE(w->重命名保存路径(base, "paper", "pdf", newName), base + "paper.pdf");
+    QCOMPARE(newName, QStringLiteral("paper"));
+}
+
+QF_TEST_MAIN(DownloadWindowTest)
+#include "test_downloadwindow.moc"

@@ -1,0 +1,253 @@
+#include "FakeClock.h"
+#include "RecordingShell.h"
+#include "ScriptedPrompt.h"
+#include "TestEnvironment.h"
+
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "app/SettingsStore.h"
+#include "download/fFileDownload.h"
+#include "download/fSeleFileSavePath.h"
+#include "platform/DoEvents.h"
+#include "platform/KeyedListModel.h"
+#include "platform/Registry.h"
+#include "search/fWebSearch.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <functional>
+
+// Analysis runs: search records handed to the download list as waiting rows.
+class AnalysisTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void analysingAnEmptyListSaysSoAndStartsNothing();
+    void withNothingSelectedEveryRecordIsHandedOver();
+    void eachRunTakesItsOwnRecords();
+    void aLinkAlreadyInTheDownloadListSucceedsWithoutASecondRow();
+    void namesComeFromTitlesOrLinksAndStayOnOneLine();
+    void aCancelledFolderDialogProcessesNothing();
+    void anAcceptedFolderDialogGivesTheRecordsItsFolder();
+    void theStopButtonEndsALongRun();
+    void addingAPageAsksForTheFolderFirst();
+
+private:
+    fWebSearch* search();
+    void fill(int rows, const QString& folder = QString());
+    // Answers the next modal save-folder dialog by calling `answer` on it.
+    void answerDialog(const std::function<void(fSeleFileSavePath*)>& answer);
+    KeyedListModel& downloads();
+
+    QTemporaryDir dir_;
+    ScriptedPrompt prompt_;
+    FakeClock clock_;
+    RecordingShell shell_;
+    std::unique_ptr<IniRegistry> registry_;
+    std::unique_ptr<SettingsStore> settings_;
+};
+
+void AnalysisTest::initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    registry_ = std::make_unique<IniRegistry>(dir_.path() + "/registry.ini");
+    settings_ = std::make_unique<SettingsStore>(dir_.path());
+    Services() = AppServices{&prompt_, &clock_, &shell_, registry_.get(), settings_.get()};
+}
+
+void AnalysisTest::init() {
+    prompt_.clear();
+    search(); // loading reads the stored prompt setting; the tests set their own after it
+    Program().PromptSaveFolder = true;
+    Program().UseLinkFileName = false;
+    Program().SaveFolderCancelled = false;
+    Program().DefaultSaveFolder = dir_.path() + "/default/";
+}
+
+void AnalysisTest::cleanup() {
+    Forms::DestroyAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+fWebSearch* AnalysisTest::search() {
+    return Forms::fWebSearch();
+}
+
+KeyedListModel& AnalysisTest::downloads() {
+    return *Forms::fFileDownload()->ListItems3;
+}
+
+void AnalysisTest::fill(int rows, const QString& folder) {
+    for (int i = 1; i <= rows; ++i)
+        search()->加入LV1(QStringLiteral("Paper %1").arg(i),
+                          QStringLiteral("http://127.0.0.1/content/%1.pdf").arg(i),
+                          QStringLiteral("http://127.0.0.1/search?FIRSTINDEX=%1").arg(i / 10 * 10),
+                          "pdf", folder);
+}
+
+void AnalysisTest::answerDialog(const std::function<void(fSeleFileSavePath*)>& answer) {
+    auto* poll = new QTimer(this);
+    poll->setInterval(10);
+    connect(poll, &QTimer::timeout, this, [poll, answer] {
+        if (auto* dialog = qobject_cast<fSeleFileSavePath*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            answer(dialog);
+        }
+    });
+    poll->start();
+}
+
+void AnalysisTest::analysingAnEmptyListSaysSoAndStartsNothing() {
+    search()->Command2_Click();
+    QCOMPARE(prompt_.messages(), QStringList{QStringLiteral("列表没有数据哦！")});
+    QCOMPARE(prompt_.shown().first().icon, MsgIcon::Information);
+    QVERIFY(search()->Command2->isEnabled());
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+}
+
+void AnalysisTest::withNothingSelectedEveryRecordIsHandedOver() {
+    fill(25);
+    search()->ListItems->SetSubItem(3, 2, QStringLiteral("成功"));
+    search()->Command2_Click();
+
+    QVERIFY(search()->StopAnalysis);
+    QVERIFY(!search()->PicPanPrograss->isVisible());
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：25条"));
+    for (int row = 1; row <= 25; ++row)
+        QCOMPARE(search()->ListItems->SubItem(row, 2), QStringLiteral("成功"));
+    QVERIFY(IsFormLoaded("fFileDownload"));
+    QVERIFY(Forms::fFileDownload()->isVisible());
+    QCOMPARE(downloads().Count(), 25);
+    const int row = downloads().PositionOfKey("http://127.0.0.1/content/17.pdf");
+    QVERIFY(row > 0);
+    QCOMPARE(downloads().Text(row), QStringLiteral("Paper 17"));
+    QCOMPARE(downloads().SubItem(row, 1), QStringLiteral("pdf"));
+    QCOMPARE(downloads().SubItem(row, 5), Program().DefaultSaveFolder);
+    QCOMPARE(downloads().Tag(row), QStringLiteral("http://127.0.0.1/search?FIRSTINDEX=10"));
+    QCOMPARE(downloads().SmallIcon(row), 1);
+    QVERIFY(prompt_.shown().isEmpty());
+}
+
+void AnalysisTest::eachRunTakesItsOwnRecords() {
+    fill(6);
+    KeyedListModel& list = *search()->ListItems;
+    list.SetSubItem(1, 2, QStringLiteral("成功"));
+    list.SetSubItem(2, 2, QStringLiteral("分析失败"));
+
+    // Records already handed over are left alone by the unanalysed run.
+    search()->RunAnalysis(fWebSearch::AnalysisRun::Unanalysed);
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：4条"));
+    QVERIFY(!downloads().ContainsKey(list.Key(1)));
+    QVERIFY(!downloads().ContainsKey(list.Key(2)));
+    QCOMPARE(list.SubItem(2, 2), QStringLiteral("分析失败"));
+
+    search()->RunAnalysis(fWebSearch::AnalysisRun::Failed);
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：1条"));
+    QCOMPARE(list.SubItem(2, 2), QStringLiteral("成功"));
+    QVERIFY(!downloads().ContainsKey(list.Key(1)));
+
+    search()->RunAnalysis(fWebSearch::AnalysisRun::Unanalysed); // nothing left to do
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：0条"));
+
+    list.SetSelected(1, true);
+    list.SetSelected(4, true);
+    search()->RunAnalysis(fWebSearch::AnalysisRun::Selected);
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：2条"));
+    QVERIFY(downloads().ContainsKey(list.Key(1)));
+
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：6条"));
+    QCOMPARE(downloads().Count(), 6);
+}
+
+void AnalysisTest::aLinkAlreadyInTheDownloadListSucceedsWithoutASecondRow() {
+    fill(2);
+    QVERIFY(Forms::fFileDownload()->AddDownloadItem("http://127.0.0.1/content/1.pdf", "mine", "htm",
+                                                    "/kept/", "ref"));
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QCOMPARE(search()->ListItems->SubItem(1, 2), QStringLiteral("成功"));
+    QCOMPARE(downloads().Count(), 2);
+    const int row = downloads().PositionOfKey("http://127.0.0.1/content/1.pdf");
+    QCOMPARE(downloads().Text(row), QStringLiteral("mine"));
+    QCOMPARE(downloads().SubItem(row, 1), QStringLiteral("htm"));
+    QCOMPARE(downloads().SubItem(row, 5), QStringLiteral("/kept/"));
+}
+
+void AnalysisTest::namesComeFromTitlesOrLinksAndStayOnOneLine() {
+    search()->加入LV1(QStringLiteral(" Two\r\nlines: a/b? "), "http://127.0.0.1/x/science.abc1234",
+                      "p", "pdf", dir_.path() + "/own/");
+    search()->加入LV1(QStringLiteral("???"), "http://127.0.0.1/x/fallback.pdf", "p", "pdf", "");
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QCOMPARE(downloads().Text(1), QStringLiteral("Twolines ab"));
+    QCOMPARE(downloads().SubItem(1, 5), dir_.path() + "/own/");
+    QCOMPARE(downloads().Text(2), QStringLiteral("fallback")); // a title that cleans away
+
+    Forms::fFileDownload()->ListItems3->Clear();
+    Program().UseLinkFileName = true;
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QCOMPARE(downloads().Text(1), QStringLiteral("science"));
+}
+
+void AnalysisTest::aCancelledFolderDialogProcessesNothing() {
+    Program().PromptSaveFolder = false;
+    fill(5);
+    answerDialog([](fSeleFileSavePath* dialog) { dialog->Command3_Click(); });
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QVERIFY(Program().SaveFolderCancelled);
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：0条"));
+    QCOMPARE(search()->ListItems->SubItem(1, 2), QString());
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+}
+
+void AnalysisTest::anAcceptedFolderDialogGivesTheRecordsItsFolder() {
+    Program().PromptSaveFolder = false;
+    fill(3);
+    const QString chosen = dir_.path() + "/chosen/sub";
+    answerDialog([&](fSeleFileSavePath* dialog) {
+        dialog->Combo1->setEditText(chosen);
+        dialog->Option1->setChecked(true);
+        dialog->Command2_Click();
+    });
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QVERIFY(!Program().SaveFolderCancelled);
+    QCOMPARE(Program().DefaultSaveFolder, chosen + "/");
+    QVERIFY(QFileInfo(chosen).isDir());
+    QCOMPARE(downloads().Count(), 3);
+    QCOMPARE(downloads().SubItem(1, 5), chosen + "/");
+    QCOMPARE(downloads().Text(1), QStringLiteral("1")); // named after the link: 1.pdf
+}
+
+void AnalysisTest::theStopButtonEndsALongRun() {
+    fill(20000);
+    QTimer::singleShot(0, search(), [this] { search()->Command5->click(); });
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QVERIFY(search()->StopAnalysis);
+    const int handed = downloads().Count();
+    QVERIFY2(handed > 0 && handed < 20000, qPrintable(QString::number(handed)));
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：%1条").arg(handed));
+    QCOMPARE(search()->ListItems->SubItem(20000, 2), QString());
+}
+
+void AnalysisTest::addingAPageAsksForTheFolderFirst() {
+    Program().PromptSaveFolder = true;
+    int shown = 0;
+    answerDialog([&](fSeleFileSavePath* dialog) {
+        ++shown;
+        dialog->Command3_Click();
+    });
+    search()->Command9_Click();
+    QCOMPARE(shown, 1);
+    QVERIFY(Program().SaveFolderCancelled);
+}
+
+QF_TEST_MAIN(AnalysisTest)
+#include "test_analysis.moc"
