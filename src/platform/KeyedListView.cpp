@@ -192,29 +192,35 @@ void KeyedListView::ApplyModelSelection() {
         syncRangeFromModel(first, last);
 }
 
+// The model's selected rows between two rows (0-based, inclusive) as whole-row ranges, one
+// per run of adjacent rows.
+QItemSelection KeyedListView::selectedRuns(int firstRow, int lastRow) const {
+    const int lastColumn = std::max(listModel_->ColumnCount() - 1, 0);
+    QItemSelection runs;
+    for (int row = firstRow; row <= lastRow;) {
+        if (!listModel_->Selected(row + 1)) {
+            ++row;
+            continue;
+        }
+        int end = row;
+        while (end + 1 <= lastRow && listModel_->Selected(end + 2))
+            ++end;
+        runs.append(
+            QItemSelectionRange(listModel_->index(row, 0), listModel_->index(end, lastColumn)));
+        row = end + 1;
+    }
+    return runs;
+}
+
 void KeyedListView::syncWholeSelectionFromModel() {
     pendingFirst_ = pendingLast_ = -1;
     pendingSync_.stop();
     QItemSelectionModel* selection = selectionModel();
     if (listModel_ == nullptr || selection == nullptr)
         return;
-    const int lastColumn = std::max(listModel_->ColumnCount() - 1, 0);
-    QItemSelection runs;
-    const int count = listModel_->Count();
-    if (listModel_->SelectedCount() > 0) {
-        for (int row = 0; row < count;) {
-            if (!listModel_->Selected(row + 1)) {
-                ++row;
-                continue;
-            }
-            int end = row;
-            while (end + 1 < count && listModel_->Selected(end + 2))
-                ++end;
-            runs.append(
-                QItemSelectionRange(listModel_->index(row, 0), listModel_->index(end, lastColumn)));
-            row = end + 1;
-        }
-    }
+    const QItemSelection runs = listModel_->SelectedCount() > 0
+                                    ? selectedRuns(0, listModel_->Count() - 1)
+                                    : QItemSelection();
     writingToView_ = true;
     {
         // The view's own reaction to selection signals locates every range row by row,
@@ -234,19 +240,7 @@ void KeyedListView::syncRangeFromModel(int firstRow, int lastRow) {
     if (selection == nullptr)
         return;
     const int lastColumn = std::max(listModel_->ColumnCount() - 1, 0);
-    QItemSelection runs;
-    for (int row = firstRow; row <= lastRow;) {
-        if (!listModel_->Selected(row + 1)) {
-            ++row;
-            continue;
-        }
-        int end = row;
-        while (end + 1 <= lastRow && listModel_->Selected(end + 2))
-            ++end;
-        runs.append(
-            QItemSelectionRange(listModel_->index(row, 0), listModel_->index(end, lastColumn)));
-        row = end + 1;
-    }
+    const QItemSelection runs = selectedRuns(firstRow, lastRow);
     writingToView_ = true;
     {
         const QSignalBlocker quiet(selection);

@@ -71,6 +71,7 @@ protected:
 private:
     void onViewSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void onModelFlagsChanged(int firstPosition, int lastPosition);
+    QItemSelection selectedRuns(int firstRow, int lastRow) const;
     void syncWholeSelectionFromModel();
     void clearIfScattered() const;
     void syncRangeFromModel(int firstRow, int lastRow);

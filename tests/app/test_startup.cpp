@@ -1,7 +1,5 @@
-#include "FakeClock.h"
-#include "RecordingShell.h"
-#include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
+#include "TestServices.h"
 
 #include "app/BrowserEmulation.h"
 #include "app/Forms.h"
@@ -43,19 +41,12 @@ private Q_SLOTS:
 private:
     void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-    QTemporaryDir dir_;
-    ScriptedPrompt prompt_;
-    FakeClock clock_;
-    RecordingShell shell_;
-    std::unique_ptr<IniRegistry> registry_;
-    std::unique_ptr<SettingsStore> settings_;
+    std::unique_ptr<TestServices> services_;
 };
 
 void StartupTest::initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
-    registry_ = std::make_unique<IniRegistry>(dir_.path() + "/registry.ini");
-    settings_ = std::make_unique<SettingsStore>(dir_.path());
-    Services() = AppServices{&prompt_, &clock_, &shell_, registry_.get(), settings_.get()};
+    services_ = std::make_unique<TestServices>();
 }
 
 void StartupTest::init() {
@@ -86,8 +77,9 @@ void StartupTest::startUpShowsTheVersionAndKeepsTheSearchButtonOffAtFirst() {
 
     QVERIFY(Program().OsText.endsWith(QStringLiteral("位]")));
     const QString exe = QFileInfo(QCoreApplication::applicationFilePath()).baseName() + ".exe";
-    QCOMPARE(registry_->readValue(kBrowserEmulationKey, exe).value_or(""), QStringLiteral("10001"));
-    QVERIFY(prompt_.shown().isEmpty());
+    QCOMPARE(services_->registry.readValue(kBrowserEmulationKey, exe).value_or(""),
+             QStringLiteral("10001"));
+    QVERIFY(services_->prompt.shown().isEmpty());
 }
 
 void StartupTest::theOneShotTimerEnablesTheSearchButtonOnce() {

@@ -1,7 +1,5 @@
-#include "FakeClock.h"
-#include "RecordingShell.h"
-#include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
+#include "TestServices.h"
 
 #include "app/Forms.h"
 #include "app/ProgramValues.h"
@@ -48,28 +46,23 @@ private:
     void answerDialog(const std::function<void(fSeleFileSavePath*)>& answer);
     KeyedListModel& downloads();
 
-    QTemporaryDir dir_;
-    ScriptedPrompt prompt_;
-    FakeClock clock_;
-    RecordingShell shell_;
-    std::unique_ptr<IniRegistry> registry_;
-    std::unique_ptr<SettingsStore> settings_;
+    std::unique_ptr<TestServices> services_;
+    ScriptedPrompt* prompt_ = nullptr;
 };
 
 void AnalysisTest::initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
-    registry_ = std::make_unique<IniRegistry>(dir_.path() + "/registry.ini");
-    settings_ = std::make_unique<SettingsStore>(dir_.path());
-    Services() = AppServices{&prompt_, &clock_, &shell_, registry_.get(), settings_.get()};
+    services_ = std::make_unique<TestServices>();
+    prompt_ = &services_->prompt;
 }
 
 void AnalysisTest::init() {
-    prompt_.clear();
+    prompt_->clear();
     search(); // loading reads the stored prompt setting; the tests set their own after it
     Program().PromptSaveFolder = true;
     Program().UseLinkFileName = false;
     Program().SaveFolderCancelled = false;
-    Program().DefaultSaveFolder = dir_.path() + "/default/";
+    Program().DefaultSaveFolder = services_->path("default/");
 }
 
 void AnalysisTest::cleanup() {
@@ -108,8 +101,8 @@ void AnalysisTest::answerDialog(const std::function<void(fSeleFileSavePath*)>& a
 
 void AnalysisTest::analysingAnEmptyListSaysSoAndStartsNothing() {
     search()->Command2_Click();
-    QCOMPARE(prompt_.messages(), QStringList{QStringLiteral("列表没有数据哦！")});
-    QCOMPARE(prompt_.shown().first().icon, MsgIcon::Information);
+    QCOMPARE(prompt_->messages(), QStringList{QStringLiteral("列表没有数据哦！")});
+    QCOMPARE(prompt_->shown().first().icon, MsgIcon::Information);
     QVERIFY(search()->Command2->isEnabled());
     QVERIFY(!IsFormLoaded("fFileDownload"));
 }
@@ -134,7 +127,7 @@ void AnalysisTest::withNothingSelectedEveryRecordIsHandedOver() {
     QCOMPARE(downloads().SubItem(row, 5), Program().DefaultSaveFolder);
     QCOMPARE(downloads().Tag(row), QStringLiteral("http://127.0.0.1/search?FIRSTINDEX=10"));
     QCOMPARE(downloads().SmallIcon(row), 1);
-    QVERIFY(prompt_.shown().isEmpty());
+    QVERIFY(prompt_->shown().isEmpty());
 }
 
 void AnalysisTest::eachRunTakesItsOwnRecords() {
@@ -184,11 +177,11 @@ void AnalysisTest::aLinkAlreadyInTheDownloadListSucceedsWithoutASecondRow() {
 
 void AnalysisTest::namesComeFromTitlesOrLinksAndStayOnOneLine() {
     search()->加入LV1(QStringLiteral(" Two\r\nlines: a/b? "), "http://127.0.0.1/x/science.abc1234",
-                      "p", "pdf", dir_.path() + "/own/");
+                      "p", "pdf", services_->path("own/"));
     search()->加入LV1(QStringLiteral("???"), "http://127.0.0.1/x/fallback.pdf", "p", "pdf", "");
     search()->RunAnalysis(fWebSearch::AnalysisRun::All);
     QCOMPARE(downloads().Text(1), QStringLiteral("Twolines ab"));
-    QCOMPARE(downloads().SubItem(1, 5), dir_.path() + "/own/");
+    QCOMPARE(downloads().SubItem(1, 5), services_->path("own/"));
     QCOMPARE(downloads().Text(2), QStringLiteral("fallback")); // a title that cleans away
 
     Forms::fFileDownload()->ListItems3->Clear();
@@ -211,7 +204,7 @@ void AnalysisTest::aCancelledFolderDialogProcessesNothing() {
 void AnalysisTest::anAcceptedFolderDialogGivesTheRecordsItsFolder() {
     Program().PromptSaveFolder = false;
     fill(3);
-    const QString chosen = dir_.path() + "/chosen/sub";
+    const QString chosen = services_->path("chosen/sub");
     answerDialog([&](fSeleFileSavePath* dialog) {
         dialog->Combo1->setEditText(chosen);
         dialog->Option1->setChecked(true);

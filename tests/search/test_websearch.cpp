@@ -1,8 +1,7 @@
-#include "RecordingShell.h"
 #include "ResultPageFixture.h"
-#include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
+#include "TestServices.h"
 
 #include "app/Forms.h"
 #include "app/ProgramValues.h"
@@ -56,12 +55,10 @@ private:
     int requestsForIndex(int firstIndex) const;
     void fillList(fWebSearch* search, int rows);
 
-    QTemporaryDir dir_;
-    ScriptedPrompt prompt_;
-    SystemClock clock_;
-    RecordingShell shell_;
-    std::unique_ptr<IniRegistry> registry_;
-    std::unique_ptr<SettingsStore> settings_;
+    // The real clock: paging waits on the real browser.
+    TestServices services_{TestServices::ClockKind::Real};
+    ScriptedPrompt& prompt_ = services_.prompt;
+    SettingsStore& settings_ = services_.settings;
     TestHttpServer server_;
     ResultPageSpec spec_;
     int testNumber_ = 0;
@@ -70,9 +67,6 @@ private:
 void WebSearchTest::initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
     QVERIFY(server_.isListening());
-    registry_ = std::make_unique<IniRegistry>(dir_.path() + "/registry.ini");
-    settings_ = std::make_unique<SettingsStore>(dir_.path());
-    Services() = AppServices{&prompt_, &clock_, &shell_, registry_.get(), settings_.get()};
     Program().PromptSaveFolder = false;
 }
 
@@ -83,7 +77,7 @@ void WebSearchTest::init() {
     spec_ = ResultPageSpec();
     // A path of its own for every test: a page request of the test before may still arrive.
     spec_.searchPath = QStringLiteral("/t%1/search").arg(++testNumber_);
-    Program().DefaultSaveFolder = dir_.path() + "/papers/";
+    Program().DefaultSaveFolder = services_.path("papers/");
 }
 
 void WebSearchTest::cleanup() {
@@ -148,8 +142,8 @@ void WebSearchTest::fillList(fWebSearch* search, int rows) {
 }
 
 void WebSearchTest::loadingReadsTheStoredTimeOutAndClosingStoresIt() {
-    settings_->Write(Keys::SearchTimeout, QStringLiteral("slow"));
-    settings_->Write(Keys::PromptSaveFolder, 1);
+    settings_.Write(Keys::SearchTimeout, QStringLiteral("slow"));
+    settings_.Write(Keys::PromptSaveFolder, 1);
     Program().PromptSaveFolder = false;
     fWebSearch* search = Forms::fWebSearch();
     QCOMPARE(search->windowTitle(), QStringLiteral("Science数据检索分析-Quillfetch"));
@@ -164,7 +158,7 @@ void WebSearchTest::loadingReadsTheStoredTimeOutAndClosingStoresIt() {
 
     search->Combo1->setEditText(QStringLiteral("90"));
     search->close();
-    QCOMPARE(settings_->Read(Keys::SearchTimeout), QStringLiteral("90"));
+    QCOMPARE(settings_.Read(Keys::SearchTimeout), QStringLiteral("90"));
     Program().PromptSaveFolder = false;
 }
 
@@ -195,7 +189,7 @@ void WebSearchTest::addPageTakesEveryListedArticleOnce() {
     Program().DefaultSaveFolder = "/elsewhere/";
     search->Command9_Click();
     QCOMPARE(search->ListItems->Count(), 8);
-    QCOMPARE(search->ListItems->SubItem(1, 3), dir_.path() + "/papers/");
+    QCOMPARE(search->ListItems->SubItem(1, 3), services_.path("papers/"));
 }
 
 void WebSearchTest::addAllPagesThroughTheWholeListAndEndsIdle() {
@@ -398,7 +392,7 @@ void WebSearchTest::exportWritesTitlesTypesAndStatuses() {
     fillList(search, 3000);
     search->ListItems->SetSubItem(1, 2, QStringLiteral("成功"));
     search->ListItems->SetText(2, QStringLiteral("Café ∑ α-helix"));
-    const QString path = dir_.path() + "/export";
+    const QString path = services_.path("export");
     prompt_.answerText(path);
     search->Command7_Click();
 
