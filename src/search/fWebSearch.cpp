@@ -261,12 +261,14 @@ void fWebSearch::RefreshRowCount() {
 
 int fWebSearch::ExtractResultRecords() {
     const std::optional<Dom> document = WebBrowser1->Document(kEntryTags, kEntryTextTags);
-    if (!document)
-        return 0;
+    return document ? addRecordsFrom(*document) : 0;
+}
+
+int fWebSearch::addRecordsFrom(const Dom& document) {
     // The folder is read once for the page: every record of one extraction shares it.
     const QString folder = Program().DefaultSaveFolder;
     return ::ExtractResultRecords(
-        *document, [this, &folder](const QString& title, const QString& link, const QString& page) {
+        document, [this, &folder](const QString& title, const QString& link, const QString& page) {
             加入LV1(title, link, page, QStringLiteral("pdf"), folder);
         });
 }
@@ -291,10 +293,15 @@ bool fWebSearch::判断是否为最后一个页码链接(int current) {
 
 bool fWebSearch::下一页() {
     Forms::Hold hold(this);
-    AddCurrentPage();
+    // One copy of the shown page serves both its records and its page links: copying a page
+    // of 500 entries is the costly part of every step.
+    const std::optional<Dom> shown = WebBrowser1->Document(kEntryTags, kEntryTextTags);
+    if (shown)
+        addRecordsFrom(*shown);
+    RefreshRowCount();
     const int current = CurrentFirstIndex();
     const QString next = NextPageAddress(WebBrowser1->LocationURL(), current);
-    if (判断是否为最后一个页码链接(current))
+    if (current != 0 && (!shown || IsLastResultPage(*shown, current)))
         return false;
 
     const double start = elapsedSeconds();

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+class Dom;
 class KeyedListModel;
 class KeyedListView;
 class QAction;
@@ -118,6 +119,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    int addRecordsFrom(const Dom& document);
     void buildMenus();
     void buildLayout();
     // True (after telling the user) while an analysis run is active.
