@@ -7,6 +7,7 @@
 
 #include <array>
 
+class Inet;
 class KeyedListModel;
 class KeyedListView;
 class QAction;
@@ -101,8 +102,33 @@ public:
     QLabel* StatusPanel3; // transfer control state
     QLabel* StatusPanel4; // counters
 
+    QMenu* menu下载; // 列表操作(&D): the list menu, also the list's context menu
     QMenu* menu窗口;
     QAction* menu资料检索分析窗口;
+
+    // --- scheduler: start, stop, switch, Timer_Down, Timer1, sounds ---
+    // Plays built-in sound 101, 102 or 103 without waiting for its end.
+    void PlaySound(int number);
+    // A parallel slot is busy exactly while its element exists.
+    bool SlotLoaded(int slot) const;
+
+    // --- single-connection transfer ---
+    Inet* Inet1 = nullptr;
+    // Called by the scheduler; returns when the transfer of the row has ended.
+    void Inet下载当前文件(int position);
+    bool Inet下载文件(int position);
+
+    // --- multi-connection transfer ---
+    // Starts the row's transfer in `slot` and returns at once; always false.
+    bool 多线程下载(int slot, int position, const QString& link, const QString& targetPath);
+    // Abandons the slot's transfer and frees the slot; no further event arrives for it.
+    void RemoveDownloaderSlot(int slot);
+
+    // --- file type ---
+    // Gives the row's file its real type as extension; true when it did.
+    bool CorrectItemFileType(int position);
+
+    // --- list commands ---
 
     // The four state pictures, by state 1 to 4 (entry 0 unused).
     std::array<QIcon, 5> IL_LV3;
@@ -113,9 +139,11 @@ public:
     // Per slot, the list position of the row it works on; entry 1 serves the single
     // connection.
     std::array<int, 12> SlotItem{};
-    // Per parallel slot, the clock time (seconds since midnight) its transfer started.
+    // Per parallel slot, when its transfer started, in monotonic seconds
+    // (Clock::elapsedSeconds), so that the watchdog never fires falsely at midnight.
     std::array<double, 12> SlotStart{};
-    // Clock time at which the last transfer ended; the gap to the next file runs from it.
+    // When the last transfer ended, in monotonic seconds (Clock::elapsedSeconds); the gap to
+    // the next file runs from it.
     double LastFileTime = 0.0;
     // Parallel transfer slots in use, by element index (1 to 11); element 0 is not held here.
     QMap<int, QPointer<QObject>> Downloader1;
