@@ -5,6 +5,7 @@
 #include "app/ProgramValues.h"
 #include "app/SettingsStore.h"
 #include "app/Version.h"
+#include "download/FolderHistory.h"
 #include "download/fSeleFileSavePath.h"
 
 #include <QApplication>
@@ -47,6 +48,8 @@ private Q_SLOTS:
     void theChooserFillsTheFolderBox_data();
     void theChooserFillsTheFolderBox();
     void showModalStartsEachShowingAfreshAndDeletesTheDialog();
+    void theHistoryRoutinesWorkOnAnyFolderBox();
+    void savingTheHistoryWritesTheListAsItStands();
 
 private:
     std::unique_ptr<fSeleFileSavePath> open();
@@ -408,6 +411,53 @@ void SaveFolderDialogTest::showModalStartsEachShowingAfreshAndDeletesTheDialog()
     QVERIFY(Program().SaveFolderCancelled);
     QVERIFY(!Program().UseLinkFileName);
     QVERIFY(owner.findChildren<fSeleFileSavePath*>().isEmpty());
+}
+
+// The copy dialog fills its own folder box through the same routines; a plain combo stands
+// for it here.
+void SaveFolderDialogTest::theHistoryRoutinesWorkOnAnyFolderBox() {
+    QComboBox combo;
+    combo.setEditable(true);
+    combo.addItems({"/kept/a", "/kept/b"});
+    combo.setEditText(QStringLiteral("/typed"));
+
+    LoadFolderHistory(&combo, dir_->filePath("missing.dat"));
+    QCOMPARE(items(&combo), (QStringList{"/kept/a", "/kept/b"}));
+    QCOMPARE(combo.currentText(), QStringLiteral("/typed"));
+    QVERIFY(!QFileInfo::exists(dir_->filePath("missing.dat")));
+
+    writeHistory(gb18030(QStringLiteral("  /论文/x  \r\n\r\n/y\n/Y\r\n/论文/x\r\n")));
+    LoadFolderHistory(&combo, historyPath());
+    QCOMPARE(items(&combo), (QStringList{QStringLiteral("/论文/x"), "/y"}));
+    QCOMPARE(combo.currentText(), QStringLiteral("/typed"));
+
+    // A box without a text of its own simply shows the first folder.
+    QComboBox fixed;
+    LoadFolderHistory(&fixed, historyPath());
+    QCOMPARE(items(&fixed), (QStringList{QStringLiteral("/论文/x"), "/y"}));
+    QCOMPARE(fixed.currentText(), QStringLiteral("/论文/x"));
+
+    LoadFolderHistory(nullptr, historyPath());
+    SaveFolderHistory(nullptr, historyPath());
+    QCOMPARE(historyBytes(), gb18030(QStringLiteral("  /论文/x  \r\n\r\n/y\n/Y\r\n/论文/x\r\n")));
+}
+
+void SaveFolderDialogTest::savingTheHistoryWritesTheListAsItStands() {
+    QComboBox combo;
+    combo.setEditable(true);
+    SaveFolderHistory(&combo, historyPath());
+    QCOMPARE(historyBytes(), QByteArray("\r\n"));
+
+    // Duplicates stay in the file (reading drops them); the text in the box is not written.
+    combo.addItems({QStringLiteral("/b/Café"), "/a", "/b/Café"});
+    combo.setEditText(QStringLiteral("/not/in/the/list"));
+    SaveFolderHistory(&combo, historyPath());
+    QCOMPARE(historyBytes(), gb18030(QStringLiteral("/b/Café\r\n/a\r\n/b/Café\r\n")));
+
+    QComboBox reread;
+    reread.setEditable(true);
+    LoadFolderHistory(&reread, historyPath());
+    QCOMPARE(items(&reread), (QStringList{QStringLiteral("/b/Café"), "/a"}));
 }
 
 QF_TEST_MAIN(SaveFolderDialogTest)
