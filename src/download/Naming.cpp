@@ -279,7 +279,8 @@ QString MakeFolderPath(const QString& path, const std::function<void(const QStri
         // "//server" is "/server" to Linux; like a server it must be there already, and a
         // name such as ".." must not carry the walk out of what was typed.
         const QString server = parts.value(2);
-        if (server.isEmpty() || CleanFileName(server) != server) {
+        const bool existing = IsUsableFileName(server) && FolderExists('/' + server);
+        if (server.isEmpty() || (!existing && CleanFileName(server) != server)) {
             reportBadName();
             return {};
         }
@@ -288,9 +289,17 @@ QString MakeFolderPath(const QString& path, const std::function<void(const QStri
     }
 
     for (qsizetype i = first; i < parts.size(); ++i) {
-        if (parts.at(i).isEmpty())
+        const QString& typed = parts.at(i);
+        if (typed.isEmpty())
             break;
-        const QString part = FitFileNameComponent(CleanFileName(parts.at(i)), QString());
+        // A folder that is already there is the one the user means, whatever its name holds
+        // (a share mounted as "smb-share:server=x", a hidden ".papers"): only the parts to be
+        // created are cleaned. "." and ".." name no folder of their own.
+        if (IsUsableFileName(typed) && FolderExists(built + '/' + typed)) {
+            built += '/' + typed;
+            continue;
+        }
+        const QString part = FitFileNameComponent(CleanFileName(typed), QString());
         if (part.isEmpty()) {
             reportBadName();
             break;

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void aFolderThatCannotBeMadeKeepsTheDialogOpen_data();
     void aFolderThatCannotBeMadeKeepsTheDialogOpen();
     void aPartThatCleansAwayEndsTheFolderAtTheDeepestGoodOne();
+    void anExistingFolderIsTakenAsTyped();
     void cancelStoresNothing();
     void onlyTheButtonsDecideWhetherTheDialogWasCancelled();
     void theNamingRuleFollowsTheOptions_data();
@@ -230,6 +231,24 @@ void SaveFolderDialogTest::aPartThatCleansAwayEndsTheFolderAtTheDeepestGoodOne()
     QVERIFY(!QFileInfo::exists(dir_->filePath("ok/deeper")));
     QCOMPARE(historyBytes(), gb18030(dir_->filePath("ok") + "\r\n"));
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
+}
+
+void SaveFolderDialogTest::anExistingFolderIsTakenAsTyped() {
+    // A mounted share: its name holds what a created folder's name may not.
+    const QString share = dir_->filePath(QStringLiteral("smb-share:server=lab,share=论文"));
+    QVERIFY(QDir().mkpath(share));
+    auto dialog = open();
+    dialog->Combo1->setEditText(share + QStringLiteral("/2024: new"));
+    dialog->Command2_Click();
+
+    QVERIFY(prompt_.shown().isEmpty());
+    const QString chosen = share + QStringLiteral("/2024 new");
+    QVERIFY(FolderExists(chosen));
+    QCOMPARE(Program().DefaultSaveFolder, chosen + '/');
+    QCOMPARE(storedFolder(), chosen + '/');
+    QCOMPARE(historyBytes(), gb18030(chosen + "\r\n"));
+    // The share was not copied under a cleaned name.
+    QVERIFY(!QFileInfo::exists(dir_->filePath(QStringLiteral("smb-shareserver=lab,share=论文"))));
 }
 
 void SaveFolderDialogTest::cancelStoresNothing() {
