@@ -228,7 +228,7 @@ QString UniqueFilePath(const QString& path) {
     const qsizetype slash = path.lastIndexOf('/');
     const QString fileName = path.mid(slash + 1);
     const bool fits = FileSystemBytes(fileName) <= kMaxFileNameBytes;
-    if (!FileExists(path) && IsUsableFileName(fileName) && fits)
+    if (!NameTaken(path) && IsUsableFileName(fileName) && fits)
         return path;
     if (slash < 0)
         return path;
@@ -253,7 +253,7 @@ QString UniqueFilePath(const QString& path) {
     for (qint64 counter = 0;; ++counter) {
         const std::optional<QString> name =
             ComposeFileName(base, counter == 0 ? QString() : Counter(counter, 4), suffix);
-        if (name && !FileExists(folder + *name))
+        if (name && !NameTaken(folder + *name))
             return folder + *name;
     }
 }

@@ -41,10 +41,11 @@ inline constexpr int kMaxFileNameBytes = 255;
 // alone leaves no room (such a name cannot be saved whatever the base is).
 QString FitFileNameComponent(const QString& base, const QString& suffix);
 
-// `path` when no file is there (and its name is usable and fits), else the first free variant:
-// the base name cut to 100 characters, a numeric bracket group at its end dropped
-// (x[0002] -> x), then base, base[0001], base[0002], ... with the extension kept. Only files
-// take a name (hidden and read-only ones too); folders are not considered. A path without "/"
+// `path` when nothing is there (and its name is usable and fits), else the first free
+// variant: the base name cut to 100 characters, a numeric bracket group at its end dropped
+// (x[0002] -> x), then base, base[0001], base[0002], ... with the extension kept. Anything at
+// a candidate takes the name: a file (hidden and read-only ones too), a folder, a link (also
+// one that points nowhere), so a file can always be moved to the result. A path without "/"
 // is returned unchanged.
 QString UniqueFilePath(const QString& path);
 

@@ -368,9 +368,18 @@ private slots:
         QTest::newRow("base over 100 characters cut?")
             << QStringList{QString(150, 'b') + ".pdf"} << QString(150, 'b') + ".pdf"
             << QString(100, 'b') + ".pdf";
-        QTest::newRow("a folder does not take the name?")
+        QTest::newRow("a folder takes the name too?")
             << QStringList{QStringLiteral("c.pdf"), QStringLiteral("c[0001].pdf/")}
-            << QStringLiteral("c.pdf") << QStringLiteral("c[0001].pdf");
+            << QStringLiteral("c.pdf") << QStringLiteral("c[0002].pdf");
+        QTest::newRow("a folder at the path itself?")
+            << QStringList{QStringLiteral("d.pdf/")} << QStringLiteral("d.pdf")
+            << QStringLiteral("d[0001].pdf");
+        QTest::newRow("a link that points nowhere takes the name?")
+            << QStringList{QStringLiteral("e.pdf"), QStringLiteral("e[0001].pdf->nowhere")}
+            << QStringLiteral("e.pdf") << QStringLiteral("e[0002].pdf");
+        QTest::newRow("the name without its counter is a folder?")
+            << QStringList{QStringLiteral("f[0003].pdf"), QStringLiteral("f.pdf/")}
+            << QStringLiteral("f[0003].pdf") << QStringLiteral("f[0001].pdf");
         QTest::newRow("hidden files take the name?")
             << QStringList{QStringLiteral(".notes.txt"), QStringLiteral(".notes[0001].txt")}
             << QStringLiteral(".notes.txt") << QStringLiteral(".notes[0002].txt");
@@ -392,8 +401,13 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString folder = dir.path() + '/';
-        for (const QString& file : present)
-            QVERIFY(create(folder, file));
+        for (const QString& file : present) {
+            const qsizetype arrow = file.indexOf("->");
+            if (arrow >= 0)
+                QVERIFY(QFile::link(folder + file.mid(arrow + 2), folder + file.left(arrow)));
+            else
+                QVERIFY(create(folder, file));
+        }
         QCOMPARE(UniqueFilePath(folder + name), folder + expected);
     }
 
