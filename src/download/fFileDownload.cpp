@@ -140,6 +140,7 @@ fFileDownload::fFileDownload()
 
     buildControls();
     buildLayout();
+    buildLoginPanel();
 
     Timer_Down->setInterval(kTimerIntervalMs);
     Timer1->setInterval(kTimerIntervalMs);
@@ -206,6 +207,7 @@ void fFileDownload::buildLayout() {
     firstRow->addWidget(Shape1);
     firstRow->addWidget(Command4);
     firstRow->addWidget(Command31);
+    firstRow->addWidget(Command1 = new QPushButton(QStringLiteral("网页登录")));
 
     auto* secondRow = new QHBoxLayout;
     secondRow->addWidget(Label8);
@@ -307,6 +309,7 @@ void fFileDownload::Form_Load() {
         Combo2->addItem(QString::number(seconds));
     Combo2->setCurrentIndex(0);
 
+    LoginPanel_Load();
     Timer1->start();
 }
 
@@ -324,6 +327,7 @@ void fFileDownload::Form_Resize() {
     // The panel and the list follow the window through the layout; the bands are laid out
     // again for the list's new size.
     SetListStripes(ListView3, kListRowHeight);
+    PlaceLoginPanel();
 }
 
 bool fFileDownload::event(QEvent* event) {
@@ -447,6 +451,7 @@ void fFileDownload::Form_Unload(bool& Cancel) {
     Forms::Hold hold(this);
     Timer1->stop();
     Timer_Down->stop();
+    Timer2->stop();
     if (settings) {
         SaveWindowPlacement(this, *settings);
         settings->Write(Keys::ThreadCount, Combo1->currentIndex());

@@ -53,6 +53,9 @@ public:
     // Silent: pages' script dialogs (alert, confirm, prompt) are not shown.
     void setSilent(bool silent);
     bool Silent() const;
+    // Drops a page's request for a new window that would show nothing (no address, or
+    // "about:blank") instead of blanking the page shown here.
+    void setIgnoreBlankNewWindows(bool ignore) { ignoreBlankNewWindows_ = ignore; }
     // The shown document's address ("" before anything was loaded).
     QString LocationURL() const;
     QString Title() const;
@@ -93,6 +96,7 @@ private:
     QuillfetchPage* page_ = nullptr;
     bool busy_ = false;
     bool silent_ = false;
+    bool ignoreBlankNewWindows_ = false;
     // The engine is between a load's start and its end.
     bool loading_ = false;
     // A navigation was asked for (Navigate, GoBack, ...) and the engine has not reported its
