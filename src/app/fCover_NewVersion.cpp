@@ -15,12 +15,14 @@
 namespace {
 
 // QLabel has no click signal; this turns a left click on the notice into Label2_Click.
+// It looks only at the label it was given, so it never touches the window while the window
+// is being destroyed and its children still receive events.
 class LabelClickFilter : public QObject {
 public:
-    explicit LabelClickFilter(fCover* cover) : QObject(cover), cover_(cover) {}
+    LabelClickFilter(fCover* cover, QLabel* label) : QObject(cover), cover_(cover), label_(label) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == cover_->Label2 && event->type() == QEvent::MouseButtonRelease &&
+        if (event->type() == QEvent::MouseButtonRelease && watched == label_ &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             cover_->Label2_Click();
             return true;
@@ -30,6 +32,7 @@ public:
 
 private:
     fCover* cover_;
+    QLabel* label_;
 };
 
 QString programPage() {
@@ -44,7 +47,7 @@ void fCover::CheckNewVersion() {
         connect(uXMLHTTP2, &uXMLHTTP::OnDateArrived, this, [this] { uXMLHTTP2_OnDateArrived(); });
         connect(uXMLHTTP2, &uXMLHTTP::OnDateErr, this,
                 [this](const QString& statusText) { uXMLHTTP2_OnDateErr(statusText); });
-        Label2->installEventFilter(new LabelClickFilter(this));
+        Label2->installEventFilter(new LabelClickFilter(this, Label2));
     }
     NewVersionText.clear();
     // Without a known site (or with an address the request cannot take) there is nothing to

@@ -215,6 +215,7 @@ void uXMLHTTP::Abort_() {
     tmrReader->stop();
     prepared_ = false;
     dropReply();
+    body_.clear();
     readyState_ = 0;
     finalStatus_ = 0;
 }

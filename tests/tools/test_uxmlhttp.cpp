@@ -249,6 +249,7 @@ void XmlHttpTest::abortingWhilePollingRaisesNothing() {
     QVERIFY(!request.DownOK());
     QCOMPARE(request.ReadyState(), 0);
     QCOMPARE(request.Status(), 0);
+    QVERIFY(request.ResponseBody().isEmpty());
     // Aborting an idle request is harmless too.
     request.Abort_();
     QCOMPARE(failed.count(), 0);
