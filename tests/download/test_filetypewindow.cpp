@@ -123,12 +123,6 @@ void FileTypeWindowTest::aRowsFileGetsItsRealType_data() {
         << "paper.pdf" << kPage << QStringList{"paper.htm"} << true << "paper[0001]"
         << "htm"
         << "paper[0001].htm";
-    QTest::newRow("does the counter go on past taken ones?")
-        << "pdf"
-        << "paper.pdf" << kPage << QStringList{"paper.htm", "paper[0001].htm"} << true
-        << "paper[0002]"
-        << "htm"
-        << "paper[0002].htm";
     QTest::newRow("does an html row whose page is htm move to .htm?")
         << "html"
         << "paper.html" << kPage << QStringList{} << true << "paper"
@@ -164,11 +158,6 @@ void FileTypeWindowTest::aRowsFileGetsItsRealType_data() {
         << "paper.pdf" << kPage << QStringList{"paper.htm/"} << false << "paper"
         << "pdf"
         << "paper.pdf";
-    QTest::newRow("is a folder of the row's own name no file?")
-        << "pdf"
-        << "" << QByteArray() << QStringList{"paper.pdf/"} << false << "paper"
-        << "pdf"
-        << "";
 }
 
 void FileTypeWindowTest::aRowsFileGetsItsRealType() {
