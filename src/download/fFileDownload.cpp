@@ -140,6 +140,7 @@ fFileDownload::fFileDownload()
 
     buildControls();
     buildLayout();
+    buildFileTypeMenu();
 
     Timer_Down->setInterval(kTimerIntervalMs);
     Timer1->setInterval(kTimerIntervalMs);
