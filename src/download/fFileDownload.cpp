@@ -140,6 +140,7 @@ fFileDownload::fFileDownload()
 
     buildControls();
     buildLayout();
+    buildFileTypeMenu();
     buildLoginPanel();
 
     Timer_Down->setInterval(kTimerIntervalMs);

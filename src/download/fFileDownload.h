@@ -127,8 +127,19 @@ public:
     void RemoveDownloaderSlot(int slot);
 
     // --- file type ---
-    // Gives the row's file its real type as extension; true when it did.
+    // The type word of the file at `path` judged from its bytes, or "" (ClassifyFileType).
+    QString 打开文件判断文件类型(const QString& path) const;
+    // Gives the row's file its real type as extension; true when it did. A row whose file is
+    // missing, undetermined, already of that type, or cannot be renamed stays as it was.
     bool CorrectItemFileType(int position);
+    // A transfer runs or may start at the next tick: the scheduler is on, the single
+    // connection is busy, or a parallel slot is in use. Commands that rename, move or remove
+    // what a transfer works on refuse then.
+    bool TransfersActive() const;
+    void menu打开文件判断类型_Click();
+    void menu检查并纠正磁盘文件类型_Click();
+    QAction* menu打开文件判断类型 = nullptr;
+    QAction* menu检查并纠正磁盘文件类型 = nullptr;
 
     // --- list commands ---
 
@@ -203,6 +214,9 @@ private:
     void showRowCount();
 
     bool unloading_ = false;
+
+    // file type
+    void buildFileTypeMenu();
 
     // --- login panel ---
     void buildLoginPanel();

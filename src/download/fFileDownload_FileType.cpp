@@ -1,0 +1,122 @@
+// The real type of downloaded files: judging one file, correcting a row's file and type, and
+// the two commands that offer both to the user.
+
+#include "download/fFileDownload.h"
+
+#include "app/FileHelpers.h"
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "download/DownloadList.h"
+#include "download/FileType.h"
+#include "download/Naming.h"
+#include "platform/Inet.h"
+#include "platform/KeyedListModel.h"
+#include "platform/Prompt.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QTimer>
+
+namespace {
+
+const QString kStopFirst = QStringLiteral("停止下载以后，才能执行此操作！");
+// Any file at all: Linux names often have no dot, and a download whose type was unknown is
+// stored without an extension, so the pattern is "*" under the familiar caption.
+const QString kAnyFileFilter = QStringLiteral("*.* (*)");
+
+} // namespace
+
+void fFileDownload::buildFileTypeMenu() {
+    menu检查并纠正磁盘文件类型 = menu下载->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
+    connect(menu检查并纠正磁盘文件类型, &QAction::triggered, this,
+            [this] { menu检查并纠正磁盘文件类型_Click(); });
+    menu打开文件判断类型 = menu下载->addAction(QStringLiteral("打开文件判断类型"));
+    connect(menu打开文件判断类型, &QAction::triggered, this,
+            [this] { menu打开文件判断类型_Click(); });
+}
+
+QString fFileDownload::打开文件判断文件类型(const QString& path) const {
+    return ClassifyFileType(path);
+}
+
+bool fFileDownload::TransfersActive() const {
+    return Timer_Down->isActive() || (Inet1 && Inet1->StillExecuting()) ||
+           CountDownloaderSlots() >= 2;
+}
+
+bool fFileDownload::CorrectItemFileType(int position) {
+    KeyedListModel& list = *ListItems3;
+    if (position < 1 || position > list.Count())
+        return false;
+    const QString name = list.Text(position);
+    const QString type = list.SubItem(position, DownloadColumn::Type);
+    const QString folder = list.SubItem(position, DownloadColumn::Folder);
+
+    // Built as the transfers build it, so an empty type means a file without extension.
+    const QString current = TargetFilePath(folder, name, type);
+    if (current.isEmpty() || !FileExists(current))
+        return false;
+    const QString detected = 打开文件判断文件类型(current);
+    if (detected.isEmpty() || detected.compare(type, Qt::CaseInsensitive) == 0)
+        return false;
+
+    const QString wanted = TargetFilePath(folder, name, detected);
+    if (wanted.isEmpty())
+        return false;
+    const QString target = UniqueFilePath(wanted);
+    // The rename never replaces what is at the target, and a failed one (a folder of that
+    // name, no rights, the file in use) leaves the file where it was: the row keeps pointing
+    // at it.
+    if (!QFile::rename(current, target) || !FileExists(target))
+        return false;
+
+    QString baseName;
+    SplitFileName(target, baseName);
+    list.SetSubItem(position, DownloadColumn::Type, detected);
+    list.SetText(position, baseName);
+    return true;
+}
+
+void fFileDownload::menu打开文件判断类型_Click() {
+    Prompt* prompt = Services().prompt;
+    if (!prompt)
+        return;
+    Forms::Hold hold(this);
+    const QString chosen =
+        prompt->openFileName(this, QString(), Program().DefaultSaveFolder, kAnyFileFilter);
+    if (chosen.isEmpty())
+        return;
+    // The user may have closed the window while the dialog was open.
+    if (Forms::Find(QStringLiteral("fFileDownload")) != this)
+        return;
+    const QString type = 打开文件判断文件类型(chosen);
+    prompt->message(this,
+                    type.isEmpty() ? QStringLiteral("目前还无法判断。")
+                                   : QStringLiteral("文件类型为：") + type,
+                    MsgIcon::Information);
+}
+
+void fFileDownload::menu检查并纠正磁盘文件类型_Click() {
+    Prompt* prompt = Services().prompt;
+    Forms::Hold hold(this);
+    if (TransfersActive()) {
+        if (prompt)
+            prompt->message(this, kStopFirst, MsgIcon::Information);
+        return;
+    }
+    const int rows = ListItems3->Count();
+    if (rows == 0)
+        return;
+    int corrected = 0;
+    for (int position = 1; position <= rows; ++position) {
+        if (CorrectItemFileType(position))
+            ++corrected;
+    }
+    RefreshList();
+    if (prompt)
+        prompt->message(this,
+                        QStringLiteral("纠正文件类型：") + QString::number(corrected) +
+                            QStringLiteral("个."),
+                        MsgIcon::Information);
+}
