@@ -101,7 +101,6 @@ private Q_SLOTS:
     void whenIsASilentSlotReclaimed();
     void whatDoesTheAutomaticRedownloadTake_data();
     void whatDoesTheAutomaticRedownloadTake();
-    void doesTheAutomaticStartWaitForANewRow();
     void doesLocatingScrollToTheStartedRow_data();
     void doesLocatingScrollToTheStartedRow();
     void isEachSoundWrittenOnFirstUseAndPlayed();
@@ -433,17 +432,6 @@ void SchedulerWindowTest::whatDoesTheAutomaticRedownloadTake() {
     for (int n = 1; n <= 3; ++n)
         types << w_->ListItems3->SubItem(n, DownloadColumn::Type);
     QCOMPARE(types.join(' '), typesAfter);
-    QVERIFY(w_->Timer_Down->isActive());
-}
-
-void SchedulerWindowTest::doesTheAutomaticStartWaitForANewRow() {
-    load(2, 3);
-    addRows("34");
-    w_->Check4->setChecked(true);
-    w_->Timer1_Timer();
-    QVERIFY(!w_->Timer_Down->isActive());
-    addRows("1");
-    w_->Timer1_Timer();
     QVERIFY(w_->Timer_Down->isActive());
 }
 
