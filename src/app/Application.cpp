@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/DesktopShell.h"
 #include "platform/QtPrompt.h"
+#include "platform/QtSound.h"
 #include "platform/Registry.h"
 #include "platform/WebBrowser.h"
 
@@ -80,5 +81,6 @@ int QuillfetchMain(int argc, char** argv) {
     DesktopShell shell;
     IniRegistry registry(IniRegistry::defaultFilePath());
     SettingsStore settings;
-    return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings});
+    QtSound sound;
+    return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings, &sound});
 }

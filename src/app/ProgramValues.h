@@ -7,6 +7,7 @@ class Clock;
 class Shell;
 class Registry;
 class SettingsStore;
+class Sound;
 
 // Values the whole program shares for one run. They are loaded from the settings store by
 // the window that first needs them and changed by the dialogs; they reach the store only at
@@ -43,6 +44,7 @@ struct AppServices {
     Shell* shell = nullptr;
     Registry* registry = nullptr;
     SettingsStore* settings = nullptr;
+    Sound* sound = nullptr;
 };
 
 AppServices& Services();

@@ -45,10 +45,10 @@ constexpr int kListRowHeight = 17;
 constexpr int kTimerIntervalMs = 1000;
 constexpr int kLargestGapSeconds = 600;
 
-double secondsSinceMidnight() {
+double elapsedSeconds() {
     static SystemClock fallback;
     const Clock* clock = Services().clock;
-    return clock ? clock->secondsSinceMidnight() : fallback.secondsSinceMidnight();
+    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
 }
 
 // The state pictures are drawn here rather than shipped: four small shapes that differ in
@@ -146,6 +146,7 @@ fFileDownload::fFileDownload()
     Timer_Down->setInterval(kTimerIntervalMs);
     Timer1->setInterval(kTimerIntervalMs);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    setUpScheduler();
 
     // The smallest placement that is restored (4000 by 3000 twips) must fit.
     setMinimumSize(4000 / 15, 3000 / 15);
@@ -177,11 +178,6 @@ void fFileDownload::buildControls() {
     Option3->setChecked(true);
 
     Command26->setToolTip(QStringLiteral("更改下载方式"));
-    // Starting, stopping and switching the transfers arrive with the scheduler; until then
-    // the buttons are shown but cannot be pressed.
-    Command4->setEnabled(false);
-    Command31->setEnabled(false);
-    Command26->setEnabled(false);
 
     Shape1->setFixedSize(12, 12);
     Shape1->setStyleSheet(
@@ -252,7 +248,7 @@ void fFileDownload::Form_Load() {
     FitComboDropDown(Combo4);
     Combo4->setCurrentIndex(0);
 
-    LastFileTime = secondsSinceMidnight();
+    LastFileTime = elapsedSeconds();
 
     ListItems3->Clear();
     // The provider keeps its own copy of the pictures: the list and its view are children of
@@ -375,10 +371,6 @@ void fFileDownload::UpdateStatusCounts() {
     StatusPanel4->setText(StatusCountsText(CountDownloadStates(*ListItems3)));
 }
 
-void fFileDownload::Timer1_Timer() {
-    UpdateStatusCounts();
-}
-
 // --- the same-name rule ---
 
 bool fFileDownload::确定是需要下载(int position) {
@@ -453,6 +445,7 @@ void fFileDownload::Form_Unload(bool& Cancel) {
     Timer1->stop();
     Timer_Down->stop();
     Timer2->stop();
+    stopForClose();
     if (settings) {
         SaveWindowPlacement(this, *settings);
         settings->Write(Keys::ThreadCount, Combo1->currentIndex());

@@ -7,6 +7,7 @@
 
 #include <array>
 
+class DownloadTransfers;
 class Inet;
 class KeyedListModel;
 class KeyedListView;
@@ -111,8 +112,36 @@ public:
     // --- scheduler: start, stop, switch, Timer_Down, Timer1, sounds ---
     // Plays built-in sound 101, 102 or 103 without waiting for its end.
     void PlaySound(int number);
-    // A parallel slot is busy exactly while its element exists.
+    // A parallel slot is busy exactly while its element exists. Element 0 always exists.
     bool SlotLoaded(int slot) const;
+    // The scheduler tick: the next waiting row to the single connection, or one to every
+    // free parallel slot. Returns only when a single-connection transfer it started ended.
+    void Timer_Down_Timer();
+    // 开始下载: downloading on.
+    void Command4_Click();
+    void menu下载全部_Click();
+    // 停止下载: automatic start and re-download off, downloading off, every transfer
+    // abandoned and its row failed.
+    void Command31_Click();
+    void menu停止下载_Click();
+    // 切换: the other transfer mode; running transfers go on.
+    void Command26_Click();
+    // Web-page rows in any state plus failed rows of other types.
+    int CountProblemItems() const;
+    // Re-queue failed rows / completed or failed web-page rows, deleting their files.
+    void menu重新下载出错项_Click();
+    void menu重新下载文件类型为HTM和HTML项_Click();
+    // The transfers the scheduler drives: the window's own by default (nullptr restores
+    // them); a test puts doubles here.
+    void UseTransfers(DownloadTransfers* transfers);
+
+    QAction* menu下载全部 = nullptr; // 开始下载
+    QAction* menu停止下载 = nullptr; // 停止下载
+    QMenu* menu重新下载 = nullptr;   // 重新下载 ▸
+    QAction* menu重新下载出错项 = nullptr;
+    QAction* menu重新下载文件类型为HTM和HTML项 = nullptr;
+    // Checked: each row the scheduler starts is scrolled into view.
+    QAction* menu自动定位到下载项 = nullptr;
 
     // --- single-connection transfer ---
     Inet* Inet1 = nullptr;
@@ -217,6 +246,13 @@ private:
 
     // file type
     void buildFileTypeMenu();
+    // --- scheduler ---
+    struct SchedulerParts;
+    SchedulerParts* scheduler_ = nullptr; // a child object of the window
+    void setUpScheduler();
+    // The close's part: the stop command, then the single connection cancelled.
+    void stopForClose();
+    void runRequeueCommand(int (*requeue)(KeyedListModel&));
 
     // --- login panel ---
     void buildLoginPanel();

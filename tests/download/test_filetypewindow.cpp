@@ -153,11 +153,11 @@ void FileTypeWindowTest::aRowsFileGetsItsRealType_data() {
         << "" << QByteArray() << QStringList{"paper.htm"} << false << "paper"
         << "pdf"
         << "";
-    QTest::newRow("is a row left alone when a folder holds the new name?")
+    QTest::newRow("does a folder holding the new name give paper[0001]?")
         << "pdf"
-        << "paper.pdf" << kPage << QStringList{"paper.htm/"} << false << "paper"
-        << "pdf"
-        << "paper.pdf";
+        << "paper.pdf" << kPage << QStringList{"paper.htm/"} << true << "paper[0001]"
+        << "htm"
+        << "paper[0001].htm";
 }
 
 void FileTypeWindowTest::aRowsFileGetsItsRealType() {

@@ -1,0 +1,294 @@
+#include "download/Scheduler.h"
+
+#include "app/FileHelpers.h"
+#include "download/DownloadList.h"
+#include "download/Naming.h"
+#include "platform/Clock.h"
+#include "platform/KeyedListModel.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+bool isWebPageType(const QString& type) {
+    const QString lower = type.toLower();
+    return lower == QLatin1String("htm") || lower == QLatin1String("html");
+}
+
+bool isFinalState(int state) {
+    return state == ItemState::Completed || state == ItemState::Failed;
+}
+
+void clearProgress(KeyedListModel& list, int position) {
+    list.SetSubItem(position, DownloadColumn::Size, QString());
+    list.SetSubItem(position, DownloadColumn::Received, QString());
+    list.SetSubItem(position, DownloadColumn::Percent, QString());
+}
+
+// The row's file: folder, name and type as the transfers build it. Only a file is deleted,
+// never a folder of that name.
+void deleteItemFile(const KeyedListModel& list, int position) {
+    const QString path =
+        TargetFilePath(list.SubItem(position, DownloadColumn::Folder), list.Text(position),
+                       list.SubItem(position, DownloadColumn::Type));
+    if (!path.isEmpty() && FileExists(path))
+        QFile::remove(path);
+}
+
+// The re-queue steps for one row; `forceType` replaces the type of every row it is given.
+void requeueRow(KeyedListModel& list, int position, bool forceType) {
+    deleteItemFile(list, position);
+    list.SetSmallIcon(position, ItemState::Waiting);
+    if (forceType || isWebPageType(list.SubItem(position, DownloadColumn::Type)))
+        list.SetSubItem(position, DownloadColumn::Type, QStringLiteral("xxx"));
+    clearProgress(list, position);
+    deleteItemFile(list, position);
+}
+
+QString withTrailingSlash(const QString& folder) {
+    return folder.endsWith('/') ? folder : folder + '/';
+}
+
+} // namespace
+
+DownloadScheduler::DownloadScheduler(KeyedListModel& list, const Clock& clock,
+                                     SchedulerVariables variables, SchedulerWindow& window,
+                                     DownloadTransfers& transfers)
+    : list_(list), clock_(clock), vars_(variables), window_(window), transfers_(&transfers) {}
+
+int DownloadScheduler::clampedThreadCount(int threads) {
+    return std::clamp(threads, 1, kMaxSlots);
+}
+
+double DownloadScheduler::now() const {
+    return clock_.elapsedSeconds();
+}
+
+void DownloadScheduler::tick(const SchedulerSettings& settings) {
+    if (list_.Count() == 0) {
+        window_.setSchedulerOn(false);
+        return;
+    }
+    if (!(std::fabs(vars_.lastFileTime - now()) > settings.gapSeconds))
+        return;
+    if (settings.mode == 1)
+        tickSingle(settings);
+    else
+        tickParallel(settings);
+}
+
+int DownloadScheduler::nextAcceptedRow(bool makeFolders) {
+    const int rows = list_.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (list_.SmallIcon(position) != ItemState::Waiting)
+            continue;
+        const QString name = CleanFileName(list_.Text(position));
+        if (name != list_.Text(position))
+            list_.SetText(position, name);
+
+        QString folder = list_.SubItem(position, DownloadColumn::Folder);
+        // A folder that cannot be made would otherwise become "/" and send the file to the
+        // root of the file system; such a row fails here and the walk goes on.
+        if (makeFolders)
+            folder = MakeFolderPath(folder);
+        if (folder.isEmpty()) {
+            list_.SetSmallIcon(position, ItemState::Failed);
+            continue;
+        }
+        folder = withTrailingSlash(folder);
+        list_.SetSubItem(position, DownloadColumn::Folder, folder);
+
+        if (window_.acceptRow(position))
+            return position;
+    }
+    return 0;
+}
+
+void DownloadScheduler::tickSingle(const SchedulerSettings& settings) {
+    if (vars_.downloadBusy)
+        return;
+    const int position = nextAcceptedRow(false);
+    if (position == 0)
+        return;
+    list_.SetSmallIcon(position, ItemState::Downloading);
+    if (settings.locateStartedRow)
+        window_.showRow(position);
+    clearProgress(list_, position);
+    vars_.slotItem[1] = position;
+    transfers_->runSingle(position);
+}
+
+void DownloadScheduler::tickParallel(const SchedulerSettings& settings) {
+    const int threads = clampedThreadCount(settings.threadCount);
+    for (int slot = 1; slot <= threads; ++slot) {
+        if (transfers_->slotLoaded(slot))
+            continue;
+        for (;;) {
+            const int position = nextAcceptedRow(true);
+            // A walk that found nothing for this slot finds nothing for the next one either.
+            if (position == 0)
+                return;
+            list_.SetSmallIcon(position, ItemState::Downloading);
+            if (settings.locateStartedRow)
+                window_.showRow(position);
+            QString newName;
+            const QString target = window_.renamedTarget(
+                list_.SubItem(position, DownloadColumn::Folder), list_.Text(position),
+                list_.SubItem(position, DownloadColumn::Type), newName);
+            // No file can be written for a name that yields no target: fail the row and try
+            // the next one for the same slot.
+            if (target.isEmpty()) {
+                list_.SetSmallIcon(position, ItemState::Failed);
+                continue;
+            }
+            list_.SetText(position, newName);
+            vars_.slotItem[static_cast<std::size_t>(slot)] = position;
+            transfers_->startSlot(slot, position, list_.Key(position), target);
+            break;
+        }
+    }
+}
+
+HousekeepingOutcome DownloadScheduler::housekeeping(const SchedulerSettings& settings,
+                                                    const HousekeepingOptions& options) {
+    HousekeepingOutcome outcome;
+    if (IsDownloadListFinished(list_)) {
+        outcome.startMenuEnabled = true;
+        if (window_.schedulerOn()) {
+            window_.setSchedulerOn(false);
+            if (options.sound)
+                window_.playSound(SchedulerSound::Stopped);
+        }
+    } else {
+        outcome.startMenuEnabled = !window_.schedulerOn();
+    }
+    outcome.lampVisible = window_.schedulerOn();
+
+    watchSlots(clampedThreadCount(settings.threadCount));
+    settleBusyFlag(settings);
+    window_.refreshCounters();
+
+    if (options.autoStart && CountNotDownloaded(list_) >= 1)
+        window_.setSchedulerOn(true);
+
+    if (options.autoRedownload && !window_.schedulerOn()) {
+        switch (options.redownloadChoice) {
+        case 0:
+            RequeueFailedRows(list_);
+            break;
+        case 1:
+            RequeueWebPageRows(list_);
+            break;
+        case 2:
+            RequeueFailedRows(list_);
+            RequeueWebPageRows(list_);
+            break;
+        default:
+            break;
+        }
+        window_.setSchedulerOn(true);
+    }
+
+    if (options.autoStop && window_.schedulerOn() &&
+        CountProblemItems(list_) >= kProblemRowsToStop) {
+        window_.setSchedulerOn(false);
+        if (options.sound)
+            window_.playSound(SchedulerSound::Stopped);
+    }
+    return outcome;
+}
+
+void DownloadScheduler::watchSlots(int threadCount) {
+    const double current = now();
+    for (int slot = 1; slot <= threadCount; ++slot) {
+        const auto index = static_cast<std::size_t>(slot);
+        if (!transfers_->slotLoaded(slot))
+            continue;
+        if (std::fabs(current - vars_.slotStart[index]) < kSlotTimeoutSeconds)
+            continue;
+        const int position = vars_.slotItem[index];
+        const bool rowThere = position >= 1 && position <= list_.Count();
+        // A slot whose row is gone can never report for it; it is reclaimed all the same.
+        if (rowThere && !list_.SubItem(position, DownloadColumn::Size).isEmpty())
+            continue;
+        transfers_->removeSlot(slot);
+        if (rowThere)
+            list_.SetSmallIcon(position, ItemState::Failed);
+    }
+}
+
+void DownloadScheduler::settleBusyFlag(const SchedulerSettings& settings) {
+    if (settings.mode == 1) {
+        if (!transfers_->singleExecuting() && !window_.schedulerOn())
+            vars_.downloadBusy = false;
+        return;
+    }
+    const int threads = clampedThreadCount(settings.threadCount);
+    for (int slot = 1; slot <= threads; ++slot) {
+        if (transfers_->slotLoaded(slot)) {
+            vars_.downloadBusy = true;
+            break;
+        }
+    }
+    if (!window_.schedulerOn())
+        vars_.downloadBusy = false;
+}
+
+void DownloadScheduler::stop() {
+    transfers_->cancelSingle();
+    window_.setSchedulerOn(false);
+    vars_.downloadBusy = false;
+    transfers_->cancelSingle();
+    for (int slot = 1; slot <= kMaxSlots; ++slot) {
+        if (transfers_->slotLoaded(slot))
+            transfers_->removeSlot(slot);
+    }
+    const int rows = list_.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (list_.SmallIcon(position) == ItemState::Downloading)
+            list_.SetSmallIcon(position, ItemState::Failed);
+    }
+    vars_.downloadBusy = false;
+}
+
+int CountProblemItems(const KeyedListModel& list) {
+    int count = 0;
+    const int rows = list.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (isWebPageType(list.SubItem(position, DownloadColumn::Type)) ||
+            list.SmallIcon(position) == ItemState::Failed)
+            ++count;
+    }
+    return count;
+}
+
+int RequeueFailedRows(KeyedListModel& list) {
+    int count = 0;
+    const int rows = list.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (list.SmallIcon(position) != ItemState::Failed)
+            continue;
+        requeueRow(list, position, false);
+        ++count;
+    }
+    return count;
+}
+
+int RequeueWebPageRows(KeyedListModel& list) {
+    int count = 0;
+    const int rows = list.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (!isFinalState(list.SmallIcon(position)))
+            continue;
+        const QString type = list.SubItem(position, DownloadColumn::Type).toLower();
+        if (type != QLatin1String("htm") && type != QLatin1String("html") &&
+            type != QLatin1String("xml"))
+            continue;
+        requeueRow(list, position, true);
+        ++count;
+    }
+    return count;
+}

@@ -1,0 +1,163 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+class Clock;
+class KeyedListModel;
+
+// The download manager's decisions, without a widget: which waiting row goes next and to
+// which transfer, the gap between files, the slot watchdog, the busy flag, the end of the
+// list and the user's automatic start, re-download and stop. The window owns the controls
+// and calls the two ticks once a second; everything here works on the download list, a
+// Clock and the two interfaces below.
+
+// The transfers the scheduler drives. A parallel slot is busy exactly while it is loaded:
+// the transfer side loads it when it starts a transfer and unloads it when that ends.
+class DownloadTransfers {
+public:
+    virtual ~DownloadTransfers() = default;
+
+    // The single connection is still carrying a request.
+    virtual bool singleExecuting() const = 0;
+    // Abandons the single connection's request, if any.
+    virtual void cancelSingle() = 0;
+    // Transfers the row at `position` over the single connection; returns when it has ended.
+    // Events run meanwhile, so anything may have changed when it returns.
+    virtual void runSingle(int position) = 0;
+
+    virtual bool slotLoaded(int slot) const = 0;
+    // Starts the row's transfer in `slot` and returns at once; the slot is loaded from here.
+    virtual void startSlot(int slot, int position, const QString& link,
+                           const QString& targetPath) = 0;
+    // Abandons the slot's transfer; no further event arrives for it.
+    virtual void removeSlot(int slot) = 0;
+};
+
+// What the scheduler needs of its window besides the transfers.
+class SchedulerWindow {
+public:
+    virtual ~SchedulerWindow() = default;
+
+    // The switch that says downloading is on (the window's scheduler timer).
+    virtual bool schedulerOn() const = 0;
+    virtual void setSchedulerOn(bool on) = 0;
+    // The same-name rule: false when the row was refused (it may have been marked skipped).
+    virtual bool acceptRow(int position) = 0;
+    // The target of a parallel transfer under the same-name rule; `newName` receives the
+    // row's new Text. "" when no target can be built.
+    virtual QString renamedTarget(const QString& folder, const QString& name, const QString& type,
+                                  QString& newName) = 0;
+    // Scrolls the row into view.
+    virtual void showRow(int position) = 0;
+    // Plays built-in sound 101, 102 or 103.
+    virtual void playSound(int number) = 0;
+    // Rewrites the state counters of the status bar.
+    virtual void refreshCounters() = 0;
+};
+
+// The window's variables that the scheduler and the transfers share.
+struct SchedulerVariables {
+    // A transfer was started and not yet released.
+    bool& downloadBusy;
+    // Per slot, the list position of the row it works on; entry 1 serves the single
+    // connection.
+    std::array<int, 12>& slotItem;
+    // Per parallel slot, when its transfer started (Clock::elapsedSeconds).
+    std::array<double, 12>& slotStart;
+    // When the last transfer ended (Clock::elapsedSeconds).
+    double& lastFileTime;
+};
+
+// Read from the window's controls at every tick.
+struct SchedulerSettings {
+    int mode = 2;        // 1 single connection; anything else parallel slots
+    int threadCount = 1; // parallel slots in use, kept within 1 to kMaxSlots
+    int gapSeconds = 0;  // seconds between two files
+    bool locateStartedRow = false;
+};
+
+struct HousekeepingOptions {
+    bool autoRedownload = false;
+    // 0 failed rows, 1 web-page rows, 2 both (failed first).
+    int redownloadChoice = 0;
+    bool autoStart = false;
+    bool autoStop = false;
+    bool sound = false;
+};
+
+struct HousekeepingOutcome {
+    // Whether the start command of the list menu may be used.
+    bool startMenuEnabled = true;
+    // Whether the running lamp shows.
+    bool lampVisible = false;
+};
+
+namespace SchedulerSound {
+inline constexpr int WebPage = 101; // a transfer ended with a web page instead of the file
+inline constexpr int Stopped = 102; // the list is finished, or the automatic stop
+inline constexpr int Failed = 103;  // a transfer ended failed
+} // namespace SchedulerSound
+
+class DownloadScheduler {
+public:
+    static constexpr int kMaxSlots = 6;
+    // A slot whose transfer never reported a size is reclaimed after this long.
+    static constexpr double kSlotTimeoutSeconds = 1200.0;
+    // The automatic stop fires at this many failed or web-page rows.
+    static constexpr int kProblemRowsToStop = 5;
+
+    DownloadScheduler(KeyedListModel& list, const Clock& clock, SchedulerVariables variables,
+                      SchedulerWindow& window, DownloadTransfers& transfers);
+
+    // The transfers may be exchanged between ticks.
+    void setTransfers(DownloadTransfers& transfers) { transfers_ = &transfers; }
+    DownloadTransfers& transfers() const { return *transfers_; }
+
+    // The scheduler tick: starts the next waiting row (single connection) or fills every
+    // free slot in list order (parallel). In single-connection mode it returns only when
+    // that transfer has ended.
+    void tick(const SchedulerSettings& settings);
+
+    // The housekeeping tick, in its order: end of list, lamp, slot watchdog, busy flag,
+    // counters, automatic start, automatic re-download, automatic stop.
+    HousekeepingOutcome housekeeping(const SchedulerSettings& settings,
+                                     const HousekeepingOptions& options);
+
+    // The stop command without its window part (the automatic options are the window's):
+    // downloading off, the single connection cancelled, every slot removed, running rows
+    // failed, the busy flag cleared.
+    void stop();
+
+    static int clampedThreadCount(int threads);
+
+private:
+    // The first waiting row the same-name rule accepts, after cleaning its name and making
+    // its folder; 0 when there is none. Rows whose folder cannot be made fail on the way.
+    int nextAcceptedRow(bool makeFolders);
+    void tickSingle(const SchedulerSettings& settings);
+    void tickParallel(const SchedulerSettings& settings);
+    void watchSlots(int threadCount);
+    void settleBusyFlag(const SchedulerSettings& settings);
+    double now() const;
+
+    KeyedListModel& list_;
+    const Clock& clock_;
+    SchedulerVariables vars_;
+    SchedulerWindow& window_;
+    DownloadTransfers* transfers_;
+};
+
+// Rows that count towards the automatic stop: every row of type "htm" or "html" (letter case
+// ignored), whatever its state, and every failed row of another type.
+int CountProblemItems(const KeyedListModel& list);
+
+// The re-download commands: the chosen rows go back to waiting with their progress cleared
+// and their file deleted (an "htm"/"html" type becomes "xxx", and the file is deleted again
+// under that name). Waiting and running rows are never chosen. They return how many rows
+// they re-queued.
+// Failed rows.
+int RequeueFailedRows(KeyedListModel& list);
+// Completed or failed rows of type "htm", "html" or "xml"; every one of them gets "xxx".
+int RequeueWebPageRows(KeyedListModel& list);

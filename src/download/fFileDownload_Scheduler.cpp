@@ -1,0 +1,261 @@
+// The download window's scheduler: the two timers, start, stop, the mode switch, the
+// automatic options and the sound prompts. The decisions live in DownloadScheduler; this file
+// reads the controls for it and lends it the window's transfers.
+
+#include "download/fFileDownload.h"
+
+#include "app/FileHelpers.h"
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "download/Scheduler.h"
+#include "platform/Clock.h"
+#include "platform/DoEvents.h"
+#include "platform/Inet.h"
+#include "platform/KeyedListModel.h"
+#include "platform/KeyedListView.h"
+#include "platform/Sound.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// The clock the program installed, asked at every reading, so that a window outlives a
+// change of services (tests install a fresh fake clock per case).
+class InstalledClock : public Clock {
+public:
+    double secondsSinceMidnight() const override {
+        const Clock* clock = Services().clock;
+        return clock ? clock->secondsSinceMidnight() : fallback_.secondsSinceMidnight();
+    }
+    double elapsedSeconds() const override {
+        const Clock* clock = Services().clock;
+        return clock ? clock->elapsedSeconds() : fallback_.elapsedSeconds();
+    }
+
+private:
+    SystemClock fallback_;
+};
+
+int comboNumber(const QComboBox* combo, int otherwise) {
+    bool ok = false;
+    const int value = combo->currentText().trimmed().toInt(&ok);
+    return ok ? value : otherwise;
+}
+
+// Writes the embedded clip `number` to `path` as a whole; false when there is none or the
+// file cannot be written.
+bool writeSoundClip(int number, const QString& path) {
+    QFile clip(QStringLiteral(":/sounds/%1.wav").arg(number));
+    if (!clip.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = clip.readAll();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    return file.commit();
+}
+
+} // namespace
+
+struct fFileDownload::SchedulerParts : QObject {
+    // The window's own transfers: the single connection Inet1 and the slots Downloader1.
+    class OwnTransfers : public DownloadTransfers {
+    public:
+        explicit OwnTransfers(fFileDownload& window) : w_(window) {}
+        bool singleExecuting() const override { return w_.Inet1 && w_.Inet1->StillExecuting(); }
+        void cancelSingle() override {
+            if (w_.Inet1)
+                w_.Inet1->Cancel();
+        }
+        void runSingle(int position) override { w_.Inet下载当前文件(position); }
+        bool slotLoaded(int slot) const override { return w_.SlotLoaded(slot); }
+        void startSlot(int slot, int position, const QString& link,
+                       const QString& targetPath) override {
+            w_.多线程下载(slot, position, link, targetPath);
+        }
+        void removeSlot(int slot) override { w_.RemoveDownloaderSlot(slot); }
+
+    private:
+        fFileDownload& w_;
+    };
+
+    class Window : public SchedulerWindow {
+    public:
+        explicit Window(fFileDownload& window) : w_(window) {}
+        bool schedulerOn() const override { return w_.Timer_Down->isActive(); }
+        void setSchedulerOn(bool on) override {
+            // Starting a running timer would push its next tick back.
+            if (!on)
+                w_.Timer_Down->stop();
+            else if (!w_.Timer_Down->isActive())
+                w_.Timer_Down->start();
+        }
+        bool acceptRow(int position) override { return w_.确定是需要下载(position); }
+        QString renamedTarget(const QString& folder, const QString& name, const QString& type,
+                              QString& newName) override {
+            return w_.重命名保存路径(folder, name, type, newName);
+        }
+        void showRow(int position) override { w_.ListView3->EnsureVisible(position); }
+        void playSound(int number) override { w_.PlaySound(number); }
+        void refreshCounters() override { w_.UpdateStatusCounts(); }
+
+    private:
+        fFileDownload& w_;
+    };
+
+    explicit SchedulerParts(fFileDownload& w)
+        : QObject(&w), own(w), window(w),
+          scheduler(*w.ListItems3, clock,
+                    SchedulerVariables{w.DownloadBusy, w.SlotItem, w.SlotStart, w.LastFileTime},
+                    window, own) {}
+
+    InstalledClock clock;
+    OwnTransfers own;
+    Window window;
+    DownloadScheduler scheduler;
+};
+
+void fFileDownload::setUpScheduler() {
+    scheduler_ = new SchedulerParts(*this);
+
+    connect(Timer_Down, &QTimer::timeout, this, [this] { Timer_Down_Timer(); });
+    connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
+    connect(Command31, &QPushButton::clicked, this, [this] { Command31_Click(); });
+    connect(Command26, &QPushButton::clicked, this, [this] { Command26_Click(); });
+
+    menu下载全部 = menu下载->addAction(QStringLiteral("开始下载"));
+    menu停止下载 = menu下载->addAction(QStringLiteral("停止下载"));
+    menu重新下载 = menu下载->addMenu(QStringLiteral("重新下载"));
+    menu重新下载出错项 = menu重新下载->addAction(QStringLiteral("出错项"));
+    menu重新下载文件类型为HTM和HTML项 =
+        menu重新下载->addAction(QStringLiteral("网页类型文件(HTM/HTML/xml)项"));
+    menu自动定位到下载项 = menu下载->addAction(QStringLiteral("自动定位到下载项"));
+    menu自动定位到下载项->setCheckable(true);
+
+    connect(menu下载全部, &QAction::triggered, this, [this] { menu下载全部_Click(); });
+    connect(menu停止下载, &QAction::triggered, this, [this] { menu停止下载_Click(); });
+    connect(menu重新下载出错项, &QAction::triggered, this, [this] { menu重新下载出错项_Click(); });
+    connect(menu重新下载文件类型为HTM和HTML项, &QAction::triggered, this,
+            [this] { menu重新下载文件类型为HTM和HTML项_Click(); });
+}
+
+void fFileDownload::UseTransfers(DownloadTransfers* transfers) {
+    scheduler_->scheduler.setTransfers(transfers ? *transfers : scheduler_->own);
+}
+
+namespace {
+
+SchedulerSettings readSchedulerSettings(const QComboBox* threads, const QComboBox* gap,
+                                        const QAction* locate) {
+    SchedulerSettings settings;
+    settings.mode = Program().DownloadMode;
+    settings.threadCount = DownloadScheduler::clampedThreadCount(comboNumber(threads, 1));
+    // The gap box offers whole seconds only; anything else counts as no gap.
+    settings.gapSeconds = std::max(0, comboNumber(gap, 0));
+    settings.locateStartedRow = locate && locate->isChecked();
+    return settings;
+}
+
+} // namespace
+
+void fFileDownload::Timer_Down_Timer() {
+    // A single-connection transfer lets events run until it ends; the window may be closed
+    // meanwhile and must stay until this returns.
+    Forms::Hold hold(this);
+    scheduler_->scheduler.tick(readSchedulerSettings(Combo1, Combo2, menu自动定位到下载项));
+}
+
+void fFileDownload::Timer1_Timer() {
+    HousekeepingOptions options;
+    options.autoRedownload = Check3->isChecked();
+    options.redownloadChoice = Combo4->currentIndex();
+    options.autoStart = Check4->isChecked();
+    options.autoStop = Check5->isChecked();
+    options.sound = Check6->isChecked();
+    const HousekeepingOutcome outcome = scheduler_->scheduler.housekeeping(
+        readSchedulerSettings(Combo1, Combo2, menu自动定位到下载项), options);
+    menu下载全部->setEnabled(outcome.startMenuEnabled);
+    Shape1->setVisible(outcome.lampVisible);
+}
+
+void fFileDownload::Command4_Click() {
+    scheduler_->window.setSchedulerOn(true);
+}
+
+void fFileDownload::menu下载全部_Click() {
+    Command4_Click();
+}
+
+void fFileDownload::Command31_Click() {
+    Check4->setChecked(false);
+    Check3->setChecked(false);
+    scheduler_->scheduler.stop();
+}
+
+void fFileDownload::menu停止下载_Click() {
+    Command31_Click();
+}
+
+void fFileDownload::stopForClose() {
+    Command31_Click();
+    scheduler_->scheduler.transfers().cancelSingle();
+}
+
+void fFileDownload::Command26_Click() {
+    ProgramValues& program = Program();
+    program.DownloadMode = program.DownloadMode == 2 ? 1 : 2;
+    Label7->setText(QStringLiteral("下载方式：") + QString::number(program.DownloadMode));
+    Combo1->setCurrentIndex(Combo1->findText(QStringLiteral("1")));
+    Combo1->setEnabled(program.DownloadMode != 1);
+}
+
+bool fFileDownload::SlotLoaded(int slot) const {
+    if (slot == 0)
+        return true;
+    const auto element = Downloader1.constFind(slot);
+    return element != Downloader1.cend() && !element.value().isNull();
+}
+
+int fFileDownload::CountProblemItems() const {
+    return ::CountProblemItems(*ListItems3);
+}
+
+void fFileDownload::runRequeueCommand(int (*requeue)(KeyedListModel&)) {
+    Forms::Hold hold(this);
+    KeepResponsive();
+    if (Forms::Find(QStringLiteral("fFileDownload")) != this)
+        return;
+    ListView3->setUpdatesEnabled(false);
+    requeue(*ListItems3);
+    ListView3->setUpdatesEnabled(true);
+    RefreshList();
+}
+
+void fFileDownload::menu重新下载出错项_Click() {
+    runRequeueCommand(&RequeueFailedRows);
+}
+
+void fFileDownload::menu重新下载文件类型为HTM和HTML项_Click() {
+    runRequeueCommand(&RequeueWebPageRows);
+}
+
+void fFileDownload::PlaySound(int number) {
+    if (number < SchedulerSound::WebPage || number > SchedulerSound::Failed)
+        return;
+    const QString path = ProgramFolder() + QString::number(number) + QStringLiteral(".wav");
+    if (!FileExists(path) && !writeSoundClip(number, path))
+        return;
+    if (Sound* sound = Services().sound)
+        sound->play(path);
+}

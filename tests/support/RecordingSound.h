@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/Sound.h"
+
+#include <QStringList>
+
+// A Sound that records the files it was asked to play.
+class RecordingSound : public Sound {
+public:
+    void play(const QString& waveFile) override { played << waveFile; }
+
+    QStringList played;
+};
