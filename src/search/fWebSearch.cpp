@@ -18,6 +18,7 @@
 #include "platform/WebBrowser.h"
 #include "search/ResultPages.h"
 #include "search/SearchList.h"
+#include "tools/CacheTools.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -140,8 +141,10 @@ void fWebSearch::buildMenus() {
     menu打开下载窗口 =
         add(menu工具, QStringLiteral("打开下载窗口"), &fWebSearch::menu打开下载窗口_Click);
     menu工具->addSeparator();
-    menu工具->addAction(QStringLiteral("查看IE浏览器缓存"))->setEnabled(false);
-    menu工具->addAction(QStringLiteral("清空IE浏览器缓存"))->setEnabled(false);
+    connect(menu工具->addAction(QStringLiteral("查看IE浏览器缓存")), &QAction::triggered, this,
+            [this] { ShowCacheViewer(this); });
+    connect(menu工具->addAction(QStringLiteral("清空IE浏览器缓存")), &QAction::triggered, this,
+            [this] { ClearBrowserCache(true, this); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     help->addAction(QStringLiteral("关于(&A)"))->setEnabled(false);
 }
