@@ -5,7 +5,6 @@
 #include "app/ProgramValues.h"
 #include "app/Version.h"
 #include "app/WidgetHelpers.h"
-#include "platform/DoEvents.h"
 #include "platform/KeyedListModel.h"
 #include "platform/KeyedListView.h"
 #include "platform/WebBrowser.h"
@@ -13,7 +12,6 @@
 #include "tools/Form_Copy_Move.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -35,10 +33,6 @@ constexpr int kColumnType = 1;
 constexpr int kColumnSize = 2;
 constexpr int kColumnFilePath = 3;
 constexpr int kSizeSortColumn = 3; // "SIZE(Byte)" counted from 1
-
-// The browser drops its entries within a fraction of a second; past this the files that are
-// still there are simply listed again.
-constexpr qint64 kClearWaitMs = 10000;
 
 QString CountText(int count) {
     return QStringLiteral("共有") + QString::number(count) + QStringLiteral(" 个文件");
@@ -262,6 +256,9 @@ void fIEcache::deleteRow(int position) {
         强制删除(filePath);
         break;
     case CacheRowAction::DeleteEntry:
+        // Entry by entry, by its files: the browser takes a missing entry for a miss. Its own
+        // clearing (QWebEngineProfile::clearHttpCache) renews its network session once done,
+        // which cancels a page that is loading at that moment.
         if (LiesInside(QFileInfo(ListItems1->Key(position)).path(), {ownDataFolder()}))
             DeleteCacheEntryFiles(ListItems1->Key(position));
         if (!filePath.isEmpty())
@@ -287,47 +284,9 @@ void fIEcache::Command2_Click() {
 }
 
 void fIEcache::Command3_Click() {
-    QPointer<fIEcache> self(this);
-    bool cleared = false;
-    if (ListView1Tag == kMyCache && ListItems1->Count() > 0) {
-        // When no entry is to be kept, the browser empties its cache itself: it also lets go
-        // of the entries it holds open and of its records of them.
-        bool keepsAny = false;
-        for (int position = 1; position <= ListItems1->Count() && !keepsAny; ++position) {
-            keepsAny = CacheRowActionFor(ListItems1->Text(position),
-                                         ListItems1->SubItem(position, kColumnType),
-                                         ListItems1->SubItem(position, kColumnFilePath)) !=
-                       CacheRowAction::DeleteEntry;
-        }
-        if (!keepsAny)
-            cleared = clearThroughProfile();
-        if (!self)
-            return;
-    }
-    if (!cleared) {
-        for (int position = 1; position <= ListItems1->Count(); ++position)
-            deleteRow(position);
-    }
+    for (int position = 1; position <= ListItems1->Count(); ++position)
+        deleteRow(position);
     finishDeleting();
-}
-
-bool fIEcache::clearThroughProfile() {
-    if (!ownCacheIsLive())
-        return false;
-    Forms::Hold hold(this);
-    QPointer<fIEcache> self(this);
-    Profile->clearHttpCache();
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        if (ListCacheEntries(ownDataFolder()).entries.isEmpty())
-            return true;
-        if (waited.elapsed() >= kClearWaitMs)
-            return false; // what is left goes entry by entry
-        DoEvents();
-        if (!self || !Profile)
-            return false;
-    }
 }
 
 // --- copying out ---

@@ -45,8 +45,9 @@ public:
     void ListCacheFiles(const QString& cacheFolder, const QString& profileName);
 
     // The running program's browser cache (the profile's cache path) and the profile that
-    // uses it. Form_Load takes both from the program's browser profile; with no profile the
-    // cache is treated as files only.
+    // uses it. Form_Load takes both from the program's browser profile. While the profile
+    // uses the own cache, the browser's bookkeeping files and folders there are left alone;
+    // its entries go file by file, which the browser takes for misses.
     QString OwnCacheFolder;
     QPointer<QWebEngineProfile> Profile;
     // Where the users' cache folders are looked for; Form_Load takes CacheViewerLayout().
@@ -82,10 +83,6 @@ private:
     bool belongsToLiveCache(const QString& path) const;
     void deleteRow(int position);
     void finishDeleting();
-    // Empties the own cache through the browser, which drops its own records of the entries
-    // with them, and waits (boundedly) until the files are gone. False when there is no
-    // browser to do it.
-    bool clearThroughProfile();
     QString exportedCopyOf(int position, const QString& exportFolder, int serial);
 
     QHash<QString, qint64> bodySizes_; // by entry file, from the last listing of my cache
