@@ -16,6 +16,20 @@ QString WithTrailingSlash(const QString& folder) {
     return folder.endsWith('/') ? folder : folder + '/';
 }
 
+#ifndef QF_BUILD_TREE
+#define QF_BUILD_TREE ""
+#endif
+
+// True when `folder` is the tree this program was built in or lies inside it. Both sides are
+// resolved, so a symbolic link neither smuggles an installed copy in nor keeps a build out.
+bool InsideBuildTree(const QString& folder) {
+    const QString tree = QFileInfo(QString::fromUtf8(QF_BUILD_TREE)).canonicalFilePath();
+    const QString resolved = QFileInfo(folder).canonicalFilePath();
+    if (tree.isEmpty() || resolved.isEmpty())
+        return false;
+    return resolved == tree || resolved.startsWith(WithTrailingSlash(tree));
+}
+
 } // namespace
 
 bool FileExists(const QString& path) {
@@ -80,10 +94,11 @@ QString ProgramFolder() {
 QString ProgramFolder(const QString& executableFolder) {
     if (!executableFolder.isEmpty()) {
         const QFileInfo info(executableFolder);
-        if (info.isDir() && info.isWritable())
+        if (info.isDir() && info.isWritable() && InsideBuildTree(info.absoluteFilePath()))
             return WithTrailingSlash(info.absoluteFilePath());
     }
-    // Installed under /usr: the history file and the sound clips go to the user's data folder.
+    // An installed copy keeps the history file and the sound clips in the user's data folder:
+    // its folder is not the user's to write into, and even root must not litter /usr/bin.
     const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(dataFolder);
     return WithTrailingSlash(dataFolder);

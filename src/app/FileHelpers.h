@@ -28,8 +28,10 @@ QString RemoveLineBreaks(const QString& text);
 // unlike QString::trimmed().
 QString TrimSpaces(const QString& text);
 
-// The program's own folder, ending with "/": the executable's folder when it is writable, else
-// the per-user data folder (QStandardPaths::AppDataLocation), created on demand.
+// The program's own folder, ending with "/": the executable's folder when it is writable and lies
+// in the build tree this program was compiled in (a developer's build keeps its files beside it),
+// else the per-user data folder (QStandardPaths::AppDataLocation), created on demand. An
+// installed program therefore always uses the data folder, whoever runs it.
 QString ProgramFolder();
 
 // The same rule for a given executable folder.

@@ -25,6 +25,11 @@ struct ProgramValues {
     // The journal's home page, which the search window opens. Tests point it at the local
     // test server, since no test may reach the internet.
     QString SearchHomePage = QStringLiteral("https://www.science.org/");
+    // The maker's web site host, which publishes the version file and the program's page.
+    // Empty while the program has no published version file: the check then cannot open its
+    // request and stays silent, instead of greeting every start with a network message.
+    // Tests point it at the local test server.
+    QString MakerSiteHost = QStringLiteral("");
 };
 
 ProgramValues& Program();

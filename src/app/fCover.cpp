@@ -82,6 +82,8 @@ void fCover::Form_Load() {
 void fCover::Timer1_Timer() {
     Timer1->stop();
     Command1->setEnabled(true);
+    // Only starts the request: its answer arrives later, so it never holds up the button.
+    CheckNewVersion();
 }
 
 void fCover::Command1_Click() {

@@ -7,6 +7,8 @@
 
 // The start-up window. It stays for the whole run: hidden while a working window is open and
 // shown again when the last one closes. Unloading it ends the program.
+class uXMLHTTP;
+
 class fCover : public QWidget {
     Q_OBJECT
 
@@ -26,6 +28,17 @@ public:
     QLabel* Label4;        // fixed notice
     QLabel* Image1;
     QTimer* Timer1;
+
+    // --- new-version check ---
+    // Asks the maker's site for the published version; the answer arrives later, and a
+    // newer version is shown in Label2.
+    void CheckNewVersion();
+    void ShowNewVersion(const QString& versionText);
+    void uXMLHTTP2_OnDateArrived();
+    void uXMLHTTP2_OnDateErr(const QString& statusText);
+    void Label2_Click();
+    uXMLHTTP* uXMLHTTP2 = nullptr; // made by the first check
+    QString NewVersionText;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -228,7 +228,7 @@ QString UniqueFilePath(const QString& path) {
     const qsizetype slash = path.lastIndexOf('/');
     const QString fileName = path.mid(slash + 1);
     const bool fits = FileSystemBytes(fileName) <= kMaxFileNameBytes;
-    if (!FileExists(path) && IsUsableFileName(fileName) && fits)
+    if (!NameTaken(path) && IsUsableFileName(fileName) && fits)
         return path;
     if (slash < 0)
         return path;
@@ -253,7 +253,7 @@ QString UniqueFilePath(const QString& path) {
     for (qint64 counter = 0;; ++counter) {
         const std::optional<QString> name =
             ComposeFileName(base, counter == 0 ? QString() : Counter(counter, 4), suffix);
-        if (name && !FileExists(folder + *name))
+        if (name && !NameTaken(folder + *name))
             return folder + *name;
     }
 }
@@ -279,7 +279,8 @@ QString MakeFolderPath(const QString& path, const std::function<void(const QStri
         // "//server" is "/server" to Linux; like a server it must be there already, and a
         // name such as ".." must not carry the walk out of what was typed.
         const QString server = parts.value(2);
-        if (server.isEmpty() || CleanFileName(server) != server) {
+        const bool existing = IsUsableFileName(server) && FolderExists('/' + server);
+        if (server.isEmpty() || (!existing && CleanFileName(server) != server)) {
             reportBadName();
             return {};
         }
@@ -288,9 +289,17 @@ QString MakeFolderPath(const QString& path, const std::function<void(const QStri
     }
 
     for (qsizetype i = first; i < parts.size(); ++i) {
-        if (parts.at(i).isEmpty())
+        const QString& typed = parts.at(i);
+        if (typed.isEmpty())
             break;
-        const QString part = FitFileNameComponent(CleanFileName(parts.at(i)), QString());
+        // A folder that is already there is the one the user means, whatever its name holds
+        // (a share mounted as "smb-share:server=x", a hidden ".papers"): only the parts to be
+        // created are cleaned. "." and ".." name no folder of their own.
+        if (IsUsableFileName(typed) && FolderExists(built + '/' + typed)) {
+            built += '/' + typed;
+            continue;
+        }
+        const QString part = FitFileNameComponent(CleanFileName(typed), QString());
         if (part.isEmpty()) {
             reportBadName();
             break;

@@ -41,10 +41,11 @@ inline constexpr int kMaxFileNameBytes = 255;
 // alone leaves no room (such a name cannot be saved whatever the base is).
 QString FitFileNameComponent(const QString& base, const QString& suffix);
 
-// `path` when no file is there (and its name is usable and fits), else the first free variant:
-// the base name cut to 100 characters, a numeric bracket group at its end dropped
-// (x[0002] -> x), then base, base[0001], base[0002], ... with the extension kept. Only files
-// take a name (hidden and read-only ones too); folders are not considered. A path without "/"
+// `path` when nothing is there (and its name is usable and fits), else the first free
+// variant: the base name cut to 100 characters, a numeric bracket group at its end dropped
+// (x[0002] -> x), then base, base[0001], base[0002], ... with the extension kept. Anything at
+// a candidate takes the name: a file (hidden and read-only ones too), a folder, a link (also
+// one that points nowhere), so a file can always be moved to the result. A path without "/"
 // is returned unchanged.
 QString UniqueFilePath(const QString& path);
 
@@ -52,15 +53,17 @@ QString UniqueFilePath(const QString& path);
 QString BadFolderNameMessage(); // "文件夹名称有误！不能创建文件夹！"
 
 // Creates the folder path level by level and returns it without a trailing "/" ("/" itself
-// for the root), or "" on failure. Each part is cleaned with CleanFileName; an empty part
-// ("a//b", a trailing "/") ends the path there. A part that cleans to "" calls `complain`
-// with BadFolderNameMessage() and ends the walk: the result is the deepest folder built
-// before it.
+// for the root), or "" on failure. A part that names a folder already there is kept exactly
+// as typed (Linux folder names may hold ":" or begin with "."); every other part is cleaned
+// with CleanFileName before it is created. An empty part ("a//b", a trailing "/") ends the
+// path there. A part that cleans to "" calls `complain` with BadFolderNameMessage() and ends
+// the walk: the result is the deepest folder built before it. "." and ".." are never taken
+// as typed, so a path cannot climb out of what it names.
 //  - "/a/b": walked from the root; the root is never created.
 //  - "//server/share/x": the network form. Linux reads "//server" as the folder "/server";
 //    it is taken as the start and never created (as a server is not), the walk starts at
-//    "share", and the result is "/server/share/x". No server name ("//", "///x") complains
-//    and gives "".
+//    "share", and the result is "/server/share/x". No server name ("//", "///x"), or one
+//    that is neither an existing folder nor a clean name, complains and gives "".
 //  - A relative path ("abc/def", "~/x", "C:/x") gives "" without creating anything: it would
 //    land wherever the program happens to run.
 // A folder that cannot be created (no rights, a file in the way) gives "".

@@ -7,6 +7,7 @@
 #include "app/ShellHelpers.h"
 #include "app/Version.h"
 #include "app/WidgetHelpers.h"
+#include "download/FolderHistory.h"
 #include "download/Naming.h"
 #include "platform/DoEvents.h"
 #include "platform/Prompt.h"
@@ -101,10 +102,7 @@ void fSeleFileSavePath::Form_Load() {
         Option1->setChecked(true);
 
     // A missing history file leaves the list as it is; the next 确定 creates the file.
-    if (const std::optional<QStringList> history = ReadFolderHistory(HistoryFile)) {
-        Combo1->clear();
-        Combo1->addItems(*history);
-    }
+    LoadFolderHistory(Combo1, HistoryFile);
     QPointer<fSeleFileSavePath> self(this);
     DoEvents();
     if (!self)
@@ -149,12 +147,8 @@ void fSeleFileSavePath::Command2_Click() {
 
     // Duplicates are allowed here; reading the history drops them.
     Combo1->addItem(TrimSpaces(folder));
-    QStringList folders;
-    folders.reserve(Combo1->count());
-    for (int i = 0; i < Combo1->count(); ++i)
-        folders << Combo1->itemText(i);
     // A history that cannot be written only costs the user the suggestion next time.
-    WriteFolderHistory(HistoryFile, folders);
+    SaveFolderHistory(Combo1, HistoryFile);
     accept();
 }
 

@@ -177,7 +177,7 @@ QString NextPageAddress(const QString& url, int current) {
         result.insert(queryEnd,
                       hasQuery ? QLatin1String("&FIRSTINDEX=10") : QLatin1String("?FIRSTINDEX=10"));
     }
-    return DecodeAmpersands(result);
+    return result;
 }
 
 std::optional<int> ParseTimeoutSeconds(const QString& comboText) {

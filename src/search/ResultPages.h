@@ -51,7 +51,8 @@ int FirstIndexOf(const QString& address);
 bool IsLastResultPage(const Dom& document, int current);
 
 // The address of the page after the one at `url` whose FIRSTINDEX is `current` (as
-// FirstIndexOf(url) gave it), ready to navigate to.
+// FirstIndexOf(url) gave it). Escaped ampersands are left as they are: the caller decodes the
+// address once (DecodeAmpersands) when it navigates, so "&amp;amp;" ends as "&amp;".
 //
 // Every "FIRSTINDEX=" (any letter case, which is kept) followed by a run of digits whose value
 // is `current` gets the value current + 10. The run is taken whole, so with `current` 10 a
@@ -59,8 +60,7 @@ bool IsLastResultPage(const Dom& document, int current);
 // like "FIRSTINDEX=10" (FirstIndexOf reads both as 10). When `current` is 0 and the address
 // carries no "FIRSTINDEX=0", "&FIRSTINDEX=10" is appended to its query: before a "#fragment"
 // if it has one, and as "?FIRSTINDEX=10" if it has no query at all. A `current` other than 0
-// that the address does not carry changes nothing. Finally "&amp;" becomes "&"
-// (DecodeAmpersands).
+// that the address does not carry changes nothing.
 QString NextPageAddress(const QString& url, int current);
 
 // The page time-out in seconds from the text of the time-out box, converted as the program

@@ -19,6 +19,7 @@
 #include "search/ResultPages.h"
 #include "search/SearchList.h"
 #include "tools/CacheTools.h"
+#include "tools/Tools.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -134,10 +135,9 @@ void fWebSearch::buildMenus() {
                                      &fWebSearch::menu清除标题不含指定字符项_Click);
     menu清空全部 = add(menu清除, QStringLiteral("清空全部"), &fWebSearch::menu清空全部_Click);
 
-    // The settings dialog, the cache viewer and the about box are not part of this program
-    // yet; their entries stay in place, greyed out, so the menus keep their shape.
     menu工具 = menuBar()->addMenu(QStringLiteral("工具(&T)"));
-    menu工具->addAction(QStringLiteral("设置"))->setEnabled(false);
+    connect(menu工具->addAction(QStringLiteral("设置")), &QAction::triggered, this,
+            [this] { ShowOptionsDialog(this); });
     menu打开下载窗口 =
         add(menu工具, QStringLiteral("打开下载窗口"), &fWebSearch::menu打开下载窗口_Click);
     menu工具->addSeparator();
@@ -146,7 +146,8 @@ void fWebSearch::buildMenus() {
     connect(menu工具->addAction(QStringLiteral("清空IE浏览器缓存")), &QAction::triggered, this,
             [this] { ClearBrowserCache(true, this); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
-    help->addAction(QStringLiteral("关于(&A)"))->setEnabled(false);
+    connect(help->addAction(QStringLiteral("关于(&A)")), &QAction::triggered, this,
+            [this] { ShowAboutBox(this); });
 }
 
 void fWebSearch::buildLayout() {

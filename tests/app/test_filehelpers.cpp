@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -141,6 +142,10 @@ private slots:
         QTest::newRow("missing folder?") << "/nonexistent-quillfetch/bin";
         QTest::newRow("no folder known?") << "";
         QTest::newRow("a file, not a folder?") << QCoreApplication::applicationFilePath();
+        // As an installed copy in /usr/bin is for root: writable, yet not the program's to fill.
+        QTest::newRow("a writable folder outside the build tree?") << TestHome();
+        QTest::newRow("the build tree's parent?")
+            << QFileInfo(QCoreApplication::applicationDirPath() + "/../../..").canonicalFilePath();
     }
     void programFolderFallsBackToTheDataFolder() {
         QFETCH(QString, executableFolder);

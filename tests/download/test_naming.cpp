@@ -229,6 +229,65 @@ private slots:
         QCOMPARE(complaints, QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！")});
     }
 
+    void makeFolderPathKeepsFoldersThatExist_data() {
+        QTest::addColumn<QStringList>("present"); // made first; a trailing "/" makes a folder
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a hidden folder is not renamed?")
+            << QStringList{".papers/"} << "/.papers/new/"
+            << "/.papers/new";
+        QTest::newRow("a hidden folder that is not there yet is cleaned?")
+            << QStringList{} << "/.papers/new/"
+            << "/papers/new";
+        QTest::newRow("a mounted share keeps its colon, new parts are cleaned?")
+            << QStringList{"smb-share:server=x,share=y/"} << "/smb-share:server=x,share=y/sub: a?/"
+            << "/smb-share:server=x,share=y/sub a";
+        QTest::newRow("a drive with a colon and a blank in its name?")
+            << QStringList{"media/u/Backup: 2024/"} << "/media/u/Backup: 2024"
+            << "/media/u/Backup: 2024";
+        QTest::newRow("blanks and dots around an existing name stay?")
+            << QStringList{" spaced. /"} << "/ spaced. /in"
+            << "/ spaced. /in";
+        QTest::newRow("a file of that name does not count as the folder?")
+            << QStringList{"a:b"} << "/a:b/c"
+            << "/ab/c";
+        QTest::newRow("a folder reached through a link is kept?")
+            << QStringList{"real/", "link:to->real/"} << "/link:to/x"
+            << "/link:to/x";
+    }
+
+    void makeFolderPathKeepsFoldersThatExist() {
+        QFETCH(QStringList, present);
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString root = dir.path();
+        for (const QString& entry : present) {
+            const qsizetype arrow = entry.indexOf("->");
+            if (arrow >= 0) {
+                QVERIFY(
+                    QFile::link(root + '/' + entry.mid(arrow + 2), root + '/' + entry.left(arrow)));
+                continue;
+            }
+            QVERIFY(create(root + '/', entry));
+        }
+        const QStringList before =
+            QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QStringList complaints;
+        const QString made = MakeFolderPath(
+            root + typed, [&complaints](const QString& text) { complaints << text; });
+        QCOMPARE(made, root + expected);
+        QVERIFY(QFileInfo(made).isDir());
+        QVERIFY(complaints.isEmpty());
+        // Nothing was made beside the folders of the answer.
+        const QString top = expected.section('/', 1, 1);
+        const QStringList after =
+            QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        for (const QString& name : after)
+            QVERIFY2(before.contains(name) || name == top, qPrintable(name));
+    }
+
     void makeFolderPathNetworkForm() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -309,9 +368,18 @@ private slots:
         QTest::newRow("base over 100 characters cut?")
             << QStringList{QString(150, 'b') + ".pdf"} << QString(150, 'b') + ".pdf"
             << QString(100, 'b') + ".pdf";
-        QTest::newRow("a folder does not take the name?")
+        QTest::newRow("a folder takes the name too?")
             << QStringList{QStringLiteral("c.pdf"), QStringLiteral("c[0001].pdf/")}
-            << QStringLiteral("c.pdf") << QStringLiteral("c[0001].pdf");
+            << QStringLiteral("c.pdf") << QStringLiteral("c[0002].pdf");
+        QTest::newRow("a folder at the path itself?")
+            << QStringList{QStringLiteral("d.pdf/")} << QStringLiteral("d.pdf")
+            << QStringLiteral("d[0001].pdf");
+        QTest::newRow("a link that points nowhere takes the name?")
+            << QStringList{QStringLiteral("e.pdf"), QStringLiteral("e[0001].pdf->nowhere")}
+            << QStringLiteral("e.pdf") << QStringLiteral("e[0002].pdf");
+        QTest::newRow("the name without its counter is a folder?")
+            << QStringList{QStringLiteral("f[0003].pdf"), QStringLiteral("f.pdf/")}
+            << QStringLiteral("f[0003].pdf") << QStringLiteral("f[0001].pdf");
         QTest::newRow("hidden files take the name?")
             << QStringList{QStringLiteral(".notes.txt"), QStringLiteral(".notes[0001].txt")}
             << QStringLiteral(".notes.txt") << QStringLiteral(".notes[0002].txt");
@@ -333,8 +401,13 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString folder = dir.path() + '/';
-        for (const QString& file : present)
-            QVERIFY(create(folder, file));
+        for (const QString& file : present) {
+            const qsizetype arrow = file.indexOf("->");
+            if (arrow >= 0)
+                QVERIFY(QFile::link(folder + file.mid(arrow + 2), folder + file.left(arrow)));
+            else
+                QVERIFY(create(folder, file));
+        }
         QCOMPARE(UniqueFilePath(folder + name), folder + expected);
     }
 

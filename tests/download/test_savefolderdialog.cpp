@@ -5,6 +5,7 @@
 #include "app/ProgramValues.h"
 #include "app/SettingsStore.h"
 #include "app/Version.h"
+#include "download/FolderHistory.h"
 #include "download/fSeleFileSavePath.h"
 
 #include <QApplication>
@@ -37,6 +38,7 @@ private Q_SLOTS:
     void aFolderThatCannotBeMadeKeepsTheDialogOpen_data();
     void aFolderThatCannotBeMadeKeepsTheDialogOpen();
     void aPartThatCleansAwayEndsTheFolderAtTheDeepestGoodOne();
+    void anExistingFolderIsTakenAsTyped();
     void cancelStoresNothing();
     void onlyTheButtonsDecideWhetherTheDialogWasCancelled();
     void theNamingRuleFollowsTheOptions_data();
@@ -47,6 +49,8 @@ private Q_SLOTS:
     void theChooserFillsTheFolderBox_data();
     void theChooserFillsTheFolderBox();
     void showModalStartsEachShowingAfreshAndDeletesTheDialog();
+    void theHistoryRoutinesWorkOnAnyFolderBox();
+    void savingTheHistoryWritesTheListAsItStands();
 
 private:
     std::unique_ptr<fSeleFileSavePath> open();
@@ -229,6 +233,24 @@ void SaveFolderDialogTest::aPartThatCleansAwayEndsTheFolderAtTheDeepestGoodOne()
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
 }
 
+void SaveFolderDialogTest::anExistingFolderIsTakenAsTyped() {
+    // A mounted share: its name holds what a created folder's name may not.
+    const QString share = dir_->filePath(QStringLiteral("smb-share:server=lab,share=论文"));
+    QVERIFY(QDir().mkpath(share));
+    auto dialog = open();
+    dialog->Combo1->setEditText(share + QStringLiteral("/2024: new"));
+    dialog->Command2_Click();
+
+    QVERIFY(prompt_.shown().isEmpty());
+    const QString chosen = share + QStringLiteral("/2024 new");
+    QVERIFY(FolderExists(chosen));
+    QCOMPARE(Program().DefaultSaveFolder, chosen + '/');
+    QCOMPARE(storedFolder(), chosen + '/');
+    QCOMPARE(historyBytes(), gb18030(chosen + "\r\n"));
+    // The share was not copied under a cleaned name.
+    QVERIFY(!QFileInfo::exists(dir_->filePath(QStringLiteral("smb-shareserver=lab,share=论文"))));
+}
+
 void SaveFolderDialogTest::cancelStoresNothing() {
     auto dialog = open();
     const QString loaded = Program().DefaultSaveFolder;
@@ -408,6 +430,53 @@ void SaveFolderDialogTest::showModalStartsEachShowingAfreshAndDeletesTheDialog()
     QVERIFY(Program().SaveFolderCancelled);
     QVERIFY(!Program().UseLinkFileName);
     QVERIFY(owner.findChildren<fSeleFileSavePath*>().isEmpty());
+}
+
+// The copy dialog fills its own folder box through the same routines; a plain combo stands
+// for it here.
+void SaveFolderDialogTest::theHistoryRoutinesWorkOnAnyFolderBox() {
+    QComboBox combo;
+    combo.setEditable(true);
+    combo.addItems({"/kept/a", "/kept/b"});
+    combo.setEditText(QStringLiteral("/typed"));
+
+    LoadFolderHistory(&combo, dir_->filePath("missing.dat"));
+    QCOMPARE(items(&combo), (QStringList{"/kept/a", "/kept/b"}));
+    QCOMPARE(combo.currentText(), QStringLiteral("/typed"));
+    QVERIFY(!QFileInfo::exists(dir_->filePath("missing.dat")));
+
+    writeHistory(gb18030(QStringLiteral("  /论文/x  \r\n\r\n/y\n/Y\r\n/论文/x\r\n")));
+    LoadFolderHistory(&combo, historyPath());
+    QCOMPARE(items(&combo), (QStringList{QStringLiteral("/论文/x"), "/y"}));
+    QCOMPARE(combo.currentText(), QStringLiteral("/typed"));
+
+    // A box without a text of its own simply shows the first folder.
+    QComboBox fixed;
+    LoadFolderHistory(&fixed, historyPath());
+    QCOMPARE(items(&fixed), (QStringList{QStringLiteral("/论文/x"), "/y"}));
+    QCOMPARE(fixed.currentText(), QStringLiteral("/论文/x"));
+
+    LoadFolderHistory(nullptr, historyPath());
+    SaveFolderHistory(nullptr, historyPath());
+    QCOMPARE(historyBytes(), gb18030(QStringLiteral("  /论文/x  \r\n\r\n/y\n/Y\r\n/论文/x\r\n")));
+}
+
+void SaveFolderDialogTest::savingTheHistoryWritesTheListAsItStands() {
+    QComboBox combo;
+    combo.setEditable(true);
+    SaveFolderHistory(&combo, historyPath());
+    QCOMPARE(historyBytes(), QByteArray("\r\n"));
+
+    // Duplicates stay in the file (reading drops them); the text in the box is not written.
+    combo.addItems({QStringLiteral("/b/Café"), "/a", "/b/Café"});
+    combo.setEditText(QStringLiteral("/not/in/the/list"));
+    SaveFolderHistory(&combo, historyPath());
+    QCOMPARE(historyBytes(), gb18030(QStringLiteral("/b/Café\r\n/a\r\n/b/Café\r\n")));
+
+    QComboBox reread;
+    reread.setEditable(true);
+    LoadFolderHistory(&reread, historyPath());
+    QCOMPARE(items(&reread), (QStringList{QStringLiteral("/b/Café"), "/a"}));
 }
 
 QF_TEST_MAIN(SaveFolderDialogTest)

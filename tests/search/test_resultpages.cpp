@@ -397,12 +397,12 @@ private slots:
         QTest::newRow("leading zero?") << base + "&FIRSTINDEX=010" << base + "&FIRSTINDEX=20";
         QTest::newRow("explicit first page?")
             << base + "&FIRSTINDEX=0&x=1" << base + "&FIRSTINDEX=10&x=1";
-        QTest::newRow("escaped ampersands decoded?")
+        QTest::newRow("escaped ampersands left for the navigation to decode?")
             << "https://x/search?a=1&amp;b=2&AMP;FIRSTINDEX=20"
-            << "https://x/search?a=1&b=2&FIRSTINDEX=30";
-        QTest::newRow("escaped ampersands decoded on the first page?")
+            << "https://x/search?a=1&amp;b=2&AMP;FIRSTINDEX=30";
+        QTest::newRow("escaped ampersands left on the first page?")
             << "https://x/search?a=1&amp;b=2"
-            << "https://x/search?a=1&b=2&FIRSTINDEX=10";
+            << "https://x/search?a=1&amp;b=2&FIRSTINDEX=10";
         QTest::newRow("first page with a fragment?")
             << base + "#results" << base + "&FIRSTINDEX=10#results";
         QTest::newRow("first page without a query?") << "https://x/search"
@@ -414,6 +414,25 @@ private slots:
         QFETCH(QString, url);
         QFETCH(QString, next);
         QCOMPARE(NextPageAddress(url, FirstIndexOf(url)), next);
+    }
+
+    // The address is decoded once on its way to the browser: one level of escaping goes.
+    void nextPageAddressDecodedOnce_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("navigated");
+        QTest::newRow("escaped once?") << "https://x/search?a=1&amp;b=2&FIRSTINDEX=10"
+                                       << "https://x/search?a=1&b=2&FIRSTINDEX=20";
+        QTest::newRow("escaped twice keeps one level?")
+            << "https://x/search?a=1&amp;amp;b=2&FIRSTINDEX=10"
+            << "https://x/search?a=1&amp;b=2&FIRSTINDEX=20";
+        QTest::newRow("escaped twice on the first page?")
+            << "https://x/search?a=1&AMP;amp;b=2"
+            << "https://x/search?a=1&amp;b=2&FIRSTINDEX=10";
+    }
+    void nextPageAddressDecodedOnce() {
+        QFETCH(QString, url);
+        QFETCH(QString, navigated);
+        QCOMPARE(DecodeAmpersands(NextPageAddress(url, FirstIndexOf(url))), navigated);
     }
 
     // Whatever the address, the next one reads 10 more than it.

@@ -45,6 +45,7 @@ private Q_SLOTS:
     void clearingIsRefusedWhileAnAnalysisRuns();
     void exportWritesTitlesTypesAndStatuses();
     void typedAddressesAndHistory();
+    void theNextPageAddressIsDecodedOnce();
 
 private:
     fWebSearch* openWindow();
@@ -450,6 +451,21 @@ void WebSearchTest::typedAddressesAndHistory() {
     search->menu打开指定网址_Click();
     DoEvents();
     QCOMPARE(search->WebBrowser1->LocationURL(), server_.url("/two"));
+}
+
+void WebSearchTest::theNextPageAddressIsDecodedOnce() {
+    serveResultList(1, 1);
+    fWebSearch* search = openWindow();
+    // The address itself carries an escaped "&amp;", as a link copied from a page's source
+    // would; one level of escaping goes on the way to the next page, not two.
+    search->WebBrowser1->Navigate(firstPageUrl() + QStringLiteral("&amp;amp;tag=y"));
+    QVERIFY(waitFor([&] { return !search->WebBrowser1->Busy(); }));
+    QVERIFY(search->WebBrowser1->LocationURL().endsWith(QStringLiteral("&amp;amp;tag=y")));
+
+    QVERIFY(search->下一页());
+    QCOMPARE(requestsForIndex(10), 1);
+    QCOMPARE(server_.lastRequest().query,
+             ResultPagePath(spec_, 0).section('?', 1) + QStringLiteral("&amp;tag=y&FIRSTINDEX=10"));
 }
 
 QF_TEST_MAIN(WebSearchTest)

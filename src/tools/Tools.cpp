@@ -1,0 +1,42 @@
+#include "tools/Tools.h"
+
+#include "app/Forms.h"
+#include "download/fFileDownload.h"
+#include "tools/UrlReplace.h"
+#include "tools/fOption.h"
+#include "tools/frmAbout.h"
+
+#include <QPointer>
+
+namespace {
+
+// Runs a freshly made dialog modally and deletes it; the dialog's owner may be closed while
+// it is open, which deletes the dialog with it.
+template <typename Dialog> void runModal(Dialog* created) {
+    QPointer<Dialog> dialog(created);
+    dialog->Form_Load();
+    if (dialog)
+        dialog->exec();
+    delete dialog.data();
+}
+
+} // namespace
+
+void ShowOptionsDialog(QWidget* parent) {
+    Forms::Hold hold(parent);
+    runModal(new fOption(parent));
+}
+
+void ShowAboutBox(QWidget* parent) {
+    Forms::Hold hold(parent);
+    runModal(new frmAbout(parent));
+}
+
+void ShowUrlReplace(QWidget* parent) {
+    auto* download = qobject_cast<fFileDownload*>(Forms::Find(QStringLiteral("fFileDownload")));
+    if (!download)
+        return;
+    Forms::Hold holdParent(parent);
+    Forms::Hold holdDownload(download);
+    runModal(new UrlReplace(download->ListItems3, parent));
+}
