@@ -136,6 +136,11 @@ bool CopyFileSafely(const QString& source, const QString& target, bool replace) 
     }
     // A copy keeps the original's time, so that the same file copied again is recognised as
     // the same (the size-and-time option).
+    // Written out first: a write after the time is set would set it anew.
+    if (!out.flush()) {
+        out.cancelWriting();
+        return false;
+    }
     if (modified.isValid())
         out.setFileTime(modified, QFileDevice::FileModificationTime);
     return out.commit();

@@ -7,6 +7,7 @@
 #include "app/ShellHelpers.h"
 #include "app/Version.h"
 #include "app/WidgetHelpers.h"
+#include "download/FolderHistory.h"
 #include "download/Naming.h"
 #include "platform/DoEvents.h"
 #include "platform/Prompt.h"
@@ -32,14 +33,6 @@ const QString kStop = QStringLiteral("停止");
 void showMessage(QWidget* owner, const QString& text, MsgIcon icon) {
     if (Prompt* prompt = Services().prompt)
         prompt->message(owner, text, icon);
-}
-
-QStringList ComboItems(const QComboBox* combo) {
-    QStringList items;
-    items.reserve(combo->count());
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    return items;
 }
 
 } // namespace
@@ -122,10 +115,7 @@ void Form_Copy_Move::Form_Load() {
     setWindowIcon(Forms::CoverIcon());
 
     // A missing history file leaves the list as it is; the first run creates the file.
-    if (const std::optional<QStringList> history = ReadFolderHistory(HistoryFile)) {
-        Combo1->clear();
-        Combo1->addItems(*history);
-    }
+    LoadFolderHistory(Combo1, HistoryFile);
     const SettingsStore* settings = Services().settings;
     TargetFolder = settings ? settings->Read(Keys::CopyTargetFolder)
                             : SettingDefaultText(Keys::CopyTargetFolder);
@@ -209,7 +199,7 @@ void Form_Copy_Move::执行(bool showMessage) {
     if (!listed)
         Combo1->addItem(entry);
     // A history that cannot be written only costs the user the suggestion next time.
-    WriteFolderHistory(HistoryFile, ComboItems(Combo1));
+    SaveFolderHistory(Combo1, HistoryFile);
     Combo1->setEditText(folder);
 
     Label3->setText(QString());
