@@ -13,7 +13,11 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <brotli/decode.h>
+#include <zlib.h>
+
 #include <algorithm>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -158,6 +162,139 @@ QString TypeForContentType(const QString& contentType) {
     return types.value(bare);
 }
 
+// Undoes a body's content encoding piece by piece, so that a large body never sits whole in
+// memory.
+class BodyDecoder {
+public:
+    virtual ~BodyDecoder() = default;
+    // Appends what `input` decodes to; false on data that does not decode.
+    virtual bool feed(const QByteArray& input, QByteArray& output) = 0;
+    // True when the encoded stream ended properly.
+    virtual bool finished() const = 0;
+};
+
+class ZlibDecoder : public BodyDecoder {
+public:
+    // 16 + MAX_WBITS reads the gzip wrapper, MAX_WBITS the zlib one, -MAX_WBITS bare deflate.
+    explicit ZlibDecoder(int windowBits) { ok_ = inflateInit2(&stream_, windowBits) == Z_OK; }
+    ~ZlibDecoder() override {
+        if (ok_)
+            inflateEnd(&stream_);
+    }
+    ZlibDecoder(const ZlibDecoder&) = delete;
+    ZlibDecoder& operator=(const ZlibDecoder&) = delete;
+
+    bool feed(const QByteArray& input, QByteArray& output) override {
+        if (!ok_ || ended_)
+            return ok_; // what follows the end of the stream is not part of the body
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
+        stream_.avail_in = uInt(input.size());
+        char buffer[64 * 1024];
+        do {
+            stream_.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream_.avail_out = sizeof buffer;
+            const int result = inflate(&stream_, Z_NO_FLUSH);
+            if (result == Z_BUF_ERROR)
+                break; // nothing more to do until more input comes
+            if (result != Z_OK && result != Z_STREAM_END)
+                return false;
+            output.append(buffer, qsizetype(sizeof buffer - stream_.avail_out));
+            ended_ = result == Z_STREAM_END;
+        } while (!ended_ && (stream_.avail_in > 0 || stream_.avail_out == 0));
+        return true;
+    }
+    bool finished() const override { return ok_ && ended_; }
+
+private:
+    z_stream stream_{};
+    bool ok_ = false;
+    bool ended_ = false;
+};
+
+class BrotliDecoder : public BodyDecoder {
+public:
+    BrotliDecoder() : state_(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
+    ~BrotliDecoder() override { BrotliDecoderDestroyInstance(state_); }
+    BrotliDecoder(const BrotliDecoder&) = delete;
+    BrotliDecoder& operator=(const BrotliDecoder&) = delete;
+
+    bool feed(const QByteArray& input, QByteArray& output) override {
+        if (!state_)
+            return false;
+        size_t availableIn = size_t(input.size());
+        auto* nextIn = reinterpret_cast<const uint8_t*>(input.constData());
+        for (;;) {
+            uint8_t buffer[64 * 1024];
+            size_t availableOut = sizeof buffer;
+            uint8_t* nextOut = buffer;
+            result_ = BrotliDecoderDecompressStream(state_, &availableIn, &nextIn, &availableOut,
+                                                    &nextOut, nullptr);
+            output.append(reinterpret_cast<const char*>(buffer),
+                          qsizetype(sizeof buffer - availableOut));
+            if (result_ == BROTLI_DECODER_RESULT_ERROR)
+                return false;
+            if (result_ != BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT)
+                return true;
+        }
+    }
+    bool finished() const override { return result_ == BROTLI_DECODER_RESULT_SUCCESS; }
+
+private:
+    BrotliDecoderState* state_;
+    BrotliDecoderResult result_ = BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT;
+};
+
+std::unique_ptr<BodyDecoder> DecoderFor(const QString& contentEncoding) {
+    const QString encoding = contentEncoding.trimmed().toLower();
+    if (encoding == QLatin1String("gzip") || encoding == QLatin1String("x-gzip"))
+        return std::make_unique<ZlibDecoder>(16 + MAX_WBITS);
+    if (encoding == QLatin1String("deflate"))
+        return std::make_unique<ZlibDecoder>(MAX_WBITS);
+    if (encoding == QLatin1String("br"))
+        return std::make_unique<BrotliDecoder>();
+    return nullptr;
+}
+
+constexpr qint64 kBodyChunk = 1 << 20;
+
+// Writes the body, through `decoder` when there is one; false (and nothing written) when the
+// file cannot be read or written or the body does not decode.
+bool WriteBody(const CacheEntry& entry, const QString& targetPath, BodyDecoder* decoder) {
+    QFile source(entry.filePath);
+    if (!source.open(QIODevice::ReadOnly) || !source.seek(entry.bodyOffset))
+        return false;
+    QSaveFile target(targetPath);
+    if (!target.open(QIODevice::WriteOnly))
+        return false;
+    qint64 left = entry.bodySize;
+    while (left > 0) {
+        const QByteArray chunk = source.read(std::min(left, kBodyChunk));
+        if (chunk.isEmpty()) {
+            target.cancelWriting();
+            return false;
+        }
+        left -= chunk.size();
+        QByteArray decoded;
+        const QByteArray* out = &chunk;
+        if (decoder) {
+            if (!decoder->feed(chunk, decoded)) {
+                target.cancelWriting();
+                return false;
+            }
+            out = &decoded;
+        }
+        if (target.write(*out) != out->size()) {
+            target.cancelWriting();
+            return false;
+        }
+    }
+    if (decoder && !decoder->finished()) {
+        target.cancelWriting();
+        return false;
+    }
+    return target.commit();
+}
+
 } // namespace
 
 QString CacheEntry::header(const QString& name) const {
@@ -258,23 +395,14 @@ std::optional<QByteArray> ReadCacheBody(const CacheEntry& entry) {
 }
 
 bool SaveCacheBody(const CacheEntry& entry, const QString& targetPath) {
-    QFile source(entry.filePath);
-    if (!source.open(QIODevice::ReadOnly) || !source.seek(entry.bodyOffset))
-        return false;
-    QSaveFile target(targetPath);
-    if (!target.open(QIODevice::WriteOnly))
-        return false;
-    constexpr qint64 kChunk = 1 << 20;
-    qint64 left = entry.bodySize;
-    while (left > 0) {
-        const QByteArray chunk = source.read(std::min(left, kChunk));
-        if (chunk.isEmpty() || target.write(chunk) != chunk.size()) {
-            target.cancelWriting();
-            return false;
-        }
-        left -= chunk.size();
+    // The cache keeps the body as the server sent it, often compressed for the transfer; the
+    // user wants the file itself. A body that does not decode is saved as it is stored.
+    if (const std::unique_ptr<BodyDecoder> decoder =
+            DecoderFor(entry.header(QStringLiteral("Content-Encoding")))) {
+        if (WriteBody(entry, targetPath, decoder.get()))
+            return true;
     }
-    return target.commit();
+    return WriteBody(entry, targetPath, nullptr);
 }
 
 CacheListing ListCacheEntries(const QString& cacheDataFolder) {

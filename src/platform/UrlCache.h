@@ -55,7 +55,9 @@ std::optional<CacheEntry> ReadCacheEntry(const QString& filePath);
 // The body of the entry, or nullopt when the file changed or cannot be read.
 std::optional<QByteArray> ReadCacheBody(const CacheEntry& entry);
 
-// Writes the body of the entry to `targetPath` (created or replaced); false on failure.
+// Writes the body of the entry to `targetPath` (created or replaced), with its transfer
+// compression undone (Content-Encoding gzip, deflate or br; a body that does not decode is
+// written as stored); false on failure.
 bool SaveCacheBody(const CacheEntry& entry, const QString& targetPath);
 
 struct CacheListing {

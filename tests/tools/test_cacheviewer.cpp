@@ -23,6 +23,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
+#include <zlib.h>
+
 #include <functional>
 #include <memory>
 
@@ -42,6 +44,27 @@ QByteArray Bytes(int size, int seed) {
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 7 + seed) & 0xff);
     return bytes;
+}
+
+QByteArray Gzipped(const QByteArray& bytes) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+QByteArray Article() {
+    QByteArray html = "<html><body>";
+    for (int i = 0; i < 2000; ++i)
+        html += "<p>paragraph " + QByteArray::number(i) + "</p>";
+    return html + "</body></html>";
 }
 
 bool WriteFile(const QString& path, const QByteArray& bytes) {
@@ -149,6 +172,8 @@ void CacheViewerTest::initTestCase() {
                    cached(Response::bytes(Bytes(2000, 2), "application/pdf")));
     server_->route("/setCookie/x.js", cached(Response::bytes("var a = 1;", "text/javascript")));
     server_->route("/data/one.bin", cached(Response::bytes(Bytes(500, 3))));
+    server_->route("/zipped/article.html", cached(Response::bytes(Gzipped(Article()), "text/html"))
+                                               .header("Content-Encoding", "gzip"));
     server_->route("/favicon.ico", Response::statusPage(404).header("Cache-Control", "no-store"));
     users_ = std::make_unique<QTemporaryDir>();
     QVERIFY(users_->isValid());
@@ -454,12 +479,17 @@ void CacheViewerTest::sortingBySizeOrdersByValue() {
 }
 
 void CacheViewerTest::copySelectedHandsTheBodiesToTheCopyDialog() {
-    loadIntoCache({"/page.html", "/files/paper.pdf", "/doi/pdf/science.abj1234"});
+    const QStringList paths{"/page.html", "/files/paper.pdf", "/doi/pdf/science.abj1234",
+                            "/zipped/article.html"};
+    loadIntoCache(paths);
     auto viewer = openViewer();
     viewer->Command1_Click();
     KeyedListModel* list = viewer->ListItems1;
-    for (const char* path : {"/page.html", "/files/paper.pdf", "/doi/pdf/science.abj1234"})
+    for (const QString& path : paths)
         list->SetSelected(RowOf(list, server_->url(path)), true);
+    // The cache keeps the article as it came over the wire, compressed.
+    QCOMPARE(list->SubItem(RowOf(list, server_->url("/zipped/article.html")), 2),
+             QString::number(Gzipped(Article()).size()));
 
     QTemporaryDir target;
     QString caption;
@@ -475,12 +505,13 @@ void CacheViewerTest::copySelectedHandsTheBodiesToTheCopyDialog() {
     });
     viewer->Command6_Click();
 
-    QCOMPARE(caption, QString("复制文件：3 个文件..."));
-    QCOMPARE(sources.size(), 3);
+    QCOMPARE(caption, QString("复制文件：4 个文件..."));
+    QCOMPARE(sources.size(), 4);
     QCOMPARE(ReadAll(target.path() + "/out/page.html"),
              QByteArray("<html><body>hello cache</body></html>"));
     QCOMPARE(ReadAll(target.path() + "/out/paper.pdf"), Bytes(3000, 1));
     QCOMPARE(ReadAll(target.path() + "/out/science.abj1234.pdf"), Bytes(2000, 2));
+    QVERIFY(ReadAll(target.path() + "/out/article.html") == Article());
     // The bodies were written to a temporary folder that is gone again.
     for (const QString& source : std::as_const(sources))
         QVERIFY2(!Exists(source), qPrintable(source));

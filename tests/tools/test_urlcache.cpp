@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <brotli/encode.h>
+#include <zlib.h>
+
 #include <memory>
 
 // The cache format as the browser writes it (checked against a real cache in
@@ -33,9 +36,13 @@ QByteArray EndRecord(quint32 flags, quint32 size) {
 
 // An entry file laid out as the simple cache lays it out.
 QByteArray EntryBytes(const QByteArray& key, const QByteArray& body,
-                      const QByteArray& contentType = "text/html", bool withKeyHash = true) {
+                      const QByteArray& contentType = "text/html", bool withKeyHash = true,
+                      const QByteArray& contentEncoding = {}) {
     QByteArray head = U32(0) + U32(3) + QByteArray("HTTP/1.1 200 OK") + '\0' +
-                      QByteArray("Content-Type: ") + contentType + '\0' + '\0' + U32(9);
+                      QByteArray("Content-Type: ") + contentType + '\0';
+    if (!contentEncoding.isEmpty())
+        head += QByteArray("Content-Encoding: ") + contentEncoding + '\0';
+    head += QByteArray(1, '\0') + U32(9);
     QByteArray bytes =
         U64(0xfcfb6d1ba7725c30ULL) + U32(5) + U32(quint32(key.size())) + U32(0xabcdef01) + U32(0);
     bytes += key + body + EndRecord(1, quint32(body.size()));
@@ -44,6 +51,32 @@ QByteArray EntryBytes(const QByteArray& key, const QByteArray& body,
         bytes += QByteArray(32, '\x5a');
     bytes += EndRecord(withKeyHash ? 3 : 1, quint32(head.size()));
     return bytes;
+}
+
+// `bytes` compressed with zlib: `windowBits` 16 + MAX_WBITS gives gzip, MAX_WBITS the zlib
+// format.
+QByteArray Deflated(const QByteArray& bytes, int windowBits) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+QByteArray Brotli(const QByteArray& bytes) {
+    size_t size = BrotliEncoderMaxCompressedSize(size_t(bytes.size()));
+    QByteArray out(qsizetype(size), '\0');
+    BrotliEncoderCompress(5, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC, size_t(bytes.size()),
+                          reinterpret_cast<const uint8_t*>(bytes.constData()), &size,
+                          reinterpret_cast<uint8_t*>(out.data()));
+    out.resize(qsizetype(size));
+    return out;
 }
 
 bool WriteFile(const QString& path, const QByteArray& bytes) {
@@ -86,6 +119,8 @@ private Q_SLOTS:
     void anEntryFileGivesItsAddressBodyAndHead();
     void onlyCompleteEntryFilesAreListed();
     void deletingAnEntryRemovesItsFilesOnly();
+    void aSavedBodyHasItsTransferCompressionUndone_data();
+    void aSavedBodyHasItsTransferCompressionUndone();
     void aBodyIsNamedAfterItsAddress_data();
     void aBodyIsNamedAfterItsAddress();
     void theLayoutFollowsTheSystemAndTheOwnCache_data();
@@ -244,6 +279,43 @@ void UrlCacheTest::deletingAnEntryRemovesItsFilesOnly() {
     QVERIFY(IsCacheBookkeepingFile(data + "/index"));
     QVERIFY(IsCacheBookkeepingFile(data + "/index-dir/the-real-index"));
     QVERIFY(!IsCacheBookkeepingFile(data + "/bbbbbbbbbbbbbbbb_0"));
+}
+
+void UrlCacheTest::aSavedBodyHasItsTransferCompressionUndone_data() {
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QByteArray>("saved");
+    // Large enough to take several rounds of the decoders' buffers.
+    QByteArray page;
+    for (int i = 0; page.size() < 1024 * 1024; ++i)
+        page += "<p>line " + QByteArray::number(i) + " of the article</p>\n";
+    QTest::newRow("gzip") << QByteArray("gzip") << Deflated(page, 16 + MAX_WBITS) << page;
+    QTest::newRow("deflate") << QByteArray("Deflate") << Deflated(page, MAX_WBITS) << page;
+    QTest::newRow("brotli") << QByteArray("br") << Brotli(page) << page;
+    QTest::newRow("none") << QByteArray() << page << page;
+    QTest::newRow("unknown encoding kept")
+        << QByteArray("zstd") << QByteArray("\x28\xb5") << QByteArray("\x28\xb5");
+    const QByteArray broken = Deflated(page, 16 + MAX_WBITS).left(1000);
+    QTest::newRow("broken stream kept as stored") << QByteArray("gzip") << broken << broken;
+    const QByteArray junk("this is not compressed");
+    QTest::newRow("not compressed after all") << QByteArray("br") << junk << junk;
+}
+
+void UrlCacheTest::aSavedBodyHasItsTransferCompressionUndone() {
+    QFETCH(QByteArray, encoding);
+    QFETCH(QByteArray, stored);
+    QFETCH(QByteArray, saved);
+    const QString path = root() + "/0123456789abcdef_0";
+    QVERIFY(
+        WriteFile(path, EntryBytes("1/0/http://h/a.html", stored, "text/html", true, encoding)));
+    const std::optional<CacheEntry> entry = ReadCacheEntry(path);
+    QVERIFY(entry);
+    QCOMPARE(entry->bodySize, qint64(stored.size()));
+    QVERIFY(SaveCacheBody(*entry, root() + "/a.html"));
+    QFile file(root() + "/a.html");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll() == saved);
+    QCOMPARE(QDir(root()).entryList(QDir::Files).size(), 2); // no temporary file left
 }
 
 void UrlCacheTest::aBodyIsNamedAfterItsAddress_data() {
