@@ -63,8 +63,6 @@ private Q_SLOTS:
     void aSourceThatVanishesDuringTheRunLeavesTheOldTargetWhole();
     void closingDuringARunEndsItQuietly();
     void theChosenOptionRulesTheRunAndIsStored();
-    void browsingFillsTheFolderBox();
-    void showModalNamesTheNumberOfFiles();
 
 private:
     std::unique_ptr<Form_Copy_Move> open();
@@ -312,38 +310,6 @@ void CopyDialogTest::theChosenOptionRulesTheRunAndIsStored() {
     QVERIFY(dialog->复制相同文件自动重命名(src("a.pdf"), dst()));
     QCOMPARE(Read(dst("a[002].pdf")), QByteArray("new"));
     QVERIFY(!dialog->复制相同文件自动重命名(src("missing.pdf"), dst()));
-}
-
-void CopyDialogTest::browsingFillsTheFolderBox() {
-    auto dialog = open();
-    QVERIFY(QDir().mkpath(dst("chosen")));
-    dialog->Combo1->setEditText(dst());
-    services_->prompt.answerText(dst("chosen"));
-    dialog->Command3_Click();
-    QCOMPARE(dialog->Combo1->currentText(), dst("chosen/"));
-    QCOMPARE(services_->prompt.shown().at(0).kind, ScriptedPrompt::Kind::ChooseFolder);
-    QCOMPARE(services_->prompt.shown().at(0).text, QString("请选择要浏览的文件夹:"));
-    // Cancelled: the box keeps its folder.
-    services_->prompt.answerCancel();
-    dialog->Command3_Click();
-    QCOMPARE(dialog->Combo1->currentText(), dst("chosen/"));
-}
-
-void CopyDialogTest::showModalNamesTheNumberOfFiles() {
-    QVERIFY(Write(src("a.pdf"), "a"));
-    QVERIFY(Write(src("b.pdf"), "b"));
-    QString caption;
-    QStringList files;
-    QTimer::singleShot(0, qApp, [&] {
-        auto* dialog = qobject_cast<Form_Copy_Move*>(QApplication::activeModalWidget());
-        QVERIFY(dialog);
-        caption = dialog->windowTitle();
-        files = dialog->SourceFiles;
-        dialog->Command2_Click();
-    });
-    Form_Copy_Move::ShowModal(nullptr, {src("a.pdf"), src("b.pdf")});
-    QCOMPARE(caption, QString("复制文件：2 个文件..."));
-    QCOMPARE(files, QStringList({src("a.pdf"), src("b.pdf")}));
 }
 
 QF_TEST_MAIN(CopyDialogTest)

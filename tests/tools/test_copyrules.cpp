@@ -48,8 +48,6 @@ private Q_SLOTS:
     void splitPathGivesFolderBaseAndExtension();
     void splitCopyNumberFindsAFinalBracketCounter_data();
     void splitCopyNumberFindsAFinalBracketCounter();
-    void anUnknownOptionIndexMeansOptionFour_data();
-    void anUnknownOptionIndexMeansOptionFour();
     void theFiveOptionsOnAnExistingTarget_data();
     void theFiveOptionsOnAnExistingTarget();
     void aFreeNameIsCopiedUnderEveryOption_data();
@@ -59,7 +57,6 @@ private Q_SLOTS:
     void aSourceAlreadyInTheTargetFolderIsLeftAlone();
     void aCopyThatCannotReadItsSourceLeavesTheTargetAsItWas_data();
     void aCopyThatCannotReadItsSourceLeavesTheTargetAsItWas();
-    void aCopyWithoutReplaceNeverTouchesAnExistingTarget();
 
 private:
     QString src(const QString& name) const { return dir_->path() + "/src/" + name; }
@@ -164,23 +161,6 @@ void CopyRulesTest::splitCopyNumberFindsAFinalBracketCounter() {
     QString gotBase;
     QCOMPARE(SplitCopyNumber(name, gotBase), number);
     QCOMPARE(gotBase, base);
-}
-
-void CopyRulesTest::anUnknownOptionIndexMeansOptionFour_data() {
-    QTest::addColumn<int>("stored");
-    QTest::addColumn<int>("option");
-    QTest::newRow("0") << 0 << 4;
-    QTest::newRow("1") << 1 << 1;
-    QTest::newRow("3") << 3 << 3;
-    QTest::newRow("5") << 5 << 5;
-    QTest::newRow("6") << 6 << 4;
-    QTest::newRow("-2") << -2 << 4;
-}
-
-void CopyRulesTest::anUnknownOptionIndexMeansOptionFour() {
-    QFETCH(int, stored);
-    QFETCH(int, option);
-    QCOMPARE(SameNameOptionFrom(stored), option);
 }
 
 void CopyRulesTest::theFiveOptionsOnAnExistingTarget_data() {
@@ -358,17 +338,6 @@ void CopyRulesTest::aCopyThatCannotReadItsSourceLeavesTheTargetAsItWas() {
     QCOMPARE(QFileInfo(dst("mem")).lastModified(), kOld);
     if (option == 5)
         QCOMPARE(int(outcome.decision), int(CopyDecision::Replace));
-}
-
-void CopyRulesTest::aCopyWithoutReplaceNeverTouchesAnExistingTarget() {
-    QVERIFY(Write(src("a.pdf"), "new"));
-    QVERIFY(Write(dst("a.pdf"), "old", kOld));
-    QVERIFY(!CopyFileSafely(src("a.pdf"), dst("a.pdf"), false));
-    QCOMPARE(Read(dst("a.pdf")), QByteArray("old"));
-    QVERIFY(CopyFileSafely(src("a.pdf"), dst("a.pdf"), true));
-    QCOMPARE(Read(dst("a.pdf")), QByteArray("new"));
-    QVERIFY(!CopyFileSafely(src("gone.pdf"), dst("gone.pdf"), true));
-    QCOMPARE(Names(dst()), QStringList{"a.pdf"});
 }
 
 QF_TEST_GUILESS_MAIN(CopyRulesTest)
