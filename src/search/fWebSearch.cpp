@@ -18,6 +18,7 @@
 #include "platform/WebBrowser.h"
 #include "search/ResultPages.h"
 #include "search/SearchList.h"
+#include "tools/CacheTools.h"
 #include "tools/Tools.h"
 
 #include <QCloseEvent>
@@ -134,16 +135,16 @@ void fWebSearch::buildMenus() {
                                      &fWebSearch::menu清除标题不含指定字符项_Click);
     menu清空全部 = add(menu清除, QStringLiteral("清空全部"), &fWebSearch::menu清空全部_Click);
 
-    // The cache viewer is not part of this program yet; its entries stay in place, greyed
-    // out, so the menu keeps its shape.
     menu工具 = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     connect(menu工具->addAction(QStringLiteral("设置")), &QAction::triggered, this,
             [this] { ShowOptionsDialog(this); });
     menu打开下载窗口 =
         add(menu工具, QStringLiteral("打开下载窗口"), &fWebSearch::menu打开下载窗口_Click);
     menu工具->addSeparator();
-    menu工具->addAction(QStringLiteral("查看IE浏览器缓存"))->setEnabled(false);
-    menu工具->addAction(QStringLiteral("清空IE浏览器缓存"))->setEnabled(false);
+    connect(menu工具->addAction(QStringLiteral("查看IE浏览器缓存")), &QAction::triggered, this,
+            [this] { ShowCacheViewer(this); });
+    connect(menu工具->addAction(QStringLiteral("清空IE浏览器缓存")), &QAction::triggered, this,
+            [this] { ClearBrowserCache(true, this); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     connect(help->addAction(QStringLiteral("关于(&A)")), &QAction::triggered, this,
             [this] { ShowAboutBox(this); });
