@@ -33,6 +33,8 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const QString kAddAllCaption = QStringLiteral("加入全部到列表");
@@ -40,9 +42,11 @@ const QString kStopAddAllCaption = QStringLiteral("停止加入全部");
 const QString kDesignCaption = QStringLiteral("Science数据检索分析");
 constexpr int kListRowHeight = 13;
 
-// The tags (and the tags whose rendered text) the result-page rules look at.
-const QStringList kEntryTags{QStringLiteral("LI"), QStringLiteral("SPAN"), QStringLiteral("A")};
-const QStringList kEntryTextTags{QStringLiteral("SPAN"), QStringLiteral("A")};
+const QString kPageCopyFailed = QStringLiteral("读取网页失败");
+// The page time-out box holds whole seconds; the copy of a page is bounded by it, but by
+// at least a second, so that "0" still lets a small page answer.
+constexpr int kLongestCopySeconds = 24 * 60 * 60;
+constexpr int kDefaultCopySeconds = 60;
 
 Prompt& prompt() {
     return *Services().prompt;
@@ -259,8 +263,28 @@ void fWebSearch::RefreshRowCount() {
 
 // --- result pages ---
 
+std::optional<Dom> fWebSearch::copyShownPage(const QStringList& tags, const QStringList& textTags) {
+    Forms::Hold hold(this);
+    // A page that does not answer in time is asked once more: the first request may have
+    // waited behind the page's own scripts, and the second one then answers at once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // Read at every attempt, like the page wait, so a changed time-out counts at once.
+        const std::optional<int> seconds = ParseTimeoutSeconds(Combo1->currentText());
+        const int bound = std::clamp(seconds.value_or(kDefaultCopySeconds), 1, kLongestCopySeconds);
+        std::optional<Dom> document = WebBrowser1->Document(tags, textTags, bound * 1000);
+        if (document)
+            return document;
+        if (unloading_)
+            return std::nullopt;
+    }
+    // Said where the user looks while pages are read, so a run that ends here is not taken
+    // for one that reached the last page.
+    StatusPanel2->setText(kPageCopyFailed);
+    return std::nullopt;
+}
+
 int fWebSearch::ExtractResultRecords() {
-    const std::optional<Dom> document = WebBrowser1->Document(kEntryTags, kEntryTextTags);
+    const std::optional<Dom> document = copyShownPage(ResultPageTags(), ResultPageTextTags());
     return document ? addRecordsFrom(*document) : 0;
 }
 
@@ -286,8 +310,8 @@ int fWebSearch::CurrentFirstIndex() const {
 bool fWebSearch::判断是否为最后一个页码链接(int current) {
     if (current == 0)
         return false;
-    Forms::Hold hold(this);
-    const std::optional<Dom> document = WebBrowser1->Document({QStringLiteral("A")}, {});
+    // A page that cannot be read has no page links to go on with.
+    const std::optional<Dom> document = copyShownPage({QStringLiteral("A")}, {});
     return !document || IsLastResultPage(*document, current);
 }
 
@@ -295,13 +319,16 @@ bool fWebSearch::下一页() {
     Forms::Hold hold(this);
     // One copy of the shown page serves both its records and its page links: copying a page
     // of 500 entries is the costly part of every step.
-    const std::optional<Dom> shown = WebBrowser1->Document(kEntryTags, kEntryTextTags);
-    if (shown)
-        addRecordsFrom(*shown);
+    const std::optional<Dom> shown = copyShownPage(ResultPageTags(), ResultPageTextTags());
+    // Without the shown page the run cannot tell the next page from the last one; the user
+    // has been told, and going on would skip the page's records.
+    if (!shown || unloading_)
+        return false;
+    addRecordsFrom(*shown);
     RefreshRowCount();
     const int current = CurrentFirstIndex();
     const QString next = NextPageAddress(WebBrowser1->LocationURL(), current);
-    if (current != 0 && (!shown || IsLastResultPage(*shown, current)))
+    if (current != 0 && IsLastResultPage(*shown, current))
         return false;
 
     const double start = elapsedSeconds();
