@@ -362,6 +362,8 @@ void fWebSearch::Command9_Click() {
     // Records are added even when the dialog is cancelled; they then take the stored folder.
     if (Program().PromptSaveFolder)
         ShowSaveFolderDialog();
+    if (!Forms::IsLoaded(this))
+        return;
     AddCurrentPage();
     AutoSizeColumns(ListView1, kFitContentsAndHeader);
 }
@@ -377,16 +379,19 @@ void fWebSearch::Command4_Click() {
     StopAddAll = false;
     if (Program().PromptSaveFolder)
         ShowSaveFolderDialog(); // once for the whole run; cancelling does not stop it
-    for (;;) {
-        DoEvents();
-        if (!下一页())
-            break;
-        DoEvents();
-        if (StopAddAll)
-            break;
+    // Closed while the dialog was up: there is no run to make.
+    if (Forms::IsLoaded(this)) {
+        for (;;) {
+            DoEvents();
+            if (!下一页())
+                break;
+            DoEvents();
+            if (StopAddAll)
+                break;
+            AddCurrentPage();
+        }
         AddCurrentPage();
     }
-    AddCurrentPage();
     Command4->setStyleSheet(QString());
     Command4->setText(kAddAllCaption);
     AutoSizeColumns(ListView1, kFitContentsAndHeader);
@@ -403,6 +408,8 @@ void fWebSearch::WebBrowser1_StatusTextChange(const QString& text) {
 // --- analysis runs ---
 
 void fWebSearch::Command2_Click() {
+    // The message and the menu wait in loops of their own, in which the window may close.
+    Forms::Hold hold(this);
     Command2->setEnabled(false);
     if (ListItems->Count() == 0) {
         prompt().message(this, QStringLiteral("列表没有数据哦！"), MsgIcon::Information);
@@ -412,7 +419,8 @@ void fWebSearch::Command2_Click() {
         // The chosen run starts from the menu's own signal.
         menu加入->exec(QCursor::pos());
     }
-    Command2->setEnabled(true);
+    if (Forms::IsLoaded(this))
+        Command2->setEnabled(true);
 }
 
 void fWebSearch::Command5_Click() {
@@ -436,7 +444,7 @@ void fWebSearch::RunAnalysis(AnalysisRun run) {
             Program().SaveFolderCancelled = false; // the folder was chosen at extraction
         else
             ShowSaveFolderDialog();
-        if (!Program().SaveFolderCancelled) {
+        if (!Program().SaveFolderCancelled && Forms::IsLoaded(this)) {
             const int total = ListItems->Count();
             const QString ofTotal = QStringLiteral("/%1条记录：").arg(total);
             for (int i = 1; i <= total; ++i) {
@@ -517,10 +525,11 @@ void fWebSearch::menu打开Science首页_Click() {
 }
 
 void fWebSearch::menu打开指定网址_Click() {
+    Forms::Hold hold(this);
     const std::optional<QString> answer =
         prompt().input(this, QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."));
     const QString address = TrimSpaces(answer.value_or(QString()));
-    if (!address.isEmpty())
+    if (!address.isEmpty() && Forms::IsLoaded(this))
         WebBrowser1->Navigate(address);
 }
 
@@ -560,9 +569,10 @@ void fWebSearch::menu清除分析成功项_Click() {
 void fWebSearch::removeRowsByTitle(bool containing) {
     if (refuseWhileAnalysing())
         return;
+    Forms::Hold hold(this);
     const QString text =
         prompt().input(this, QStringLiteral("请输入指定字符："), QString()).value_or(QString());
-    if (text.isEmpty())
+    if (text.isEmpty() || !Forms::IsLoaded(this))
         return;
     RemoveRowsByTitle(*ListItems, text, containing);
     RefreshRowCount();
@@ -578,8 +588,10 @@ void fWebSearch::menu清除标题不含指定字符项_Click() {
 void fWebSearch::menu清空全部_Click() {
     if (refuseWhileAnalysing())
         return;
+    Forms::Hold hold(this);
     if (prompt().message(this, QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？"),
-                         MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
+                         MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes ||
+        !Forms::IsLoaded(this))
         return;
     ListItems->Clear();
     RefreshRowCount();
@@ -595,9 +607,10 @@ void fWebSearch::menu打开下载窗口_Click() {
 void fWebSearch::Command7_Click() {
     if (ListItems->Count() == 0)
         return;
+    Forms::Hold hold(this);
     QString path = prompt().saveFileName(this, QStringLiteral("另存为"), QString(),
                                          QStringLiteral("*.txt (*.txt)"));
-    if (path.isEmpty())
+    if (path.isEmpty() || !Forms::IsLoaded(this))
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".txt");

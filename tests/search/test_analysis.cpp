@@ -14,11 +14,52 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 
 #include <functional>
+#include <utility>
+
+namespace {
+
+// A prompt during whose wait the user closes the window, as a real dialog's event loop lets
+// happen: the close runs, and so do the deletions it schedules.
+class ClosingPrompt : public ScriptedPrompt {
+public:
+    std::function<void()> duringDialog;
+
+    MsgResult message(QObject* owner, const QString& text, MsgIcon icon, MsgButtons buttons,
+                      const QString& title) override {
+        wait();
+        return ScriptedPrompt::message(owner, text, icon, buttons, title);
+    }
+    std::optional<QString> input(QObject* owner, const QString& prompt, const QString& title,
+                                 const QString& defaultText) override {
+        wait();
+        return ScriptedPrompt::input(owner, prompt, title, defaultText);
+    }
+    QString saveFileName(QObject* owner, const QString& title, const QString& startPath,
+                         const QString& filter) override {
+        wait();
+        return ScriptedPrompt::saveFileName(owner, title, startPath, filter);
+    }
+
+private:
+    void wait() {
+        if (const std::function<void()> action = std::exchange(duringDialog, {}))
+            action();
+    }
+};
+
+void closeAndDeleteWhatIsDue(QWidget* window) {
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
 
 // Analysis runs: search records handed to the download list as waiting rows.
 class AnalysisTest : public QObject {
@@ -38,6 +79,9 @@ private Q_SLOTS:
     void anAcceptedFolderDialogGivesTheRecordsItsFolder();
     void theStopButtonEndsALongRun();
     void addingAPageAsksForTheFolderFirst();
+    void closingTheWindowDuringADialogLeavesTheListAlone_data();
+    void closingTheWindowDuringADialogLeavesTheListAlone();
+    void closingTheWindowWhileTheRunMenuIsOpen();
 
 private:
     fWebSearch* search();
@@ -240,6 +284,91 @@ void AnalysisTest::addingAPageAsksForTheFolderFirst() {
     search()->Command9_Click();
     QCOMPARE(shown, 1);
     QVERIFY(Program().SaveFolderCancelled);
+}
+
+void AnalysisTest::closingTheWindowDuringADialogLeavesTheListAlone_data() {
+    QTest::addColumn<int>("command");
+    QTest::newRow("清除标题含指定字符项?") << 0;
+    QTest::newRow("清除标题不含指定字符项?") << 1;
+    QTest::newRow("清空全部?") << 2;
+    QTest::newRow("导出数据...?") << 3;
+    QTest::newRow("分析下载 on an empty list?") << 4;
+}
+
+void AnalysisTest::closingTheWindowDuringADialogLeavesTheListAlone() {
+    QFETCH(int, command);
+    if (command != 4)
+        fill(5);
+    const QString exportPath = services_->path("closed-export.txt");
+    ClosingPrompt closing;
+    closing.answerText(QStringLiteral("Paper"));
+    closing.answer(MsgResult::Yes);
+    closing.answerText(exportPath);
+    QPointer<fWebSearch> window = search();
+    QPointer<KeyedListModel> list = window->ListItems;
+    closing.duringDialog = [window] {
+        closeAndDeleteWhatIsDue(window);
+    };
+    Services().prompt = &closing;
+
+    switch (command) {
+    case 0:
+        window->menu清除标题含指定字符项_Click();
+        break;
+    case 1:
+        window->menu清除标题不含指定字符项_Click();
+        break;
+    case 2:
+        window->menu清空全部_Click();
+        break;
+    case 3:
+        window->Command7_Click();
+        break;
+    default:
+        window->Command2_Click();
+        break;
+    }
+    Services().prompt = prompt_;
+
+    // The handler came back to a window that was still there, saw that it had gone, and did
+    // nothing more; the window went once the handler had returned.
+    QCOMPARE(closing.shown().size(), 1);
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(window);
+    QCOMPARE(list->Count(), command == 4 ? 0 : 5);
+    QVERIFY(!QFileInfo::exists(exportPath));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!window);
+}
+
+void AnalysisTest::closingTheWindowWhileTheRunMenuIsOpen() {
+    fill(3);
+    QPointer<fWebSearch> window = search();
+    window->ListItems->SetSelected(2, true);
+    bool sawMenu = false;
+    QTimer user;
+    user.setInterval(10);
+    connect(&user, &QTimer::timeout, this, [&] {
+        QWidget* popup = QApplication::activePopupWidget();
+        if (!popup || !window)
+            return;
+        sawMenu = popup == static_cast<QWidget*>(window->menu加入);
+        user.stop();
+        closeAndDeleteWhatIsDue(window);
+        popup->close();
+    });
+    user.start();
+    window->Command2_Click();
+    user.stop();
+
+    QVERIFY(sawMenu);
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(window);
+    QVERIFY(!window->Command2->isEnabled()); // left as it was: the window has gone
+    QCOMPARE(window->ListItems->SubItem(2, 2), QString());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!window);
+    QVERIFY(!IsFormLoaded("fFileDownload"));
 }
 
 QF_TEST_MAIN(AnalysisTest)
