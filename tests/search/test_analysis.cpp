@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <functional>
 #include <utility>
@@ -54,6 +55,27 @@ private:
     }
 };
 
+// Records the text a label shows each time it is painted.
+class PaintedTexts : public QObject {
+public:
+    explicit PaintedTexts(QLabel* label) : label_(label) { label->installEventFilter(this); }
+    QStringList texts;
+    std::function<void(const QString&)> onPaint;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == label_ && event->type() == QEvent::Paint) {
+            texts << label_->text();
+            if (onPaint)
+                onPaint(label_->text());
+        }
+        return false;
+    }
+
+private:
+    QLabel* label_;
+};
+
 void closeAndDeleteWhatIsDue(QWidget* window) {
     window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -82,6 +104,9 @@ private Q_SLOTS:
     void closingTheWindowDuringADialogLeavesTheListAlone_data();
     void closingTheWindowDuringADialogLeavesTheListAlone();
     void closingTheWindowWhileTheRunMenuIsOpen();
+    void aStopPressedDuringARowIsSeenRightAfterIt_data();
+    void aStopPressedDuringARowIsSeenRightAfterIt();
+    void theProgressShowsTheRowBeingProcessed();
 
 private:
     fWebSearch* search();
@@ -369,6 +394,80 @@ void AnalysisTest::closingTheWindowWhileTheRunMenuIsOpen() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!window);
     QVERIFY(!IsFormLoaded("fFileDownload"));
+}
+
+void AnalysisTest::aStopPressedDuringARowIsSeenRightAfterIt_data() {
+    QTest::addColumn<int>("run");
+    QTest::addColumn<int>("stopRow"); // the row during which the user presses 停止
+    QTest::addColumn<int>("handed");
+    // Even rows are selected.
+    QTest::newRow("分析全部?") << int(fWebSearch::AnalysisRun::All) << 5 << 5;
+    QTest::newRow("分析选中项, during a selected row?")
+        << int(fWebSearch::AnalysisRun::Selected) << 6 << 3;
+    QTest::newRow("分析选中项, during a row that is not selected?")
+        << int(fWebSearch::AnalysisRun::Selected) << 1 << 0;
+}
+
+void AnalysisTest::aStopPressedDuringARowIsSeenRightAfterIt() {
+    QFETCH(int, run);
+    QFETCH(int, stopRow);
+    QFETCH(int, handed);
+    fill(40);
+    KeyedListModel& list = *search()->ListItems;
+    for (int row = 2; row <= 40; row += 2)
+        list.SetSelected(row, true);
+    // The press arrives as an event while the row is worked on: a handed-over row is being
+    // added, or (for a row the run passes over) its progress is being painted.
+    const auto press = [this] {
+        QMetaObject::invokeMethod(search()->Command5, "click", Qt::QueuedConnection);
+    };
+    const QString stopText = QStringLiteral("正在分析第%1/40条记录：Paper %1").arg(stopRow);
+    PaintedTexts painted(search()->Label11);
+    painted.onPaint = [&](const QString& text) {
+        if (text == stopText && stopRow % 2 == 1)
+            press();
+    };
+    connect(&downloads(), &QAbstractItemModel::rowsInserted, this, [&] {
+        if (list.SubItem(stopRow, 2).isEmpty() && downloads().ContainsKey(list.Key(stopRow)))
+            press();
+    });
+
+    search()->RunAnalysis(fWebSearch::AnalysisRun(run));
+
+    QCOMPARE(downloads().Count(), handed);
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：%1条").arg(handed));
+    QVERIFY(search()->StopAnalysis);
+    // Nothing after the row was touched.
+    for (int row = stopRow + 1; row <= 40; ++row)
+        QVERIFY2(list.SubItem(row, 2).isEmpty(), qPrintable(QString::number(row)));
+}
+
+void AnalysisTest::theProgressShowsTheRowBeingProcessed() {
+    fill(8);
+    PaintedTexts painted(search()->Label11);
+    // Each hand-over takes a while (longer than a frame): meanwhile the label shows that row.
+    QStringList shownDuringRow;
+    connect(&downloads(), &QAbstractItemModel::rowsInserted, this, [&] {
+        shownDuringRow << painted.texts.value(painted.texts.size() - 1);
+        QThread::msleep(20);
+    });
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QCOMPARE(shownDuringRow.size(), 8);
+    for (int row = 1; row <= 8; ++row)
+        QCOMPARE(shownDuringRow[row - 1],
+                 QStringLiteral("正在分析第%1/8条记录：Paper %1").arg(row));
+
+    // Fast rows are not painted one by one: the screen could not show them anyway.
+    Forms::fFileDownload()->ListItems3->Clear();
+    search()->ListItems->Clear();
+    fill(5000);
+    disconnect(&downloads(), nullptr, this, nullptr);
+    painted.texts.clear();
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QCOMPARE(downloads().Count(), 5000);
+    QVERIFY(!painted.texts.isEmpty());
+    QVERIFY2(painted.texts.size() < 500, qPrintable(QString::number(painted.texts.size())));
+    QVERIFY(painted.texts.contains(QStringLiteral("正在分析第1/5000条记录：Paper 1")));
 }
 
 QF_TEST_MAIN(AnalysisTest)
