@@ -45,12 +45,6 @@ constexpr int kListRowHeight = 17;
 constexpr int kTimerIntervalMs = 1000;
 constexpr int kLargestGapSeconds = 600;
 
-double secondsSinceMidnight() {
-    static SystemClock fallback;
-    const Clock* clock = Services().clock;
-    return clock ? clock->secondsSinceMidnight() : fallback.secondsSinceMidnight();
-}
-
 // The state pictures are drawn here rather than shipped: four small shapes that differ in
 // colour and form, so they read apart in either theme.
 QIcon stateIcon(int state) {
@@ -249,7 +243,7 @@ void fFileDownload::Form_Load() {
     FitComboDropDown(Combo4);
     Combo4->setCurrentIndex(0);
 
-    LastFileTime = secondsSinceMidnight();
+    LastFileTime = ProgramClock().secondsSinceMidnight();
 
     ListItems3->Clear();
     // The provider keeps its own copy of the pictures: the list and its view are children of

@@ -110,12 +110,6 @@ Prompt& prompt() {
     return *Services().prompt;
 }
 
-double elapsedSeconds() {
-    static SystemClock fallback;
-    const Clock* clock = Services().clock;
-    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
-}
-
 } // namespace
 
 fWebSearch::fWebSearch()
@@ -393,7 +387,8 @@ bool fWebSearch::下一页() {
     if (current != 0 && IsLastResultPage(*shown, current))
         return false;
 
-    const double start = elapsedSeconds();
+    const Clock& clock = ProgramClock();
+    const double start = clock.elapsedSeconds();
     PageLoading = true;
     WebBrowser1->Navigate(DecodeAmpersands(next));
     DoEvents();
@@ -405,12 +400,12 @@ bool fWebSearch::下一页() {
         const std::optional<int> timeout = ParseTimeoutSeconds(Combo1->currentText());
         if (!timeout)
             return false;
-        if (elapsedSeconds() - start > *timeout)
+        if (clock.elapsedSeconds() - start > *timeout)
             break;
     }
     // Give the page's scripts a moment to finish the list before it is read.
-    const double settleStart = elapsedSeconds();
-    while (elapsedSeconds() - settleStart < 1.0 && !StopAddAll)
+    const double settleStart = clock.elapsedSeconds();
+    while (clock.elapsedSeconds() - settleStart < 1.0 && !StopAddAll)
         DoEvents();
     return true;
 }
