@@ -133,26 +133,6 @@ private slots:
                  QString::fromUtf8("\u3000题目\u3000"));
     }
 
-    void withTrailingSlash_data() {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("added?") << "/a/b"
-                                << "/a/b/";
-        QTest::newRow("kept?") << "/a/b/"
-                               << "/a/b/";
-        QTest::newRow("only one added to a doubled end?") << "/a//"
-                                                          << "/a//";
-        QTest::newRow("the root?") << "/"
-                                   << "/";
-        QTest::newRow("empty?") << ""
-                                << "/";
-    }
-    void withTrailingSlash() {
-        QFETCH(QString, folder);
-        QFETCH(QString, expected);
-        QCOMPARE(WithTrailingSlash(folder), expected);
-    }
-
     void withoutBrokenSurrogates_data() {
         const QChar high(0xD83D), low(0xDE00); // together: U+1F600
         QTest::addColumn<QString>("text");
