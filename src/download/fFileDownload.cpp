@@ -45,12 +45,6 @@ constexpr int kListRowHeight = 17;
 constexpr int kTimerIntervalMs = 1000;
 constexpr int kLargestGapSeconds = 600;
 
-double elapsedSeconds() {
-    static SystemClock fallback;
-    const Clock* clock = Services().clock;
-    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
-}
-
 // The state pictures are drawn here rather than shipped: four small shapes that differ in
 // colour and form, so they read apart in either theme.
 QIcon stateIcon(int state) {
@@ -248,7 +242,7 @@ void fFileDownload::Form_Load() {
     FitComboDropDown(Combo4);
     Combo4->setCurrentIndex(0);
 
-    LastFileTime = elapsedSeconds();
+    LastFileTime = ProgramClock().elapsedSeconds();
 
     ListItems3->Clear();
     // The provider keeps its own copy of the pictures: the list and its view are children of

@@ -62,8 +62,9 @@ public:
 
     // A copy of the shown document's elements with the given tags (innerText only for
     // `textTags`, since rendering text is the expensive part). Lets events run while the
-    // page answers; nullopt when there is no answer within the time or the browser went
-    // away meanwhile.
+    // page answers; nullopt when there is no answer within `timeoutMs` or the browser went
+    // away meanwhile. A large page on a slow machine can take long to copy: callers that
+    // read the user's pages pass the user's own page time-out rather than the default.
     std::optional<Dom> Document(const QStringList& tags, const QStringList& textTags,
                                 int timeoutMs = 10000);
     // Writes to the elements of the last Document() copy, by index; false when the element
