@@ -48,10 +48,6 @@ void requeueRow(KeyedListModel& list, int position, bool forceType) {
     deleteItemFile(list, position);
 }
 
-QString withTrailingSlash(const QString& folder) {
-    return folder.endsWith('/') ? folder : folder + '/';
-}
-
 } // namespace
 
 DownloadScheduler::DownloadScheduler(KeyedListModel& list, const Clock& clock,
@@ -98,7 +94,7 @@ int DownloadScheduler::nextAcceptedRow(bool makeFolders) {
             list_.SetSmallIcon(position, ItemState::Failed);
             continue;
         }
-        folder = withTrailingSlash(folder);
+        folder = WithTrailingSlash(folder);
         list_.SetSubItem(position, DownloadColumn::Folder, folder);
 
         if (window_.acceptRow(position))
