@@ -53,7 +53,6 @@ private Q_SLOTS:
     void isEveryNameWrittenOnItsOwnLine_data();
     void isEveryNameWrittenOnItsOwnLine();
     void doesAnExportWithNoRowsLeaveAnEmptyFile();
-    void doesAnExportFollowTheListsOrder();
     void whenIsNothingWritten();
     void isAFailedWriteReported();
 
@@ -64,7 +63,6 @@ private Q_SLOTS:
     void whichFilesGoToTheTextEditor();
     void isTheNameCopied();
     void doesPanel2OpenTheBrowser();
-    void doTheRowCommandsNeedASelection();
 
 private:
     int addRow(const QString& name, const QString& type, int state,
@@ -183,17 +181,6 @@ void ExportTest::doesAnExportWithNoRowsLeaveAnEmptyFile() {
     QCOMPARE(QFileInfo(fresh).size(), 0);
 }
 
-void ExportTest::doesAnExportFollowTheListsOrder() {
-    addRow("b", "pdf", ItemState::Waiting);
-    addRow("c", "pdf", ItemState::Waiting);
-    addRow("a", "pdf", ItemState::Waiting);
-    w_->ListView3_ColumnClick(DownloadColumn::Name); // descending first
-    const QString target = folder() + "sorted.txt";
-    services_->prompt.answerText(target);
-    w_->menu导出全部名称_Click();
-    QCOMPARE(readBytes(target), QByteArray("c\r\nb\r\na\r\n"));
-}
-
 void ExportTest::whenIsNothingWritten() {
     // An empty list does not even ask for a file.
     w_->menu导出全部名称_Click();
@@ -226,6 +213,12 @@ void ExportTest::isTheDownloadedFileOpened() {
     const int gone = addRow("gone", "pdf", ItemState::Completed);
     QVERIFY(writeBytes(folder() + "paper.pdf", "%PDF"));
     QVERIFY(writeBytes(folder() + "noext", "%PDF"));
+
+    // Nothing selected: none of the row commands does anything.
+    w_->menu打开下载文件_Click();
+    w_->menu打开文件所在文件夹_Click();
+    w_->menu用记事本打开文件_Click();
+    QVERIFY(services_->shell.calls.isEmpty() && services_->prompt.shown().isEmpty());
 
     w_->ListItems3->SetSelected(here, true);
     w_->menu打开下载文件_Click();
@@ -385,24 +378,6 @@ void ExportTest::doesPanel2OpenTheBrowser() {
     QTest::mouseClick(w_->StatusPanel2, Qt::LeftButton);
     QCOMPARE(services_->shell.calls.size(), 2);
     QCOMPARE(services_->shell.calls.last().argument, path);
-}
-
-void ExportTest::doTheRowCommandsNeedASelection() {
-    // Nothing selected in an empty and in a filled list: no message, no desktop call.
-    for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 1) {
-            addRow("paper", "pdf", ItemState::Completed);
-            QVERIFY(writeBytes(folder() + "paper.pdf", "%PDF"));
-        }
-        QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
-        w_->menu打开下载文件_Click();
-        w_->menu打开文件所在文件夹_Click();
-        w_->menu用记事本打开文件_Click();
-        w_->menu复制名称_Click();
-        QVERIFY(services_->shell.calls.isEmpty());
-        QVERIFY(services_->prompt.shown().isEmpty());
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
-    }
 }
 
 QF_TEST_MAIN(ExportTest)

@@ -53,10 +53,8 @@ private Q_SLOTS:
     void cleanup();
 
     void doTheMenusHoldEveryCommandInOrder();
-    void isEveryEntryNamedAndWired();
     void whatDoesTheContextMenuOffer_data();
     void whatDoesTheContextMenuOffer();
-    void doesTheMenuBarFollowTheSameRule();
 
     void doesTheFirstClickSortDescending();
     void doesSortingWaitForTheScheduler_data();
@@ -65,7 +63,6 @@ private Q_SLOTS:
     void whatDoesADoubleClickDo_data();
     void whatDoesADoubleClickDo();
     void doesAClickShowTheFileInPanel2();
-    void isInPlaceEditingRefused();
 
     void doTheGuardedCommandsWaitForTransfers_data();
     void doTheGuardedCommandsWaitForTransfers();
@@ -78,12 +75,10 @@ private Q_SLOTS:
     void whatDoesTheSizeQuestionAccept();
     void doesTheShuffleCommandReport_data();
     void doesTheShuffleCommandReport();
-    void doTheFileCommandsWorkOnDisk();
     void doColumnsFitTheirContent();
 
     void doTheToolEntriesOpenTheirDialogs_data();
     void doTheToolEntriesOpenTheirDialogs();
-    void doesTheCloseEntryCloseTheWindow();
 
 private:
     // Adds a row `name`.`type` in the case's folder in `state`.
@@ -191,35 +186,6 @@ void ListCommandsWindowTest::doTheMenusHoldEveryCommandInOrder() {
     QVERIFY(!w_->menu打开网址->isEnabled());
 }
 
-void ListCommandsWindowTest::isEveryEntryNamedAndWired() {
-    // Every entry carries the name the handlers are known by, and the members point at them.
-    const QList<std::pair<QAction*, QString>> named{
-        {w_->menu全选专利列表, "menu全选专利列表"},
-        {w_->menu随机排序列表, "menu随机排序列表"},
-        {w_->menu重新下载文件大小小于指定数字的项, "menu重新下载文件大小小于指定数字的项"},
-        {w_->menu清除完成项, "menu清除完成项"},
-        {w_->menu删除网页类型文件项, "menu删除网页类型文件项"},
-        {w_->menu取消下载选中项, "menu取消下载选中项"},
-        {w_->menu导出未完成项名称, "menu导出未完成项名称"},
-        {w_->menu退出本下载窗口, "menu退出本下载窗口"},
-        {w_->设置, "设置"},
-        {w_->关于, "关于"},
-        {w_->menu检查文件是否存在, "menu检查文件是否存在"}};
-    for (const auto& [action, name] : named) {
-        QVERIFY2(action, qPrintable(name));
-        QCOMPARE(action->objectName(), name);
-    }
-    // Triggering entries reaches their commands: 全选, 全不选, 清除 ▸ 完成项.
-    addRow("a", "pdf", ItemState::Completed);
-    addRow("b", "pdf", ItemState::Failed);
-    w_->menu全选专利列表->trigger();
-    QCOMPARE(w_->ListItems3->SelectedCount(), 2);
-    w_->menu全不选->trigger();
-    QCOMPARE(w_->ListItems3->SelectedCount(), 0);
-    w_->menu清除完成项->trigger();
-    QCOMPARE(names(), QStringLiteral("b"));
-}
-
 void ListCommandsWindowTest::whatDoesTheContextMenuOffer_data() {
     QTest::addColumn<bool>("schedulerOn");
     QTest::addColumn<bool>("busy");
@@ -258,20 +224,6 @@ void ListCommandsWindowTest::whatDoesTheContextMenuOffer() {
     QTest::mouseClick(w_->ListView3->viewport(), Qt::RightButton, {}, row.center());
     QTRY_VERIFY(w_->menu下载->isVisible());
     QCOMPARE(w_->menu全选专利列表->isEnabled(), !busyRule);
-    w_->menu下载->hide();
-}
-
-void ListCommandsWindowTest::doesTheMenuBarFollowTheSameRule() {
-    w_->show();
-    w_->Timer_Down->start();
-    w_->ListView3_MouseDown(Qt::RightButton, QPoint(50, 50));
-    w_->menu下载->hide();
-    QVERIFY(!w_->menu全选专利列表->isEnabled());
-    // Stopped again, the menu bar's list menu offers 全选 instead of keeping it greyed.
-    w_->Timer_Down->stop();
-    w_->menu下载->popup(QPoint(60, 60));
-    QVERIFY(w_->menu全选专利列表->isEnabled());
-    QVERIFY(!w_->menu停止下载->isEnabled());
     w_->menu下载->hide();
 }
 
@@ -387,6 +339,9 @@ void ListCommandsWindowTest::whatDoesADoubleClickDo() {
 }
 
 void ListCommandsWindowTest::doesAClickShowTheFileInPanel2() {
+    bool cancel = false;
+    w_->ListView3_BeforeLabelEdit(cancel);
+    QVERIFY(cancel);
     addRow("here", "pdf", ItemState::Completed);
     addRow("gone", "pdf", ItemState::Completed);
     QVERIFY(writeBytes(folder() + "here.pdf", "%PDF"));
@@ -399,14 +354,6 @@ void ListCommandsWindowTest::doesAClickShowTheFileInPanel2() {
     const QRect row = w_->ListView3->visualRect(w_->ListItems3->index(0, 0));
     QTest::mouseClick(w_->ListView3->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(w_->StatusPanel2->text(), folder() + "here.pdf");
-}
-
-void ListCommandsWindowTest::isInPlaceEditingRefused() {
-    bool cancel = false;
-    w_->ListView3_BeforeLabelEdit(cancel);
-    QVERIFY(cancel);
-    addRow("a", "pdf", ItemState::Waiting);
-    QVERIFY(!(w_->ListItems3->flags(w_->ListItems3->index(0, 0)) & Qt::ItemIsEditable));
 }
 
 // --- commands ---
@@ -571,65 +518,34 @@ void ListCommandsWindowTest::doesTheShuffleCommandReport_data() {
     QTest::addColumn<int>("rows");
     QTest::newRow("an empty list still reports") << 0;
     QTest::newRow("one row stays") << 1;
-    QTest::newRow("fifty rows") << 50;
+    QTest::newRow("fifty rows keep their fields") << 50;
 }
 
 void ListCommandsWindowTest::doesTheShuffleCommandReport() {
     QFETCH(int, rows);
     QStringList before;
-    for (int i = 0; i < rows; ++i) {
-        addRow(QStringLiteral("r%1").arg(i), "pdf", 1 + i % 4, QString::number(i));
-        w_->ListItems3->SetTag(i + 1, QStringLiteral("page %1").arg(i));
-        before << QStringLiteral("%1|r%2|%3|%4|page %2")
-                      .arg(w_->ListItems3->Key(i + 1))
-                      .arg(i)
-                      .arg(1 + i % 4)
-                      .arg(i);
-    }
+    for (int i = 0; i < rows; ++i)
+        before << QString::number(
+            addRow(QStringLiteral("r%1").arg(i), "pdf", 1 + i % 4, QString::number(i)));
+    auto rowsNow = [this] {
+        QStringList all;
+        for (int n = 1; n <= w_->ListItems3->Count(); ++n)
+            all << w_->ListItems3->Key(n).section('/', -1) + w_->ListItems3->Text(n) +
+                       QString::number(w_->ListItems3->SmallIcon(n)) +
+                       w_->ListItems3->SubItem(n, DownloadColumn::Size);
+        return all;
+    };
+    before = rowsNow();
     w_->menu随机排序列表_Click();
     QCOMPARE(messages(), QStringList{"随机排序完成！"});
     QCOMPARE(services_->prompt.shown().first().icon, MsgIcon::Information);
-    QStringList after;
-    for (int n = 1; n <= w_->ListItems3->Count(); ++n)
-        after << QStringLiteral("%1|%2|%3|%4|%5")
-                     .arg(w_->ListItems3->Key(n), w_->ListItems3->Text(n))
-                     .arg(w_->ListItems3->SmallIcon(n))
-                     .arg(w_->ListItems3->SubItem(n, DownloadColumn::Size), w_->ListItems3->Tag(n));
-    if (rows == 50)
-        QVERIFY(after != before);
+    QStringList after = rowsNow();
+    QCOMPARE(after != before, rows == 50);
     after.sort();
     before.sort();
     QCOMPARE(after, before);
-    // Without the flag it is silent.
-    w_->ShuffleList(false);
+    w_->ShuffleList(false); // silent without the flag
     QCOMPARE(messages().size(), 1);
-}
-
-void ListCommandsWindowTest::doTheFileCommandsWorkOnDisk() {
-    addRow("page", "html", ItemState::Completed, "900", "900", "100%");
-    addRow("broken", "pdf", ItemState::Failed, "900", "100", "11%");
-    addRow("good", "pdf", ItemState::Completed, "900", "900", "100%");
-    addRow("missing", "pdf", ItemState::Completed, "900", "900", "100%");
-    for (const char* file : {"page.html", "broken.pdf", "good.pdf"})
-        QVERIFY(writeBytes(folder() + file, "bytes"));
-
-    w_->menu检查文件是否存在_Click();
-    QCOMPARE(w_->ListItems3->SubItem(4, DownloadColumn::Received), QStringLiteral("不存在"));
-    QCOMPARE(w_->ListItems3->SubItem(3, DownloadColumn::Received), QStringLiteral("900"));
-
-    w_->menu删除网页类型文件项_Click();
-    QVERIFY(!QFile::exists(folder() + "page.html"));
-    QVERIFY(QFile::exists(folder() + "broken.pdf"));
-    QCOMPARE(w_->ListItems3->SubItem(1, DownloadColumn::Size), QString());
-
-    w_->menu删除出错项_Click();
-    QVERIFY(!QFile::exists(folder() + "broken.pdf"));
-    QVERIFY(QFile::exists(folder() + "good.pdf"));
-    QCOMPARE(states(), QStringLiteral("3433"));
-
-    w_->DeleteItemFile(3);
-    QVERIFY(!QFile::exists(folder() + "good.pdf"));
-    QVERIFY(messages().isEmpty());
 }
 
 void ListCommandsWindowTest::doColumnsFitTheirContent() {
@@ -681,13 +597,6 @@ void ListCommandsWindowTest::doTheToolEntriesOpenTheirDialogs() {
     QCOMPARE(seen, dialog);
     QVERIFY(modal);
     QCOMPARE(Forms::Find(QStringLiteral("fFileDownload")), static_cast<QWidget*>(w_));
-}
-
-void ListCommandsWindowTest::doesTheCloseEntryCloseTheWindow() {
-    w_->show();
-    w_->menu退出本下载窗口->trigger();
-    QVERIFY(!IsFormLoaded(QStringLiteral("fFileDownload")));
-    QVERIFY(messages().isEmpty());
 }
 
 QF_TEST_MAIN(ListCommandsWindowTest)
