@@ -342,7 +342,7 @@ void FileTypeWindowTest::theMenuCarriesBothCommands() {
     fFileDownload* w = load();
     addRow(w, QStringLiteral("paper"), QStringLiteral("pdf"));
 
-    const QList<QAction*> actions = w->menu下载->actions();
+    const QList<QAction*> actions = w->menu工具->actions();
     QVERIFY(actions.contains(w->menu检查并纠正磁盘文件类型));
     QVERIFY(actions.contains(w->menu打开文件判断类型));
     QCOMPARE(w->menu检查并纠正磁盘文件类型->text(), QStringLiteral("检查并纠正磁盘文件类型"));
