@@ -4,23 +4,28 @@
 #include "platform/Clock.h"
 #include "transfer/TransferNetwork.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTemporaryFile>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
 // How often the time limits are looked at.
 constexpr int kWatchIntervalMs = 250;
 // What the network stack holds for one transfer before it stops reading the socket; the
-// rest waits on the server's side. This is what keeps memory bounded for any size.
+// rest waits on the server's side. With the bytes waiting for the disk, this is what keeps
+// memory bounded for any size.
 constexpr qint64 kReadBufferBytes = 1024 * 1024;
 // Fallback chunks handled in one go before other events get their turn.
 constexpr int kChunksPerTurn = 64;
@@ -32,9 +37,8 @@ const Clock& ownClock() {
 
 // Failures of the connection itself (refused, reset, TLS, proxy, protocol), as opposed to an
 // answer that carries an error status.
-bool transportFailed(QNetworkReply::NetworkError error) {
-    const int code = static_cast<int>(error);
-    return (code >= 1 && code <= 199) || (code >= 301 && code <= 399);
+bool transportFailed(int error) {
+    return (error >= 1 && error <= 199) || (error >= 301 && error <= 399);
 }
 
 int statusOf(const QNetworkReply* reply) {
@@ -51,7 +55,67 @@ QUrl requestUrl(const QString& url) {
     return parsed;
 }
 
+// The one thread every transfer writes its files on. It ends with the application object.
+class DiskThread : public QObject {
+public:
+    // Null without an application object; the caller then does the work itself.
+    static DiskThread* instance() {
+        static QPointer<DiskThread> thread;
+        if (!thread && QCoreApplication::instance())
+            thread = new DiskThread(QCoreApplication::instance());
+        return thread;
+    }
+
+    QThread* thread() { return &thread_; }
+
+    // Runs `task` on the disk thread, after every task posted before it.
+    void post(std::function<void()> task) {
+        QMetaObject::invokeMethod(worker_, std::move(task), Qt::QueuedConnection);
+    }
+
+    ~DiskThread() override {
+        thread_.quit();
+        thread_.wait();
+        delete worker_;
+    }
+
+private:
+    explicit DiskThread(QObject* parent) : QObject(parent), worker_(new QObject) {
+        thread_.setObjectName(QStringLiteral("Quillfetch disk"));
+        worker_->moveToThread(&thread_);
+        thread_.start();
+    }
+
+    QThread thread_;
+    QObject* worker_;
+};
+
+void onDisk(std::function<void()> task) {
+    if (DiskThread* disk = DiskThread::instance())
+        disk->post(std::move(task));
+    else
+        task();
+}
+
+// Runs `task` on the user-interface thread.
+void postToInterface(std::function<void()> task) {
+    if (QCoreApplication* application = QCoreApplication::instance())
+        QMetaObject::invokeMethod(application, std::move(task), Qt::QueuedConnection);
+    else
+        task();
+}
+
 } // namespace
+
+// One body on its way to the disk. The file is used on the disk thread only, once handed
+// over; `owner` is read and written on the user-interface thread only.
+struct Downloader::BodySink {
+    std::unique_ptr<QTemporaryFile> file;
+    std::atomic<qint64> queued{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> wantsWake{false};
+    Downloader* owner = nullptr;
+};
 
 Downloader::Downloader(QObject* parent) : QObject(parent), watch_(new QTimer(this)) {
     watch_->setInterval(kWatchIntervalMs);
@@ -100,7 +164,7 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
     }
 
     phase_ = Phase::Reading;
-    if (!resetTemporary()) {
+    if (!newSink()) {
         // Nowhere to write: the transfer fails, but only after BeginDownload has returned,
         // like every other outcome.
         const quint64 generation = generation_;
@@ -130,6 +194,7 @@ QNetworkReply* Downloader::startRequest(const QUrl& url, const QString& headerBl
     reply->setReadBufferSize(kReadBufferBytes);
     headTaken_ = false;
     replyFinished_ = false;
+    replyError_ = 0;
     announced_ = -1;
     written_ = 0;
     requestStarted_ = now();
@@ -146,10 +211,10 @@ void Downloader::dropReply() {
     QNetworkReply* reply = reply_;
     reply_ = nullptr;
     // Disconnected first: aborting emits finished at once. Deleted later: this may run
-    // inside one of the reply's own signals.
+    // inside one of the reply's own signals. An answer with an error status has its error on
+    // the way from the network thread; aborting it as well makes the network stack complain,
+    // and deleting it ends it just the same.
     reply->disconnect(this);
-    // An answer with an error status has its error on the way from the network thread;
-    // aborting it as well makes the network stack complain. Deleting it ends it just the same.
     if (reply->isRunning() && reply->error() == QNetworkReply::NoError && statusOf(reply) < 400)
         reply->abort();
     reply->deleteLater();
@@ -158,8 +223,9 @@ void Downloader::dropReply() {
 void Downloader::abandon() {
     ++generation_;
     dropReply();
+    dropSink();
     watch_->stop();
-    temporary_.reset();
+    pumpQueued_ = false;
     phase_ = Phase::Idle;
 }
 
@@ -213,6 +279,7 @@ bool Downloader::takeHead() {
         announced_ = length;
         return true;
     case Phase::Idle:
+    case Phase::Finishing:
         break;
     }
     return false;
@@ -223,86 +290,15 @@ void Downloader::onReadyRead() {
         return;
     if (!takeHead())
         return;
-    readBody();
-}
-
-void Downloader::readBody() {
-    if (phase_ == Phase::FallbackChunks) {
-        drainChunks();
-        return;
-    }
-    const QByteArray bytes = reply_->readAll();
-    if (bytes.isEmpty())
-        return;
-    if (temporary_->write(bytes) != bytes.size()) {
-        if (phase_ == Phase::Reading)
-            fail();
-        else
-            fallbackEnded(false);
-        return;
-    }
-    written_ += bytes.size();
-    lastGrowth_ = now();
-    if (phase_ == Phase::Reading)
-        emit DownloadProgress(written_, announced_, path_);
-}
-
-void Downloader::drainChunks() {
-    const quint64 generation = generation_;
-    const QPointer<Downloader> self(this);
-    drainQueued_ = false;
-    if (announced_ == 0) {
-        // Nothing to wait for: one report of nothing against nothing, and an empty file.
-        emit DownloadProgress(0, 0, path_);
-        if (self && generation == generation_)
-            fallbackEnded(true);
-        return;
-    }
-    for (int handled = 0; reply_ && phase_ == Phase::FallbackChunks; ++handled) {
-        const qint64 available = reply_->bytesAvailable();
-        if (available < kChunkBytes && !(replyFinished_ && available > 0))
-            break;
-        if (handled == kChunksPerTurn) {
-            // Lets other events in before the next chunks, as a loop that yields would.
-            if (!drainQueued_) {
-                drainQueued_ = true;
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, generation] {
-                        if (generation == generation_ && phase_ == Phase::FallbackChunks)
-                            drainChunks();
-                    },
-                    Qt::QueuedConnection);
-            }
-            return;
-        }
-        const QByteArray chunk = reply_->read(std::min<qint64>(kChunkBytes, available));
-        if (temporary_->write(chunk) != chunk.size()) {
-            fallbackEnded(false);
-            return;
-        }
-        written_ += chunk.size();
-        lastGrowth_ = now();
-        emit DownloadProgress(written_, announced_, path_);
-        if (!self || generation != generation_)
-            return;
-        if (written_ >= announced_) {
-            fallbackEnded(true);
-            return;
-        }
-    }
-    // The server closed before the announced length: a short body fails.
-    if (reply_ && phase_ == Phase::FallbackChunks && replyFinished_ &&
-        reply_->bytesAvailable() == 0)
-        fallbackEnded(false);
+    pump();
 }
 
 void Downloader::onFinished() {
     if (!reply_ || sender() != reply_)
         return;
     replyFinished_ = true;
-    const QNetworkReply::NetworkError error = reply_->error();
-    if (!headTaken_ && transportFailed(error)) {
+    replyError_ = static_cast<int>(reply_->error());
+    if (!headTaken_ && transportFailed(replyError_)) {
         // No answer at all (refused, TLS refused, no such host).
         status_ = statusOf(reply_);
         dropReply();
@@ -314,36 +310,135 @@ void Downloader::onFinished() {
     }
     if (!takeHead())
         return;
+    pump();
+}
 
+void Downloader::pump() {
+    pumpQueued_ = false;
+    if (phase_ == Phase::FallbackChunks) {
+        drainChunks();
+        return;
+    }
+    const quint64 generation = generation_;
+    const QPointer<Downloader> self(this);
+    while (reply_ && reply_->bytesAvailable() > 0) {
+        const Disk disk = diskState();
+        if (disk == Disk::Failed)
+            fail();
+        if (disk != Disk::KeepsUp)
+            return;
+        append(reply_->readAll());
+        if (phase_ == Phase::Reading) {
+            emit DownloadProgress(written_, announced_, path_);
+            if (!self || generation != generation_)
+                return;
+        }
+    }
+    if (reply_ && replyFinished_)
+        conclude();
+}
+
+void Downloader::drainChunks() {
+    if (announced_ == 0) {
+        conclude(); // nothing to wait for
+        return;
+    }
+    const quint64 generation = generation_;
+    const QPointer<Downloader> self(this);
+    // The chunks of one turn go to the disk together; each is reported on its own.
+    QByteArray batch;
+    for (int chunks = 0; reply_ && reply_->bytesAvailable() > 0; ++chunks) {
+        // Whole chunks of 2048 bytes, only the last one shorter.
+        const qint64 available = reply_->bytesAvailable();
+        if (available < kChunkBytes && !replyFinished_)
+            break;
+        const Disk disk = diskState();
+        if (disk == Disk::Failed) {
+            fail();
+            return;
+        }
+        if (chunks == kChunksPerTurn || disk == Disk::Behind) {
+            if (chunks == kChunksPerTurn && !pumpQueued_) {
+                // Lets other events in before the next chunks, as a loop that yields would.
+                pumpQueued_ = true;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, generation] {
+                        if (generation == generation_ && pumpQueued_)
+                            pump();
+                    },
+                    Qt::QueuedConnection);
+            }
+            toDisk(batch);
+            return;
+        }
+        const QByteArray chunk = reply_->read(std::min<qint64>(kChunkBytes, available));
+        batch += chunk;
+        written_ += chunk.size();
+        lastGrowth_ = now();
+        emit DownloadProgress(written_, announced_, path_);
+        if (!self || generation != generation_)
+            return;
+        if (written_ >= announced_) {
+            toDisk(batch);
+            conclude();
+            return;
+        }
+    }
+    toDisk(batch);
+    if (reply_ && replyFinished_ && reply_->bytesAvailable() == 0)
+        conclude(); // the server closed short of the announced length
+}
+
+Downloader::Disk Downloader::diskState() {
+    if (sink_->failed)
+        return Disk::Failed;
+    // Reading pauses while more than the limit waits for the disk, and goes on once the disk
+    // is down to a quarter of it.
+    if (sink_->queued < diskQueueLimit_)
+        return Disk::KeepsUp;
+    // Reading waits for the disk to catch up. Asked before the second look, so that a
+    // catch-up in between is not missed.
+    sink_->wantsWake = true;
+    if (sink_->queued >= diskQueueLimit_)
+        return Disk::Behind;
+    sink_->wantsWake = false;
+    return Disk::KeepsUp;
+}
+
+void Downloader::conclude() {
     const quint64 generation = generation_;
     const QPointer<Downloader> self(this);
     switch (phase_) {
     case Phase::Reading:
-        readBody();
-        if (!self || generation != generation_ || phase_ != Phase::Reading)
-            return;
         // Counted here: a body cut short can be reported as finished without an error.
-        if (written_ == announced_ && replaceTarget())
-            succeed(announced_);
+        if (written_ == announced_)
+            finishSink(announced_);
         else
             fail();
         return;
     case Phase::FallbackChunks:
-        drainChunks();
+        if (announced_ == 0) {
+            // One report of nothing against nothing, and an empty file.
+            emit DownloadProgress(0, 0, path_);
+            if (self && generation == generation_)
+                fallbackEnded(true);
+            return;
+        }
+        // Ended by the announced length, or by the server closing short of it.
+        fallbackEnded(written_ >= announced_);
         return;
     case Phase::FallbackWhole: {
-        readBody();
-        if (phase_ != Phase::FallbackWhole)
-            return;
-        const bool whole = !transportFailed(error) && (announced_ < 0 || written_ == announced_);
+        const bool whole =
+            !transportFailed(replyError_) && (announced_ < 0 || written_ == announced_);
         dropReply();
         emit DownloadProgress(written_, written_, path_);
-        if (!self || generation != generation_)
-            return;
-        fallbackEnded(whole && written_ > 0);
+        if (self && generation == generation_)
+            fallbackEnded(whole && written_ > 0);
         return;
     }
     case Phase::Idle:
+    case Phase::Finishing:
         return;
     }
 }
@@ -365,6 +460,7 @@ void Downloader::onWatch() {
         }
         return;
     case Phase::Idle:
+    case Phase::Finishing:
         return;
     }
 }
@@ -374,7 +470,7 @@ void Downloader::FallbackDownload(const QUrl& url) {
     // one to end: whatever still ran has been dropped.
     dropReply();
     phase_ = Phase::FallbackChunks;
-    if (!resetTemporary()) {
+    if (!newSink()) {
         fallbackEnded(false);
         return;
     }
@@ -384,7 +480,7 @@ void Downloader::FallbackDownload(const QUrl& url) {
 void Downloader::startWholeFetch() {
     // The link once more, in one piece and without the Referer.
     phase_ = Phase::FallbackWhole;
-    if (!resetTemporary()) {
+    if (!newSink()) {
         fallbackEnded(false);
         return;
     }
@@ -396,63 +492,115 @@ void Downloader::fallbackEnded(bool succeeded) {
         fail();
         return;
     }
-    if (!replaceTarget()) {
-        fail();
-        return;
-    }
-    succeed(QFileInfo(path_).size());
+    finishSink(-1); // the size is the file's
 }
 
-bool Downloader::resetTemporary() {
-    if (temporary_)
-        return temporary_->resize(0) && temporary_->seek(0);
+bool Downloader::newSink() {
+    dropSink();
     // Beside the target, so that it replaces the target by a rename on the same disk; a
-    // short name of its own, so that it fits wherever the target's name fits.
+    // short name of its own, so that it fits wherever the target's name fits. (Where the
+    // system allows, it has no name at all until it is complete.)
     const QString folder = QFileInfo(path_).absolutePath();
     auto file =
         std::make_unique<QTemporaryFile>(folder + QStringLiteral("/.quillfetch-XXXXXX.part"));
     if (!file->open())
         return false;
-    temporary_ = std::move(file);
+    if (DiskThread* disk = DiskThread::instance())
+        file->moveToThread(disk->thread());
+    sink_ = std::make_shared<BodySink>();
+    sink_->file = std::move(file);
+    sink_->owner = this;
     return true;
 }
 
-bool Downloader::replaceTarget() {
-    if (!temporary_ || !temporary_->flush())
-        return false;
-    // The finished file takes the permissions of the placeholder (an ordinary new file);
-    // the temporary one is private to its owner.
-    const QFileInfo target(path_);
-    const QFileDevice::Permissions permissions =
-        target.exists() ? target.permissions()
-                        : (QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                           QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    temporary_->setPermissions(permissions);
-    const QString from = temporary_->fileName();
-    temporary_->close();
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(path_).constData()) != 0)
-        return false;
-    temporary_->setAutoRemove(false);
-    temporary_.reset();
-    return true;
+void Downloader::dropSink() {
+    if (!sink_)
+        return;
+    sink_->owner = nullptr;
+    sink_->failed = true; // what is still queued is not written
+    // Closed and removed on the thread that uses it.
+    onDisk([sink = sink_] { sink->file.reset(); });
+    sink_.reset();
+}
+
+void Downloader::append(const QByteArray& bytes) {
+    written_ += bytes.size();
+    lastGrowth_ = now();
+    toDisk(bytes);
+}
+
+void Downloader::toDisk(const QByteArray& bytes) {
+    if (bytes.isEmpty() || !sink_)
+        return;
+    sink_->queued += bytes.size();
+    onDisk([sink = sink_, bytes, resume = diskQueueLimit_ / 4] {
+        if (!sink->failed && sink->file->write(bytes) != bytes.size())
+            sink->failed = true;
+        const qint64 left = sink->queued -= bytes.size();
+        if (left <= resume && sink->wantsWake.exchange(false)) {
+            postToInterface([sink] {
+                if (sink->owner)
+                    sink->owner->sinkDrained();
+            });
+        }
+    });
+}
+
+void Downloader::sinkDrained() {
+    lastGrowth_ = now(); // the transfer moves, if only on the disk's side
+    if (reply_)
+        pump();
+}
+
+void Downloader::finishSink(qint64 size) {
+    dropReply();
+    phase_ = Phase::Finishing;
+    finishedSize_ = size;
+    const QString target = path_;
+    onDisk([sink = sink_, target] {
+        bool replaced = false;
+        QTemporaryFile& file = *sink->file;
+        if (!sink->failed && file.flush()) {
+            // Asking for the name gives a file without one its name in the folder.
+            const QString from = file.fileName();
+            // The finished file takes the permissions of the placeholder (an ordinary new
+            // file); the temporary one is private to its owner.
+            const QFileInfo placeholder(target);
+            file.setPermissions(placeholder.exists()
+                                    ? placeholder.permissions()
+                                    : (QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ReadGroup | QFileDevice::ReadOther));
+            file.close();
+            replaced = !from.isEmpty() && std::rename(QFile::encodeName(from).constData(),
+                                                      QFile::encodeName(target).constData()) == 0;
+            if (replaced)
+                file.setAutoRemove(false);
+        }
+        postToInterface([sink, replaced] {
+            if (sink->owner)
+                sink->owner->sinkFinished(replaced);
+        });
+    });
+}
+
+void Downloader::sinkFinished(bool replaced) {
+    if (phase_ != Phase::Finishing)
+        return;
+    if (!replaced) {
+        fail();
+        return;
+    }
+    succeed(finishedSize_ >= 0 ? finishedSize_ : QFileInfo(path_).size());
 }
 
 void Downloader::succeed(qint64 size) {
-    dropReply();
-    watch_->stop();
-    temporary_.reset();
-    phase_ = Phase::Idle;
-    ++generation_;
+    abandon();
     const QString path = path_;
     emit DownloadComplete(size, path);
 }
 
 void Downloader::fail() {
-    dropReply();
-    watch_->stop();
-    temporary_.reset();
-    phase_ = Phase::Idle;
-    ++generation_;
+    abandon();
     const QString path = path_;
     emit DownloadError(path);
 }

@@ -5,12 +5,12 @@
 #include <QString>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 class Clock;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QTemporaryFile;
 class QTimer;
 
 // Fetches one link into one file without blocking the window, and reports progress, success
@@ -24,7 +24,9 @@ class QTimer;
 // - The body streams into a temporary file in the target's folder, and that file replaces
 //   the target only when the transfer succeeds: memory stays bounded whatever the size, and
 //   a failed transfer leaves the placeholder (or the bytes an existing file had after its
-//   first two) where the target is.
+//   first two) where the target is. The writing happens on a thread of its own, so a slow
+//   disk holds up the transfer (reading stops while a few MiB wait for the disk), never the
+//   windows.
 // - When the server announces a size, the transfer succeeds once exactly that many bytes
 //   arrived; a body cut short fails (the network stack can report such a body as finished
 //   without error, so the bytes are counted here).
@@ -73,6 +75,8 @@ public:
     // the parallel transfers).
     void SetClock(const Clock* clock) { clock_ = clock; }
     void SetNetwork(QNetworkAccessManager* network) { network_ = network; }
+    // How many received bytes may wait for the disk before reading pauses (4 MiB unless set).
+    void SetDiskQueueLimit(qint64 bytes) { diskQueueLimit_ = std::max<qint64>(1, bytes); }
 
 signals:
     // Bytes received so far against the announced total; only once a total is known.
@@ -81,11 +85,14 @@ signals:
     void DownloadComplete(qint64 size, const QString& path);
 
 private:
+    struct BodySink;
+
     enum class Phase {
         Idle,
         Reading,        // the first request
         FallbackChunks, // the fallback's request with the Referer
         FallbackWhole,  // the fallback's second request, read whole
+        Finishing,      // everything received; the file takes the target's place
     };
 
     double now() const;
@@ -100,22 +107,38 @@ private:
     void onWatch();
     // Reads the answer's head once: status, and whether a size came with it.
     bool takeHead();
-    void readBody();
+    // Moves what the answer brought to the disk, as far as the disk keeps up.
+    void pump();
     void drainChunks();
+    // Behind: reading stops, and pump() runs again once the disk has caught up.
+    enum class Disk { KeepsUp, Behind, Failed };
+    Disk diskState();
+    // The answer is in: decides, by the phase, how the transfer ends.
+    void conclude();
 
     // Starts the fetch with the Referer; its outcome arrives through fallbackEnded().
     void FallbackDownload(const QUrl& url);
     void startWholeFetch();
     void fallbackEnded(bool succeeded);
 
-    bool resetTemporary();
-    bool replaceTarget();
+    // A fresh temporary file beside the target; false when none can be made.
+    bool newSink();
+    void dropSink();
+    // Counts the bytes as received and hands them to the disk.
+    void append(const QByteArray& bytes);
+    void toDisk(const QByteArray& bytes);
+    // Puts the temporary file in the target's place; the outcome arrives in sinkFinished().
+    void finishSink(qint64 size);
+    void sinkDrained();
+    void sinkFinished(bool replaced);
+
     void succeed(qint64 size);
     void fail();
 
     const Clock* clock_ = nullptr;
     QNetworkAccessManager* network_ = nullptr;
     QTimer* watch_ = nullptr;
+    qint64 diskQueueLimit_ = 4 * 1024 * 1024;
 
     Phase phase_ = Phase::Idle;
     // Bumped whenever a transfer is abandoned or begun, so that work queued for an earlier
@@ -124,16 +147,18 @@ private:
     QString url_;
     QString path_;
     QPointer<QNetworkReply> reply_;
-    std::unique_ptr<QTemporaryFile> temporary_;
+    std::shared_ptr<BodySink> sink_;
 
     bool headTaken_ = false;
     bool replyFinished_ = false;
+    int replyError_ = 0;
     qint64 announced_ = -1; // -1: no size announced
-    qint64 written_ = 0;
+    qint64 written_ = 0;    // bytes handed to the disk
+    qint64 finishedSize_ = 0;
     int status_ = 0;
     double requestStarted_ = 0.0;
     double lastGrowth_ = 0.0;
-    bool drainQueued_ = false;
+    bool pumpQueued_ = false;
 };
 
 // The header block of the fallback request: "Referer:" directly followed (no space) by the

@@ -61,6 +61,7 @@ private Q_SLOTS:
     void aBodyWithItsLengthArrivesWhole();
     void aBodyWithoutLengthIsFetchedAgainWhole_data();
     void aBodyWithoutLengthIsFetchedAgainWhole();
+    void theFallbackTakesALengthInChunksOf2048_data();
     void theFallbackTakesALengthInChunksOf2048();
     void anEmptyBodyWithoutLengthFails();
     void aShortBodyFails_data();
@@ -73,6 +74,7 @@ private Q_SLOTS:
     void unreachableServersFail_data();
     void unreachableServersFail();
     void aRedirectIsFollowed();
+    void aFolderThatCannotBeWrittenFails();
     void thePlaceholderReservesTheName();
     void theBodyStreamsBesideTheTargetAndReplacesIt();
     void abandoningATransferStopsItsEvents_data();
@@ -205,20 +207,28 @@ void DownloaderTest::writeFile(const QString& path, const QByteArray& bytes) {
 void DownloaderTest::aBodyWithItsLengthArrivesWhole_data() {
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("piece");
-    QTest::newRow("5000 bytes in pieces of 700?") << 5000 << 700;
-    QTest::newRow("one byte?") << 1 << 16384;
-    QTest::newRow("3 MiB, more than the network stack holds?") << 3 * 1024 * 1024 + 3 << 65536;
+    QTest::addColumn<qint64>("diskQueue"); // 0: as the program has it
+    QTest::newRow("5000 bytes in pieces of 700?") << 5000 << 700 << qint64(0);
+    QTest::newRow("one byte?") << 1 << 16384 << qint64(0);
+    QTest::newRow("3 MiB, more than the network stack holds?")
+        << 3 * 1024 * 1024 + 3 << 65536 << qint64(0);
+    QTest::newRow("20 MiB, reading waiting for the disk after every piece?")
+        << 20 * 1024 * 1024 + 7 << 262144 << qint64(1);
 }
 void DownloaderTest::aBodyWithItsLengthArrivesWhole() {
     QFETCH(int, size);
     QFETCH(int, piece);
+    QFETCH(qint64, diskQueue);
     const QByteArray body = pattern(size);
     Response response = Response::bytes(body, "application/pdf");
     response.pieceSize = piece;
     server_->route("/paper.pdf", response);
 
-    make()->BeginDownload(server_->url("/paper.pdf"), target(), QString());
-    QVERIFY(waitForEnd());
+    Downloader* d = make();
+    if (diskQueue > 0)
+        d->SetDiskQueueLimit(diskQueue);
+    d->BeginDownload(server_->url("/paper.pdf"), target(), QString());
+    QVERIFY(waitForEnd(30000));
 
     QCOMPARE(last(), (Event{Event::Complete, size, 0, target()}));
     QCOMPARE(events_.count(last()), 1);
@@ -264,8 +274,14 @@ void DownloaderTest::aBodyWithoutLengthIsFetchedAgainWhole() {
     QCOMPARE(refererSequence(), (QList<bool>{false, true, false}));
 }
 
+void DownloaderTest::theFallbackTakesALengthInChunksOf2048_data() {
+    QTest::addColumn<int>("size");
+    QTest::newRow("5000 bytes: 2048, 4096, 5000?") << 5000;
+    QTest::newRow("3 MiB and a bit, chunk after chunk?") << 3 * 1024 * 1024 + 100;
+}
 void DownloaderTest::theFallbackTakesALengthInChunksOf2048() {
-    const QByteArray body = pattern(5000);
+    QFETCH(int, size);
+    const QByteArray body = pattern(size);
     server_->route("/paper.pdf", [body](const Request& request) {
         Response r = Response::bytes(body, "application/pdf");
         r.pieceSize = 1000; // the chunks do not follow the pieces on the wire
@@ -275,12 +291,15 @@ void DownloaderTest::theFallbackTakesALengthInChunksOf2048() {
     });
 
     make()->BeginDownload(server_->url("/paper.pdf"), target(), QString());
-    QVERIFY(waitForEnd());
+    QVERIFY(waitForEnd(30000));
 
-    QCOMPARE(events_, (QList<Event>{{Event::Progress, 2048, 5000, target()},
-                                    {Event::Progress, 4096, 5000, target()},
-                                    {Event::Progress, 5000, 5000, target()},
-                                    {Event::Complete, 5000, 0, target()}}));
+    QList<Event> expected;
+    for (qint64 received = 2048; received < size; received += 2048)
+        expected.append({Event::Progress, received, size, target()});
+    expected.append({Event::Progress, size, size, target()});
+    expected.append({Event::Complete, size, 0, target()});
+    QCOMPARE(events_.size(), expected.size());
+    QVERIFY(events_ == expected);
     QVERIFY(readFile(target()) == body);
     QCOMPARE(refererSequence(), (QList<bool>{false, true}));
 }
@@ -446,6 +465,17 @@ void DownloaderTest::aRedirectIsFollowed() {
     QVERIFY(readFile(target()) == body);
     QCOMPARE(downloader_->ResponseStatus(), 200);
     QCOMPARE(server_->requestCount(), 2);
+}
+
+void DownloaderTest::aFolderThatCannotBeWrittenFails() {
+    server_->serve("/paper.pdf", "%PDF-1.4", "application/pdf");
+    const QString missing = dir_->filePath("no such folder/paper.pdf");
+    Downloader* d = make();
+    d->BeginDownload(server_->url("/paper.pdf"), missing, QString());
+    QVERIFY(events_.isEmpty()); // not before BeginDownload has returned
+    QVERIFY(waitForEnd());
+    QCOMPARE(events_, (QList<Event>{{Event::Error, 0, 0, missing}}));
+    QCOMPARE(server_->requestCount(), 0);
 }
 
 void DownloaderTest::thePlaceholderReservesTheName() {
