@@ -26,7 +26,7 @@ constexpr int kWatchIntervalMs = 250;
 // What the network stack holds for one transfer before it stops reading the socket; the
 // rest waits on the server's side. With the bytes waiting for the disk, this is what keeps
 // memory bounded for any size.
-constexpr qint64 kReadBufferBytes = 1024 * 1024;
+constexpr qint64 kReadBufferBytes = 512 * 1024;
 // Fallback chunks handled in one go before other events get their turn.
 constexpr int kChunksPerTurn = 64;
 

@@ -75,7 +75,7 @@ public:
     // the parallel transfers).
     void SetClock(const Clock* clock) { clock_ = clock; }
     void SetNetwork(QNetworkAccessManager* network) { network_ = network; }
-    // How many received bytes may wait for the disk before reading pauses (4 MiB unless set).
+    // How many received bytes may wait for the disk before reading pauses (2 MiB unless set).
     void SetDiskQueueLimit(qint64 bytes) { diskQueueLimit_ = std::max<qint64>(1, bytes); }
 
 signals:
@@ -138,7 +138,7 @@ private:
     const Clock* clock_ = nullptr;
     QNetworkAccessManager* network_ = nullptr;
     QTimer* watch_ = nullptr;
-    qint64 diskQueueLimit_ = 4 * 1024 * 1024;
+    qint64 diskQueueLimit_ = 2 * 1024 * 1024;
 
     Phase phase_ = Phase::Idle;
     // Bumped whenever a transfer is abandoned or begun, so that work queued for an earlier
