@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/Downloader.h"
+
 #include <QIcon>
 #include <QMainWindow>
 #include <QMap>
@@ -155,6 +157,12 @@ public:
     bool 多线程下载(int slot, int position, const QString& link, const QString& targetPath);
     // Abandons the slot's transfer and frees the slot; no further event arrives for it.
     void RemoveDownloaderSlot(int slot);
+    // The slots' events. Each finds its row again by the link the slot was started with; an
+    // event whose row is gone changes no row (a final one still frees its slot).
+    void Downloader1_DownloadProgress(int Index, qint64 received, qint64 total,
+                                      const QString& path);
+    void Downloader1_DownloadError(int Index, const QString& path);
+    void Downloader1_DownloadComplete(int Index, qint64 size, const QString& path);
 
     // --- file type ---
     // The type word of the file at `path` judged from its bytes, or "" (ClassifyFileType).
@@ -301,8 +309,8 @@ public:
     // When the last transfer ended, in monotonic seconds (Clock::elapsedSeconds); the gap to
     // the next file runs from it.
     double LastFileTime = 0.0;
-    // Parallel transfer slots in use, by element index (1 to 11); element 0 is not held here.
-    QMap<int, QPointer<QObject>> Downloader1;
+    // Parallel transfer slots in use, by element index (1 to 6); element 0 is not held here.
+    QMap<int, QPointer<Downloader>> Downloader1;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -361,4 +369,18 @@ private:
     void setUpStatusPanelClicks();
     bool stillLoaded() const;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    // --- multi-connection transfer ---
+    struct SlotProgress {
+        qint64 received = 0;
+        qint64 total = 0;
+        bool pending = false; // not shown in the list yet
+    };
+    // The row the slot works on, found by its link; 0 when it is gone.
+    int slotRow(int slot) const;
+    void showSlotProgress(int slot);
+    void showPendingSlotProgress();
+    std::array<QString, 12> slotLink_{};
+    std::array<SlotProgress, 12> slotProgress_{};
+    std::array<qint64, 12> slotShownMs_{}; // when the list last showed it; 0: never
+    bool slotProgressQueued_ = false;
 };
