@@ -5,6 +5,7 @@
 #include "download/DownloadList.h"
 #include "download/fFileDownload.h"
 #include "platform/KeyedListModel.h"
+#include "transfer/Downloader.h"
 
 #include <QAction>
 #include <QApplication>
@@ -271,11 +272,10 @@ void FileTypeWindowTest::theCorrectionCommandWaitsForTransfersToStop() {
     addRow(w, QStringLiteral("paper"), QStringLiteral("pdf"));
     QVERIFY(!w->TransfersActive());
 
-    QObject slot;
     if (schedulerOn)
         w->Timer_Down->start();
     if (slotInUse)
-        w->Downloader1.insert(1, QPointer<QObject>(&slot));
+        w->Downloader1.insert(1, QPointer<Downloader>(new Downloader(w)));
     QVERIFY(w->TransfersActive());
 
     w->menu检查并纠正磁盘文件类型_Click();

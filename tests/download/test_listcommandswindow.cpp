@@ -6,6 +6,7 @@
 #include "download/fFileDownload.h"
 #include "platform/KeyedListModel.h"
 #include "platform/KeyedListView.h"
+#include "transfer/Downloader.h"
 
 #include <QAction>
 #include <QApplication>
@@ -378,7 +379,7 @@ void ListCommandsWindowTest::doTheGuardedCommandsWaitForTransfers() {
     if (active == "scheduler")
         w_->Timer_Down->start();
     else
-        w_->Downloader1.insert(2, new QObject(w_));
+        w_->Downloader1.insert(2, new Downloader(w_));
     const QString before = names();
 
     if (command == "shuffle")

@@ -131,7 +131,7 @@ void MultiTransferTest::aSlotFetchesItsRowIntoItsFile() {
     QCOMPARE(placeholder.readAll(), QByteArray("\x01\x00", 2));
     placeholder.close();
 
-    QVERIFY(server_->waitForStall("go"));
+    QVERIFY(server_->waitForStall("go", 1, 20000));
     services_->clock.advance(30.0);
     server_->release("go");
     QTRY_COMPARE(state(1), ItemState::Completed);
@@ -232,9 +232,12 @@ void MultiTransferTest::anErrorPageEndsFailedButIsKept() {
     start(1, 1, "gone.pdf");
 
     QTRY_COMPARE(state(1), ItemState::Failed);
-    // The page arrived whole and is on disk for the type check; the row still failed.
+    // The page arrived whole and the type check named it after what it is; the row still
+    // failed.
     QCOMPARE(column(1, DownloadColumn::Percent), QStringLiteral("100%"));
-    QFile file(target("gone.pdf"));
+    QCOMPARE(column(1, DownloadColumn::Type), QStringLiteral("htm"));
+    QVERIFY(!QFile::exists(target("gone.pdf")));
+    QFile file(target("gone.htm"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("<html><body>Not here</body></html>"));
     QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:gone"));

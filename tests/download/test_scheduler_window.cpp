@@ -10,6 +10,7 @@
 #include "platform/KeyedListModel.h"
 #include "platform/KeyedListView.h"
 #include "platform/QtSound.h"
+#include "transfer/Downloader.h"
 
 #include "TestEnvironment.h"
 
@@ -46,7 +47,7 @@ public:
     void startSlot(int slot, int position, const QString&, const QString& target) override {
         started << QStringLiteral("%1:%2").arg(slot).arg(position);
         targets << target;
-        w_->Downloader1.insert(slot, new QObject(w_));
+        w_->Downloader1.insert(slot, new Downloader(w_));
         w_->SlotStart[static_cast<std::size_t>(slot)] = Services().clock->elapsedSeconds();
         QFile file(target);
         if (file.open(QIODevice::WriteOnly))
