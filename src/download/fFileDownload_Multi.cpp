@@ -3,6 +3,7 @@
 
 #include "download/fFileDownload.h"
 
+#include "app/Forms.h"
 #include "app/ProgramValues.h"
 #include "download/DownloadList.h"
 #include "platform/Clock.h"
@@ -187,6 +188,11 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
         if (ListItems3->SmallIcon(row) == ItemState::Failed)
             PlaySound(103);
     }
-    // Logging in again after a page came back arrives with the login panel.
+    // A page came back instead of the file: the login panel logs in again when asked to.
+    // The login lets events run, so the window may be closing when it returns.
+    Forms::Hold hold(this);
+    AutomaticLoginAfterTransfer(row);
+    if (!Forms::IsLoaded(this))
+        return;
     LastFileTime = monotonicSeconds();
 }
