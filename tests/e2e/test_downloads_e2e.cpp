@@ -1,0 +1,595 @@
+#include "FakeClock.h"
+#include "RecordingSound.h"
+#include "TestEnvironment.h"
+#include "TestHttpServer.h"
+#include "TestServices.h"
+
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "download/DownloadList.h"
+#include "download/fFileDownload.h"
+#include "platform/KeyedListModel.h"
+#include "platform/WebBrowser.h"
+#include "search/fWebSearch.h"
+#include "transfer/Downloader.h"
+#include "transfer/TransferNetwork.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTcpServer>
+#include <QTimer>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+
+#include <memory>
+
+using Response = TestHttpServer::Response;
+
+namespace {
+
+// Network outcomes get this long; they come in well under a second on an idle machine, and
+// a loaded one (the suite runs in parallel with builds) must not turn a slow answer into a
+// failure.
+constexpr int kNetworkMs = 60000;
+// The window's own timers are held back this long, so that every scheduler second of a test
+// is one the test calls itself.
+constexpr int kHeldBackMs = 24 * 3600 * 1000;
+
+const QByteArray kPdfHead = "%PDF-1.4\n";
+const QString kCloseQuestion = QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？");
+
+// The scheduler's seconds are moved by the test. The pause that ends a login (its page is
+// in, nothing loads, the login still runs) is a span of its own: it passes by moving this
+// clock on at every reading, never by sitting it out.
+class DownloadClock : public Clock {
+public:
+    double secondsSinceMidnight() const override { return fake.secondsSinceMidnight() + skipped_; }
+    double elapsedSeconds() const override {
+        if (window && !window->Command5->isEnabled() && !window->LoginPageLoading &&
+            !window->Web1->Busy())
+            skipped_ += 0.25;
+        return fake.elapsedSeconds() + skipped_;
+    }
+
+    FakeClock fake;
+    QPointer<fFileDownload> window;
+
+private:
+    mutable double skipped_ = 0.0;
+};
+
+QByteArray pdfBody(int size, char fill) {
+    QByteArray body = kPdfHead;
+    body += QByteArray(size - body.size(), fill);
+    return body;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool jarHolds(const QString& url, const QByteArray& name) {
+    const QList<QNetworkCookie> cookies = TransferCookieJar()->cookiesForUrl(QUrl(url));
+    return std::any_of(cookies.begin(), cookies.end(),
+                       [&](const QNetworkCookie& cookie) { return cookie.name() == name; });
+}
+
+} // namespace
+
+// Downloads as a user makes them: records handed over by the search window become waiting
+// rows of the download window, 开始下载 switches the scheduler on, and the window's two ticks,
+// called here once per simulated second while the fake clock moves, hand the rows to real
+// transfers against servers on 127.0.0.1 until the files lie on disk under their names and
+// types.
+class DownloadsEndToEndTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void doesOneSecondFillEveryFreeSlotAndAFreedSlotTakeTheNextRow();
+    void doTwoRowsOfOneTitleInOneSecondBecomeTwoFiles();
+    void howDoesEachAnswerEndOnDisk_data();
+    void howDoesEachAnswerEndOnDisk();
+    void doesACookieSetInTheBrowserOpenAProtectedFile();
+    void doesStoppingMidTransferEndItForGood();
+    void whatDoesTheCloseQuestionDoDuringTransfers_data();
+    void whatDoesTheCloseQuestionDoDuringTransfers();
+    void doesTheAutomaticLoginLetTheNextTransferFetchThePdf();
+
+private:
+    // Hands one record over from the search window, as an analysis run does; the download
+    // window loads on the first one. Returns the record's link.
+    QString handOver(const QString& link, const QString& title, const QString& page = QString());
+    QString handOverPath(const QString& path, const QString& title) {
+        return handOver(server_->url(path), title, server_->url("/toc/science/1"));
+    }
+    // One scheduler second: the clock moves, then both of the window's ticks run.
+    void second();
+    void waitForFreeSlots();
+    QString states() const;
+    QStringList progress(int position) const;
+    QString column(int position, int n) const { return list()->SubItem(position, n); }
+    KeyedListModel* list() const { return window_->ListItems3; }
+    QList<int> sounds() const;
+    QString file(const QString& name) const { return folder_ + name; }
+    // A gate of this test's own: a gate stays open once released.
+    QString gate(int n = 0) const { return QStringLiteral("t%1g%2").arg(test_).arg(n); }
+    // Files of transfers still on their way (the temporary body beside its target).
+    QStringList partFiles() const;
+
+    std::unique_ptr<TestServices> services_;
+    std::unique_ptr<DownloadClock> clock_;
+    RecordingSound sound_;
+    std::unique_ptr<TestHttpServer> server_;
+    QPointer<fFileDownload> window_;
+    QString folder_;
+    int test_ = 0;
+};
+
+void DownloadsEndToEndTest::initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    server_ = std::make_unique<TestHttpServer>();
+    QVERIFY(server_->isListening());
+}
+
+void DownloadsEndToEndTest::init() {
+    ++test_;
+    services_ = std::make_unique<TestServices>();
+    clock_ = std::make_unique<DownloadClock>();
+    Services().clock = clock_.get();
+    Services().sound = &sound_;
+    sound_.played.clear();
+    Program() = ProgramValues{};
+    Program().SearchHomePage = QStringLiteral("about:blank");
+    Program().PromptSaveFolder = false;
+    server_->clearRoutes();
+    server_->clearRequests();
+    // A folder that is not there yet: the scheduler makes it.
+    folder_ = services_->path(QStringLiteral("papers/run%1/").arg(test_));
+}
+
+void DownloadsEndToEndTest::cleanup() {
+    Forms::DestroyAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(services_->prompt.unanswered(), 0);
+    QCOMPARE(services_->prompt.pendingAnswers(), 0);
+    window_ = nullptr;
+    services_.reset();
+    clock_.reset();
+}
+
+void DownloadsEndToEndTest::cleanupTestCase() {
+    Forms::DestroyAll();
+    DestroyBrowserProfile();
+}
+
+QString DownloadsEndToEndTest::handOver(const QString& link, const QString& title,
+                                        const QString& page) {
+    fWebSearch* search = Forms::fWebSearch();
+    if (!search)
+        return QString();
+    search->加入下载列表(link, title, QStringLiteral("pdf"), folder_, page);
+    if (!window_) {
+        window_ = qobject_cast<fFileDownload*>(Forms::Find(QStringLiteral("fFileDownload")));
+        if (!window_)
+            return QString();
+        clock_->window = window_;
+        window_->Timer_Down->setInterval(kHeldBackMs);
+        window_->Timer1->setInterval(kHeldBackMs);
+        window_->Check6->setChecked(true); // 声音提示
+    }
+    return link;
+}
+
+void DownloadsEndToEndTest::second() {
+    clock_->fake.advance(1.0);
+    window_->Timer_Down_Timer();
+    if (window_)
+        window_->Timer1_Timer();
+}
+
+void DownloadsEndToEndTest::waitForFreeSlots() {
+    QTRY_COMPARE_WITH_TIMEOUT(window_->CountDownloaderSlots(), 1, kNetworkMs);
+}
+
+QString DownloadsEndToEndTest::states() const {
+    QString text;
+    for (int n = 1; n <= list()->Count(); ++n)
+        text += QString::number(list()->SmallIcon(n));
+    return text;
+}
+
+QStringList DownloadsEndToEndTest::progress(int position) const {
+    return {column(position, DownloadColumn::Size), column(position, DownloadColumn::Received),
+            column(position, DownloadColumn::Percent)};
+}
+
+QList<int> DownloadsEndToEndTest::sounds() const {
+    QList<int> numbers;
+    for (const QString& path : sound_.played)
+        numbers << QFileInfo(path).baseName().toInt();
+    return numbers;
+}
+
+QStringList DownloadsEndToEndTest::partFiles() const {
+    return QDir(folder_).entryList({QStringLiteral(".quillfetch-*")},
+                                   QDir::Files | QDir::Hidden | QDir::System);
+}
+
+void DownloadsEndToEndTest::doesOneSecondFillEveryFreeSlotAndAFreedSlotTakeTheNextRow() {
+    QList<QByteArray> bodies;
+    for (int n = 1; n <= 5; ++n) {
+        bodies << pdfBody(3000 + n * 1000, char('a' + n));
+        Response response = Response::bytes(bodies.last(), "application/pdf");
+        // The first three hold their bodies halfway until the test lets each go.
+        if (n <= 3)
+            response.stallUntilReleased(1500, gate(n));
+        server_->route(QStringLiteral("/doi/%1.pdf").arg(n), response);
+        QVERIFY(!handOverPath(QStringLiteral("/doi/%1.pdf").arg(n),
+                              QStringLiteral("Cells: a review %1").arg(n))
+                     .isEmpty());
+    }
+    QVERIFY(window_);
+    window_->Combo1->setCurrentIndex(2); // three at once
+    QCOMPARE(window_->Combo2->currentText(), QStringLiteral("0"));
+    QCOMPARE(states(), QStringLiteral("11111"));
+
+    window_->Command4->click(); // 开始下载
+    QVERIFY(window_->Timer_Down->isActive());
+    second();
+    QCOMPARE(states(), QStringLiteral("22211"));
+    QCOMPARE(window_->CountDownloaderSlots(), 4);
+    QCOMPARE((QList<int>{window_->SlotItem[1], window_->SlotItem[2], window_->SlotItem[3]}),
+             (QList<int>{1, 2, 3}));
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY(server_->waitForStall(gate(n), 1, kNetworkMs));
+
+    server_->release(gate(2));
+    QTRY_COMPARE_WITH_TIMEOUT(list()->SmallIcon(2), ItemState::Completed, kNetworkMs);
+    QVERIFY(!window_->SlotLoaded(2));
+    second();
+    QCOMPARE(window_->SlotItem[2], 4);
+    QCOMPARE(states().left(4), QStringLiteral("2322"));
+    QCOMPARE(list()->SmallIcon(5), ItemState::Waiting); // slots 1 and 3 are still busy
+    QTRY_COMPARE_WITH_TIMEOUT(list()->SmallIcon(4), ItemState::Completed, kNetworkMs);
+    second();
+    QCOMPARE(window_->SlotItem[2], 5);
+
+    server_->release(gate(1));
+    server_->release(gate(3));
+    waitForFreeSlots();
+    QCOMPARE(states(), QStringLiteral("33333"));
+    QVERIFY(sound_.played.isEmpty());
+    second(); // the list is finished: the scheduler goes off with its sound
+    QVERIFY(!window_->Timer_Down->isActive());
+    QVERIFY(window_->menu下载全部->isEnabled());
+    second();
+    QCOMPARE(sounds(), QList<int>{102});
+    QCOMPARE(window_->StatusPanel4->text(),
+             QStringLiteral("总数：5|正在下载：0|等待：0|已完成：5|失败：0"));
+
+    for (int n = 1; n <= 5; ++n) {
+        const QString name = QStringLiteral("Cells a review %1").arg(n);
+        QCOMPARE(list()->Text(n), name);
+        QCOMPARE(column(n, DownloadColumn::Type), QStringLiteral("pdf"));
+        QCOMPARE(column(n, DownloadColumn::Folder), folder_);
+        const QString size = QString::number(bodies[n - 1].size());
+        QCOMPARE(progress(n), (QStringList{size, size, "100%"}));
+        QVERIFY2(readFile(file(name + ".pdf")) == bodies[n - 1], qPrintable(name));
+    }
+    QTRY_COMPARE(partFiles(), QStringList());
+}
+
+void DownloadsEndToEndTest::doTwoRowsOfOneTitleInOneSecondBecomeTwoFiles() {
+    const QByteArray first = pdfBody(4000, '1');
+    const QByteArray other = pdfBody(6000, '2');
+    server_->serve("/one.pdf", first, "application/pdf");
+    server_->serve("/two.pdf", other, "application/pdf");
+    handOverPath("/one.pdf", "Same title");
+    handOverPath("/two.pdf", "Same title");
+    QVERIFY(window_);
+    QVERIFY(window_->Option3->isChecked()); // 重命名
+    window_->Command4_Click();
+    second();
+    QCOMPARE(states(), QStringLiteral("22"));
+    waitForFreeSlots();
+    QCOMPARE(states(), QStringLiteral("33"));
+    QCOMPARE(list()->Text(1), QStringLiteral("Same title"));
+    QCOMPARE(list()->Text(2), QStringLiteral("Same title[001]"));
+    QVERIFY(readFile(file("Same title.pdf")) == first);
+    QVERIFY(readFile(file("Same title[001].pdf")) == other);
+}
+
+void DownloadsEndToEndTest::howDoesEachAnswerEndOnDisk_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QStringList>("columns");
+    QTest::addColumn<QString>("fileName"); // what lies on disk afterwards
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QList<int>>("soundsPlayed");
+
+    const QByteArray page = "<!DOCTYPE html><html><head><title>Sign in</title></head>"
+                            "<body>Please sign in</body></html>";
+    const QByteArray pdf = pdfBody(6000, 'p');
+    const QByteArray placeholder("\x01\x00", 2);
+    const QString length = QString::number(pdf.size());
+    QTest::newRow("a page instead of the PDF: completed, renamed .htm, sound 101?")
+        << "page" << int(ItemState::Completed) << "htm"
+        << QStringList{QString::number(page.size()), QString::number(page.size()), "100%"}
+        << "paper.htm" << page << QList<int>{101};
+    QTest::newRow("404 with a page: failed, the page kept as .htm, sounds 101 and 103?")
+        << "404" << int(ItemState::Failed) << "htm"
+        << QStringList{QString::number(page.size()), QString::number(page.size()), "100%"}
+        << "paper.htm" << page << QList<int>{101, 103};
+    QTest::newRow("a refused connection: failed, the placeholder left, silent?")
+        << "refused" << int(ItemState::Failed) << "pdf" << QStringList{"", "", ""} << "paper.pdf"
+        << placeholder << QList<int>{};
+    QTest::newRow("a certificate nobody vouches for: failed, nothing fetched?")
+        << "certificate" << int(ItemState::Failed) << "pdf" << QStringList{"", "", ""}
+        << "paper.pdf" << placeholder << QList<int>{};
+    QTest::newRow("a redirect: the PDF it leads to?")
+        << "redirect" << int(ItemState::Completed) << "pdf" << QStringList{length, length, "100%"}
+        << "paper.pdf" << pdf << QList<int>{};
+    QTest::newRow("no length announced: the PDF through the second fetch?")
+        << "no length" << int(ItemState::Completed) << "pdf" << QStringList{length, length, "100%"}
+        << "paper.pdf" << pdf << QList<int>{};
+    QTest::newRow("a body cut short: failed at its last percentage?")
+        << "short" << int(ItemState::Failed) << "pdf" << QStringList{length, "3000", "50%"}
+        << "paper.pdf" << placeholder << QList<int>{};
+}
+
+void DownloadsEndToEndTest::howDoesEachAnswerEndOnDisk() {
+    QFETCH(QString, answer);
+    QFETCH(int, state);
+    QFETCH(QString, type);
+    QFETCH(QStringList, columns);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, content);
+    QFETCH(QList<int>, soundsPlayed);
+
+    const QByteArray page = "<!DOCTYPE html><html><head><title>Sign in</title></head>"
+                            "<body>Please sign in</body></html>";
+    const QByteArray pdf = pdfBody(6000, 'p');
+    std::unique_ptr<TestHttpServer> tls;
+    QString link;
+    if (answer == "page") {
+        server_->route("/paper.pdf", Response::bytes(page, "text/html"));
+    } else if (answer == "404") {
+        Response notFound = Response::bytes(page, "text/html");
+        notFound.status = 404;
+        server_->route("/paper.pdf", notFound);
+    } else if (answer == "refused") {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        link = QStringLiteral("http://127.0.0.1:%1/paper.pdf").arg(closed.serverPort());
+    } else if (answer == "certificate") {
+        tls = std::make_unique<TestHttpServer>(TestHttpServer::Scheme::Https);
+        QVERIFY(tls->isListening());
+        tls->serve("/paper.pdf", pdf, "application/pdf");
+        link = tls->url("/paper.pdf");
+    } else if (answer == "redirect") {
+        server_->redirect("/paper.pdf", 302, "/moved/paper.pdf");
+        server_->serve("/moved/paper.pdf", pdf, "application/pdf");
+    } else if (answer == "no length") {
+        server_->serve("/paper.pdf", pdf, "application/pdf", Response::Framing::CloseDelimited);
+    } else if (answer == "short") {
+        server_->route("/paper.pdf", Response::bytes(pdf, "application/pdf").closeAfterBytes(3000));
+    }
+    if (link.isEmpty())
+        link = server_->url("/paper.pdf");
+    QVERIFY(!handOver(link, "paper").isEmpty());
+    window_->Command4_Click();
+    second();
+    QCOMPARE(list()->SmallIcon(1), ItemState::Downloading);
+    waitForFreeSlots();
+
+    QCOMPARE(list()->SmallIcon(1), state);
+    QCOMPARE(column(1, DownloadColumn::Type), type);
+    QCOMPARE(progress(1), columns);
+    QCOMPARE(list()->Text(1), QStringLiteral("paper"));
+    QVERIFY(readFile(file(fileName)) == content);
+    const QStringList onDisk = QDir(folder_).entryList(QDir::Files);
+    QCOMPARE(onDisk, QStringList{fileName});
+    QTRY_COMPARE(partFiles(), QStringList());
+    QCOMPARE(sounds(), soundsPlayed);
+    if (answer == "certificate")
+        QCOMPARE(tls->requestCount(), 0); // nothing was asked of a server it could not trust
+    // Only a completion (not an error) names the file in the status bar.
+    QCOMPARE(window_->StatusPanel2->text(),
+             content == QByteArray("\x01\x00", 2) ? QString() : QStringLiteral("完成下载:paper"));
+
+    second(); // the list is finished
+    QVERIFY(!window_->Timer_Down->isActive());
+    QCOMPARE(sounds(), soundsPlayed + QList<int>{102});
+}
+
+void DownloadsEndToEndTest::doesACookieSetInTheBrowserOpenAProtectedFile() {
+    const QByteArray cookieName = "members" + QByteArray::number(test_);
+    const QByteArray pdf = pdfBody(5000, 'm');
+    server_->requireCookie("/members/", cookieName, "yes",
+                           Response::html("<html><body>Members only</body></html>"));
+    server_->serve("/members/paper.pdf", pdf, "application/pdf");
+    handOverPath("/members/paper.pdf", "paper");
+    window_->Command4_Click();
+    second();
+    waitForFreeSlots();
+    // Without the cookie the site answered with its notice.
+    QCOMPARE(column(1, DownloadColumn::Type), QStringLiteral("htm"));
+    QVERIFY(QFile::exists(file("paper.htm")));
+
+    // The user signs in within the program's browser; the site's cookie lands in its profile.
+    QNetworkCookie cookie(cookieName, "yes");
+    cookie.setDomain("127.0.0.1");
+    cookie.setPath("/");
+    BrowserProfile()->cookieStore()->setCookie(cookie, QUrl(server_->baseUrl()));
+    QTRY_VERIFY_WITH_TIMEOUT(jarHolds(server_->url("/members/"), cookieName), kNetworkMs);
+
+    window_->menu重新下载文件类型为HTM和HTML项_Click();
+    QCOMPARE(states(), QStringLiteral("1"));
+    QVERIFY(!QFile::exists(file("paper.htm")));
+    window_->Command4_Click();
+    second();
+    waitForFreeSlots();
+    QCOMPARE(states(), QStringLiteral("3"));
+    QCOMPARE(column(1, DownloadColumn::Type), QStringLiteral("pdf"));
+    QVERIFY(readFile(file("paper.pdf")) == pdf);
+    QCOMPARE(QDir(folder_).entryList(QDir::Files), QStringList{"paper.pdf"});
+    const TestHttpServer::Request last = server_->lastRequest();
+    QCOMPARE(last.cookie(cookieName), QByteArray("yes"));
+    QCOMPARE(QString::fromUtf8(last.header("User-Agent")), BrowserProfile()->httpUserAgent());
+}
+
+void DownloadsEndToEndTest::doesStoppingMidTransferEndItForGood() {
+    const QByteArray pdf = pdfBody(10000, 's');
+    server_->route("/held.pdf",
+                   Response::bytes(pdf, "application/pdf").stallUntilReleased(4096, gate()));
+    handOverPath("/held.pdf", "held");
+    window_->Command4_Click();
+    second();
+    QVERIFY(server_->waitForStall(gate(), 1, kNetworkMs));
+    QTRY_COMPARE_WITH_TIMEOUT(progress(1), (QStringList{"10000", "4096", "40%"}), kNetworkMs);
+    const QPointer<Downloader> element = window_->Downloader1.value(1);
+    QVERIFY(element);
+
+    window_->Command31->click(); // 停止下载
+    QCOMPARE(states(), QStringLiteral("4"));
+    QVERIFY(!window_->SlotLoaded(1));
+    QCOMPARE(window_->CountDownloaderSlots(), 1);
+    QVERIFY(!window_->Timer_Down->isActive());
+    QVERIFY(!window_->DownloadBusy);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(element.isNull());
+    QTRY_COMPARE(partFiles(), QStringList());
+
+    // The server sends the rest; nothing of it reaches the row or the disk.
+    server_->release(gate());
+    QTest::qWait(500);
+    QCOMPARE(states(), QStringLiteral("4"));
+    QCOMPARE(progress(1), (QStringList{"10000", "4096", "40%"}));
+    QCOMPARE(window_->StatusPanel2->text(), QString());
+    QVERIFY(sound_.played.isEmpty());
+    QVERIFY(readFile(file("held.pdf")) == QByteArray("\x01\x00", 2));
+    QCOMPARE(partFiles(), QStringList());
+}
+
+void DownloadsEndToEndTest::whatDoesTheCloseQuestionDoDuringTransfers_data() {
+    QTest::addColumn<bool>("forceClose");
+    QTest::newRow("No: the window stays and the transfer goes on") << false;
+    QTest::newRow("Yes: the window goes and so does the transfer") << true;
+}
+
+void DownloadsEndToEndTest::whatDoesTheCloseQuestionDoDuringTransfers() {
+    QFETCH(bool, forceClose);
+    const QByteArray pdf = pdfBody(8000, 'c');
+    server_->route("/held.pdf",
+                   Response::bytes(pdf, "application/pdf").stallUntilReleased(2000, gate()));
+    handOverPath("/held.pdf", "held");
+    window_->Command4_Click();
+    second();
+    QVERIFY(server_->waitForStall(gate(), 1, kNetworkMs));
+    const QPointer<Downloader> element = window_->Downloader1.value(1);
+
+    services_->prompt.answer(forceClose ? MsgResult::Yes : MsgResult::No);
+    QCOMPARE(window_->close(), forceClose);
+    QCOMPARE(services_->prompt.shown().size(), 1);
+    const ScriptedPrompt::Shown question = services_->prompt.shown().first();
+    QCOMPARE(question.text, kCloseQuestion);
+    QCOMPARE(question.icon, MsgIcon::Question);
+    QCOMPARE(question.buttons, MsgButtons::YesNo);
+
+    if (!forceClose) {
+        QVERIFY(Forms::IsLoaded(window_));
+        QVERIFY(window_->SlotLoaded(1));
+        server_->release(gate());
+        waitForFreeSlots();
+        QCOMPARE(states(), QStringLiteral("3"));
+        QVERIFY(readFile(file("held.pdf")) == pdf);
+        second(); // the list is finished, the scheduler off: closing asks nothing
+        QVERIFY(window_->close());
+        QCOMPARE(services_->prompt.shown().size(), 1);
+        return;
+    }
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(window_.isNull());
+    QVERIFY(element.isNull());
+    server_->release(gate());
+    QTest::qWait(500);
+    QTRY_COMPARE(partFiles(), QStringList());
+    QVERIFY(readFile(file("held.pdf")) == QByteArray("\x01\x00", 2));
+}
+
+void DownloadsEndToEndTest::doesTheAutomaticLoginLetTheNextTransferFetchThePdf() {
+    TestHttpServer::LoginForm gateway;
+    gateway.path = "/gateway/login";
+    gateway.cookieName = "gateway" + QByteArray::number(test_);
+    gateway.successLocation = "/gateway/welcome";
+    server_->serveLoginForm(gateway);
+    server_->serveHtml("/gateway/welcome", "<html><head><title>Welcome</title></head>"
+                                           "<body>signed in</body></html>");
+    server_->requireLogin("/journal/", gateway);
+    const QByteArray pdf = pdfBody(7000, 'g');
+    server_->serve("/journal/paper.pdf", pdf, "application/pdf");
+
+    handOverPath("/journal/paper.pdf", "paper");
+    window_->Text1->setText(server_->url(gateway.path));
+    window_->Text2->setText(gateway.user);
+    window_->Text3->setText(gateway.password);
+    window_->Check2->setChecked(true); // 自动登录
+    QVERIFY(window_->Check2->isChecked());
+
+    window_->Command4_Click();
+    second();
+    // The journal answers with the gateway's page; the window logs in on its own, and the
+    // login is over when its button is back.
+    QTRY_VERIFY_WITH_TIMEOUT(list()->SmallIcon(1) == ItemState::Completed &&
+                                 window_->Command5->isEnabled() &&
+                                 window_->CountDownloaderSlots() == 1,
+                             kNetworkMs);
+    QCOMPARE(column(1, DownloadColumn::Type), QStringLiteral("htm"));
+    QVERIFY(readFile(file("paper.htm")).contains("<form"));
+    QCOMPARE(sounds(), QList<int>{101});
+    QList<TestHttpServer::Request> posts;
+    for (const TestHttpServer::Request& request : server_->requestsFor(gateway.path)) {
+        if (request.method == "POST")
+            posts << request;
+    }
+    QCOMPARE(posts.size(), 1);
+    QCOMPARE(posts.first().formValue(gateway.userField), gateway.user);
+    QCOMPARE(posts.first().formValue(gateway.passwordField), gateway.password);
+    QTRY_VERIFY_WITH_TIMEOUT(jarHolds(server_->url("/journal/"), gateway.cookieName), kNetworkMs);
+
+    window_->menu重新下载文件类型为HTM和HTML项_Click();
+    QCOMPARE(states(), QStringLiteral("1"));
+    QCOMPARE(column(1, DownloadColumn::Type), QStringLiteral("xxx"));
+    QVERIFY(!QFile::exists(file("paper.htm")));
+    second();
+    waitForFreeSlots();
+    QCOMPARE(states(), QStringLiteral("3"));
+    QCOMPARE(column(1, DownloadColumn::Type), QStringLiteral("pdf"));
+    QVERIFY(readFile(file("paper.pdf")) == pdf);
+    QCOMPARE(QDir(folder_).entryList(QDir::Files), QStringList{"paper.pdf"});
+    QCOMPARE(server_->lastRequest().cookie(gateway.cookieName), gateway.cookieValue);
+    // A PDF asks for no second login.
+    QCOMPARE(sounds(), QList<int>{101});
+    QVERIFY(window_->Command5->isEnabled());
+}
+
+QF_TEST_MAIN(DownloadsEndToEndTest)
+#include "test_downloads_e2e.moc"
