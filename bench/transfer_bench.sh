@@ -3,16 +3,31 @@
 # 127.0.0.1 (a server that is not the bottleneck):
 #   1. one file of 1 GiB: curl -o, then one Downloader; times and the program's memory;
 #   2. six files of 256 MiB at once: six curl at once, then six Downloaders, with the
-#      lateness of a 10 ms timer on the program's user-interface thread.
-# Needs about 3.5 GiB free under TMPDIR. Installs nginx from Debian when it is missing.
+#      lateness of a 10 ms timer on the program's user-interface thread;
+#   3. (mode "scheduler") 600 files of 100 KB through the download window, gap 0, six slots,
+#      on the window's own one-second timers, against the scheduler's bound of one tick a
+#      second filling every free slot; six curl at a time on the same files for comparison.
+# Needs about 3.5 GiB free under TMPDIR (60 MB for "scheduler" alone). Installs nginx from
+# Debian when it is missing.
 #
-#   bench/transfer_bench.sh [build folder]     (default: build)
+#   bench/transfer_bench.sh [build folder] [transfer|scheduler|all]
+#                           (default: build, transfer)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build}
+MODE=${2:-transfer}
+case "$MODE" in
+transfer | scheduler | all) ;;
+*) echo "unknown mode: $MODE (transfer, scheduler or all)" >&2; exit 2 ;;
+esac
+want() { [ "$MODE" = all ] || [ "$MODE" = "$1" ]; }
 BENCH=$BUILD/bench/bench_transfer
-cmake --build "$BUILD" --target bench_transfer >/dev/null
+SCHEDULER_BENCH=$BUILD/bench/bench_scheduler
+want transfer && cmake --build "$BUILD" --target bench_transfer >/dev/null
+want scheduler && cmake --build "$BUILD" --target bench_scheduler >/dev/null
+SMALL_FILES=600
+SMALL_SIZE=102400
 
 NGINX=$(command -v nginx || true)
 [ -n "$NGINX" ] || [ ! -x /usr/sbin/nginx ] || NGINX=/usr/sbin/nginx
@@ -35,10 +50,20 @@ chmod 755 "$WORK"
 mkdir -p "$WORK/www" "$WORK/out" "$WORK/logs" "$WORK/temp"
 
 echo "making the files..."
-dd if=/dev/urandom of="$WORK/www/big.pdf" bs=1M count=1024 status=none
-dd if=/dev/urandom of="$WORK/www/part1.pdf" bs=1M count=256 status=none
-for i in 2 3 4 5 6; do ln "$WORK/www/part1.pdf" "$WORK/www/part$i.pdf"; done
-chmod 644 "$WORK"/www/*
+if want transfer; then
+    dd if=/dev/urandom of="$WORK/www/big.pdf" bs=1M count=1024 status=none
+    dd if=/dev/urandom of="$WORK/www/part1.pdf" bs=1M count=256 status=none
+    for i in 2 3 4 5 6; do ln "$WORK/www/part1.pdf" "$WORK/www/part$i.pdf"; done
+fi
+if want scheduler; then
+    mkdir -p "$WORK/www/small"
+    for i in $(seq -f %04g "$SMALL_FILES"); do
+        head -c "$SMALL_SIZE" /dev/urandom >"$WORK/www/small/s$i.pdf"
+    done
+    chmod 755 "$WORK/www/small"
+    chmod 644 "$WORK"/www/small/*
+fi
+[ -z "$(ls "$WORK"/www/*.pdf 2>/dev/null)" ] || chmod 644 "$WORK"/www/*.pdf
 
 PORT=""
 for _ in $(seq 50); do
@@ -75,7 +100,7 @@ EOF
 "$NGINX" -p "$WORK" -c "$WORK/nginx.conf" &
 NGINX_PID=$!
 for _ in $(seq 50); do
-    curl -sf -o /dev/null "http://127.0.0.1:$PORT/part1.pdf" -r 0-0 && break
+    curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break
     sleep 0.1
 done
 BASE="http://127.0.0.1:$PORT"
@@ -84,38 +109,61 @@ now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 check() { cmp -s "$1" "$2" || { echo "MISMATCH: $2 differs from $1" >&2; exit 1; }; }
 
-echo
-echo "== one file of 1 GiB =="
-for round in 1 2; do
-    start=$(now)
-    curl -s -o "$WORK/out/curl-big.pdf" "$BASE/big.pdf"
-    end=$(now)
-    check "$WORK/www/big.pdf" "$WORK/out/curl-big.pdf"
-    rm -f "$WORK/out/curl-big.pdf"
-    curl_time=$(elapsed "$start" "$end")
-    echo "round $round: curl -o: $curl_time s"
-    "$BENCH" "$WORK/out" "$BASE/big.pdf" | sed "s/^/round $round: program: /"
-    check "$WORK/www/big.pdf" "$WORK/out/1-big.pdf"
-    rm -f "$WORK/out/1-big.pdf"
-done
-
-echo
-echo "== six files of 256 MiB at once =="
-links=()
-for i in 1 2 3 4 5 6; do links+=("$BASE/part$i.pdf"); done
-for round in 1 2; do
-    start=$(now)
-    pids=()
-    for i in 1 2 3 4 5 6; do
-        curl -s -o "$WORK/out/curl-part$i.pdf" "$BASE/part$i.pdf" &
-        pids+=($!)
+if want transfer; then
+    echo
+    echo "== one file of 1 GiB =="
+    for round in 1 2; do
+        start=$(now)
+        curl -s -o "$WORK/out/curl-big.pdf" "$BASE/big.pdf"
+        end=$(now)
+        check "$WORK/www/big.pdf" "$WORK/out/curl-big.pdf"
+        rm -f "$WORK/out/curl-big.pdf"
+        curl_time=$(elapsed "$start" "$end")
+        echo "round $round: curl -o: $curl_time s"
+        "$BENCH" "$WORK/out" "$BASE/big.pdf" | sed "s/^/round $round: program: /"
+        check "$WORK/www/big.pdf" "$WORK/out/1-big.pdf"
+        rm -f "$WORK/out/1-big.pdf"
     done
-    wait "${pids[@]}"
+
+    echo
+    echo "== six files of 256 MiB at once =="
+    links=()
+    for i in 1 2 3 4 5 6; do links+=("$BASE/part$i.pdf"); done
+    for round in 1 2; do
+        start=$(now)
+        pids=()
+        for i in 1 2 3 4 5 6; do
+            curl -s -o "$WORK/out/curl-part$i.pdf" "$BASE/part$i.pdf" &
+            pids+=($!)
+        done
+        wait "${pids[@]}"
+        end=$(now)
+        for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/curl-part$i.pdf"; done
+        rm -f "$WORK"/out/curl-part*.pdf
+        echo "round $round: six curl -o at once: $(elapsed "$start" "$end") s"
+        "$BENCH" "$WORK/out" "${links[@]}" | sed "s/^/round $round: program: /"
+        for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/$i-part$i.pdf"; done
+        rm -f "$WORK"/out/*-part*.pdf
+    done
+fi
+
+if want scheduler; then
+    echo
+    echo "== $SMALL_FILES files of $SMALL_SIZE bytes through the download window, six slots =="
+    start=$(now)
+    seq -f "$BASE/small/s%04g.pdf" "$SMALL_FILES" |
+        xargs -P 6 -n 20 sh -c 'cd "$0" && curl -s --remote-name-all "$@"' "$WORK/out"
     end=$(now)
-    for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/curl-part$i.pdf"; done
-    rm -f "$WORK"/out/curl-part*.pdf
-    echo "round $round: six curl -o at once: $(elapsed "$start" "$end") s"
-    "$BENCH" "$WORK/out" "${links[@]}" | sed "s/^/round $round: program: /"
-    for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/$i-part$i.pdf"; done
-    rm -f "$WORK"/out/*-part*.pdf
-done
+    for i in $(seq -f %04g "$SMALL_FILES"); do
+        check "$WORK/www/small/s$i.pdf" "$WORK/out/s$i.pdf"
+    done
+    rm -f "$WORK"/out/s*.pdf
+    echo "curl, six at a time: $(elapsed "$start" "$end") s"
+    mkdir -p "$WORK/out/window"
+    QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu \
+        "$SCHEDULER_BENCH" "$WORK/out/window" "$BASE/small/s" "$SMALL_FILES" 6
+    for i in $(seq -f %04g "$SMALL_FILES"); do
+        check "$WORK/www/small/s$i.pdf" "$WORK/out/window/$i.pdf"
+    done
+    echo "all $SMALL_FILES files match the served ones"
+fi
