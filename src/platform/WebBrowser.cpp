@@ -29,6 +29,16 @@ QWebEngineProfile* g_profile = nullptr;
 // that nothing will load. The engine normally reports within milliseconds.
 constexpr int kStartGraceMs = 15000;
 constexpr int kStartCheckMs = 250;
+// A new address without a load is a step within one document (a history entry a page script
+// made) only if no load follows it this soon: the engine may report the address of a real
+// load just before that load's start.
+constexpr int kAddressOnlyGraceMs = 1000;
+
+// A jump to a fragment of the shown document loads nothing.
+bool sameDocument(const QUrl& before, const QUrl& after) {
+    return after.hasFragment() &&
+           before.adjusted(QUrl::RemoveFragment) == after.adjusted(QUrl::RemoveFragment);
+}
 
 } // namespace
 
@@ -160,6 +170,8 @@ void WebBrowser::beginNavigation() {
     busy_ = true;
     awaitingStart_ = true;
     awaitingSince_.start();
+    addressOnlySince_.invalidate();
+    requestedUrl_.clear();
     startWatch_->start();
 }
 
@@ -172,7 +184,8 @@ void WebBrowser::Navigate(const QString& address) {
         return;
     }
     beginNavigation();
-    page_->load(QUrl::fromUserInput(trimmed));
+    requestedUrl_ = QUrl::fromUserInput(trimmed);
+    page_->load(requestedUrl_);
 }
 
 bool WebBrowser::GoBack() {
@@ -233,13 +246,15 @@ void WebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
         loading_ = true;
         busy_ = true;
         awaitingStart_ = false;
+        addressOnlySince_.invalidate();
         startWatch_->stop();
         return;
     }
     loading_ = false;
-    if (awaitingStart_ && info.status() == QWebEngineLoadingInfo::LoadStoppedStatus) {
-        // The end of a load that a newer navigation cut short: that one is still to come.
-        // (Should it never start, the watch ends the wait.)
+    if (awaitingStart_ && !isAwaitedEnd(info)) {
+        // The end of a load from before the newest navigation, cut short or finished just
+        // before that one could start: the newest is still to come, and its document is not
+        // this one. (Should it never start, the watch ends the wait.)
         awaitingSince_.start();
         startWatch_->start();
         return;
@@ -248,11 +263,27 @@ void WebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
     finishNavigation(ok ? page_->url().toString() : info.url().toString(), ok);
 }
 
+bool WebBrowser::isAwaitedEnd(const QWebEngineLoadingInfo& info) const {
+    // The engine may report a load that was asked for while another one still ran as part of
+    // that one, without a start of its own: its end then carries its address.
+    if (!requestedUrl_.isEmpty())
+        return info.url().adjusted(QUrl::StripTrailingSlash) ==
+               requestedUrl_.adjusted(QUrl::StripTrailingSlash);
+    return info.status() != QWebEngineLoadingInfo::LoadStoppedStatus;
+}
+
 void WebBrowser::onUrlChanged() {
+    const QUrl before = shownUrl_;
+    shownUrl_ = page_->url();
+    if (!awaitingStart_ || loading_)
+        return;
     // A navigation within the shown document (only the fragment differs) changes the
-    // address without a load; it is complete at once.
-    if (awaitingStart_ && !loading_)
-        finishNavigation(page_->url().toString(), true);
+    // address without a load; it is complete at once. Another address is complete only if
+    // no load starts soon after it (checkNavigationStarted).
+    if (sameDocument(before, shownUrl_))
+        finishNavigation(shownUrl_.toString(), true);
+    else if (!addressOnlySince_.isValid())
+        addressOnlySince_.start();
 }
 
 void WebBrowser::checkNavigationStarted() {
@@ -260,7 +291,13 @@ void WebBrowser::checkNavigationStarted() {
         startWatch_->stop();
         return;
     }
-    if (loading_ || awaitingSince_.elapsed() < kStartGraceMs)
+    if (loading_)
+        return;
+    if (addressOnlySince_.isValid() && addressOnlySince_.elapsed() >= kAddressOnlyGraceMs) {
+        finishNavigation(page_->url().toString(), true);
+        return;
+    }
+    if (awaitingSince_.elapsed() < kStartGraceMs)
         return;
     // The engine dropped the navigation without a word; nothing is loading.
     awaitingStart_ = false;

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QVariant>
 #include <QWidget>
 
@@ -89,6 +90,8 @@ private:
     void beginNavigation();
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
     void onUrlChanged();
+    // Whether a load that ends while a navigation is awaited is that navigation's.
+    bool isAwaitedEnd(const QWebEngineLoadingInfo& info) const;
     void onNewWindowRequested(QWebEngineNewWindowRequest& request);
     void checkNavigationStarted();
     void finishNavigation(const QString& url, bool ok);
@@ -104,5 +107,12 @@ private:
     // start yet; the engine reports nothing at all for some navigations.
     bool awaitingStart_ = false;
     QElapsedTimer awaitingSince_;
+    // Since the address changed without a load while a navigation was awaited.
+    QElapsedTimer addressOnlySince_;
+    // The address as last reported by the page.
+    QUrl shownUrl_;
+    // The address Navigate asked for while it is awaited; empty for history steps and
+    // reloads, whose address the engine chooses.
+    QUrl requestedUrl_;
     QTimer* startWatch_ = nullptr;
 };

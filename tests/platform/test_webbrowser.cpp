@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -280,6 +281,41 @@ private slots:
         browser->Stop();
         QVERIFY(!browser->Busy());
         server->release("held");
+    }
+
+    // The engine may fold a navigation asked for while a page still loads into that page's
+    // load, reporting neither the new one's start nor (at times) its end; the wait is for the
+    // new document all the same, never ended by the earlier page's end. The next page is
+    // asked for as soon as the first one's load is reported to begin, as the login panel
+    // does when a login follows the blank page a window opens with.
+    void aNavigationDuringALoadWaitsForItsOwnDocument_data() {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("the blank page?") << "about:blank";
+        QTest::newRow("a page still receiving its body?") << "/held";
+    }
+    void aNavigationDuringALoadWaitsForItsOwnDocument() {
+        QFETCH(QString, first);
+        const QString gate = QStringLiteral("held-%1").arg(QTest::currentDataTag());
+        server->route(
+            "/held",
+            Response::html(page("Held", QString(4000, 'x'))).stallUntilReleased(300, gate));
+        server->serveHtml("/next", page("Next"));
+        QStringList completions; // address and title as each completion found them
+        connect(browser, &WebBrowser::DocumentComplete, this,
+                [&](const QString& address) { completions << address + ' ' + browser->Title(); });
+        bool asked = false;
+        connect(browser->page(), &QWebEnginePage::loadingChanged, this,
+                [&](const QWebEngineLoadingInfo& info) {
+                    if (!asked && info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+                        asked = true;
+                        browser->Navigate(url("/next"));
+                    }
+                });
+
+        browser->Navigate(first.startsWith('/') ? url(first) : first);
+        QTRY_VERIFY_WITH_TIMEOUT(asked && !browser->Busy(), kLoadTimeoutMs);
+        QCOMPARE(completions, QStringList{url("/next") + " Next"});
+        server->release(gate);
     }
 
     void framesDoNotCompleteTheDocument() {
