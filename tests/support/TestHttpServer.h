@@ -204,7 +204,11 @@ public:
     void release(const QString& gate);
     void closeGate(const QString& gate);
     int waitingAt(const QString& gate) const; // responses paused at the gate right now
-    bool waitForStall(const QString& gate, int count = 1, int timeoutMs = 5000);
+    // True once `count` responses were seen paused at the gate at one time (they may have
+    // gone on since, when their clients hung up). The waits end as soon as their condition
+    // holds: the time limits only bound a failure, and they are generous because a loaded
+    // machine is slow to get a request out.
+    bool waitForStall(const QString& gate, int count = 1, int timeoutMs = 30000);
 
     // The request log, in order of arrival (a request is logged once it is complete).
     QList<Request> requests() const;
@@ -214,7 +218,7 @@ public:
     void clearRequests();
     // Runs the calling thread's event loop (no spinning) until the log holds `count`
     // requests or the time is up.
-    bool waitForRequests(int count, int timeoutMs = 5000);
+    bool waitForRequests(int count, int timeoutMs = 30000);
 
     static QByteArray reasonPhrase(int status);
     static QByteArray defaultPattern();
