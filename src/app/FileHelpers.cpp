@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringEncoder>
 
 namespace {
 
@@ -12,9 +14,13 @@ bool UsablePath(const QString& path) {
     return !path.isEmpty() && !path.contains(QChar(0));
 }
 
+} // namespace
+
 QString WithTrailingSlash(const QString& folder) {
     return folder.endsWith('/') ? folder : folder + '/';
 }
+
+namespace {
 
 #ifndef QF_BUILD_TREE
 #define QF_BUILD_TREE ""
@@ -31,6 +37,45 @@ bool InsideBuildTree(const QString& folder) {
 }
 
 } // namespace
+
+QString WithoutBrokenSurrogates(const QString& text, std::optional<QChar> replacement) {
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            result.append(c);
+            result.append(text.at(++i));
+        } else if (c.isSurrogate()) {
+            if (replacement)
+                result.append(*replacement);
+        } else {
+            result.append(c);
+        }
+    }
+    return result;
+}
+
+bool WriteGb18030File(const QString& path, const QString& text) {
+    if (!UsablePath(path))
+        return false;
+    QStringEncoder encoder("GB18030");
+    if (!encoder.isValid())
+        return false;
+    const QByteArray bytes =
+        encoder.encode(WithoutBrokenSurrogates(text, QChar::ReplacementCharacter));
+    if (encoder.hasError())
+        return false;
+    QSaveFile file(path);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
 
 bool FileExists(const QString& path) {
     if (!UsablePath(path))

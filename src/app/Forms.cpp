@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QPointer>
 
+#include <algorithm>
 #include <vector>
 
 // Outside any namespace, as Qt's resource macro requires.
@@ -52,6 +53,11 @@ template <typename Form> Form* findOrLoad(const char* name) {
         Forms::Hold hold(form);
         form->Form_Load();
     }
+    // Unloaded meanwhile: it is on its way out (its deletion only waited for the load to
+    // return) and showing it would flash up a window that is gone, beside the new one the
+    // next request would make.
+    if (!guard || !Forms::IsLoaded(guard.data()))
+        return nullptr;
     return guard.data();
 }
 
@@ -75,6 +81,14 @@ QWidget* Find(const QString& name) {
             return form.data();
     }
     return nullptr;
+}
+
+bool IsLoaded(const QWidget* form) {
+    if (!form)
+        return false;
+    const auto& forms = loaded();
+    return std::any_of(forms.cbegin(), forms.cend(),
+                       [form](const QPointer<QWidget>& p) { return p.data() == form; });
 }
 
 void Unload(QWidget* form) {

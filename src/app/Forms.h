@@ -10,7 +10,9 @@ class fFileDownload;
 
 // The window registry. Each window exists at most once; asking for it loads it on first use
 // (constructed and its Form_Load run, hidden unless Form_Load shows it). Unloading closes it,
-// schedules its deletion and clears its entry, so the next request loads a new one.
+// schedules its deletion and clears its entry, so the next request loads a new one. A window
+// that was unloaded from inside its own Form_Load (a nested wait let the user close it) is
+// not handed out: the request answers nullptr, and callers show nothing.
 namespace Forms {
 
 ::fCover* fCover();
@@ -19,6 +21,10 @@ namespace Forms {
 
 // The loaded window of that name (case-blind), or nullptr. Does not load anything.
 QWidget* Find(const QString& name);
+
+// True while `form` is a loaded window: false once it has been unloaded, even while its
+// deletion still waits (see Hold). A handler that yields checks it before it goes on.
+bool IsLoaded(const QWidget* form);
 
 // Closes the window as the user's close box would; its own close handling runs and may keep
 // it open.

@@ -1,5 +1,7 @@
 #include "app/ProgramValues.h"
 
+#include "platform/Clock.h"
+
 ProgramValues& Program() {
     static ProgramValues values;
     return values;
@@ -8,4 +10,10 @@ ProgramValues& Program() {
 AppServices& Services() {
     static AppServices services;
     return services;
+}
+
+const Clock& ProgramClock() {
+    static const SystemClock fallback;
+    const Clock* clock = Services().clock;
+    return clock ? *clock : fallback;
 }

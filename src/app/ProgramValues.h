@@ -48,3 +48,6 @@ struct AppServices {
 };
 
 AppServices& Services();
+
+// The installed clock, or the system's when none is installed.
+const Clock& ProgramClock();

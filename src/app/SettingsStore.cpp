@@ -18,9 +18,7 @@ QString SettingDefaultText(const SettingKey& key) {
         QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         if (downloads.isEmpty())
             downloads = QDir::homePath();
-        if (!downloads.endsWith('/'))
-            downloads += '/';
-        return downloads + "Quillfetch/";
+        return WithTrailingSlash(downloads) + "Quillfetch/";
     }
     case SettingDefault::Fixed:
         break;

@@ -31,10 +31,7 @@ QString ChooserStartFolder(const QString& startFolder) {
 QString BrowseForFolder(Prompt& prompt, QObject* owner, const QString& startFolder,
                         const QString& title) {
     const QString chosen = prompt.chooseFolder(owner, title, ChooserStartFolder(startFolder));
-    QString result = chosen.isEmpty() ? startFolder : chosen;
-    if (!result.endsWith('/'))
-        result += '/';
-    return result;
+    return WithTrailingSlash(chosen.isEmpty() ? startFolder : chosen);
 }
 
 void OpenUrl(Shell& shell, const QString& address, bool reuseBrowserWindow) {

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -45,26 +44,6 @@ bool IsForbiddenNameCharacter(char16_t c) {
 bool IsInvisibleControl(char16_t c) {
     return c < 0x20 || c == 0x7f || c == 0x061c || c == 0x200e || c == 0x200f ||
            (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
-}
-
-// Removes (or, with a replacement, replaces) UTF-16 surrogates that have no partner: they
-// cannot be written to a file name or a text file as what they were.
-QString WithoutBrokenSurrogates(const QString& text, std::optional<QChar> replacement) {
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            result.append(c);
-            result.append(text.at(++i));
-        } else if (c.isSurrogate()) {
-            if (replacement)
-                result.append(*replacement);
-        } else {
-            result.append(c);
-        }
-    }
-    return result;
 }
 
 QString StripDots(const QString& text) {
@@ -107,10 +86,6 @@ QString LeftByGb18030Bytes(const QString& text, int maxBytes) {
 
 int FileSystemBytes(QStringView text) {
     return int(QFile::encodeName(text.toString()).size());
-}
-
-QString WithSlash(const QString& folder) {
-    return folder.endsWith('/') ? folder : folder + '/';
 }
 
 QString DotType(const QString& type) {
@@ -351,19 +326,7 @@ bool WriteFolderHistory(const QString& filePath, const QStringList& folders) {
         text += RemoveLineBreaks(folder) + QLatin1String("\r\n");
     if (folders.isEmpty())
         text = QStringLiteral("\r\n");
-
-    QStringEncoder encoder("GB18030");
-    const QByteArray bytes =
-        encoder.encode(WithoutBrokenSurrogates(text, QChar::ReplacementCharacter));
-    // Written aside and swapped in, so a full disk cannot leave half a history behind.
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteGb18030File(filePath, text);
 }
 
 QString FolderHistoryPath() {
@@ -380,7 +343,7 @@ QString TargetFilePath(const QString& folder, const QString& name, const QString
     const QString fileName = TargetFileName(name, type) + DotType(type);
     if (!IsUsableFileName(fileName))
         return {};
-    return WithSlash(folder) + fileName;
+    return WithTrailingSlash(folder) + fileName;
 }
 
 QString RenameTargetPath(const QString& folder, const QString& name, const QString& type,
@@ -408,7 +371,7 @@ QString RenameTargetPath(const QString& folder, const QString& name, const QStri
     base.replace('[', QStringLiteral("『"));
     base.replace(']', QStringLiteral("』"));
 
-    const QString folderWithSlash = WithSlash(folder);
+    const QString folderWithSlash = WithTrailingSlash(folder);
     const QString suffix = DotType(type);
     for (;; ++counter) {
         QString candidateName;

@@ -45,12 +45,6 @@ constexpr int kListRowHeight = 17;
 constexpr int kTimerIntervalMs = 1000;
 constexpr int kLargestGapSeconds = 600;
 
-double elapsedSeconds() {
-    static SystemClock fallback;
-    const Clock* clock = Services().clock;
-    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
-}
-
 // The state pictures are drawn here rather than shipped: four small shapes that differ in
 // colour and form, so they read apart in either theme.
 QIcon stateIcon(int state) {
@@ -141,6 +135,7 @@ fFileDownload::fFileDownload()
     buildControls();
     buildLayout();
     buildFileTypeMenu();
+    buildLoginPanel();
 
     Timer_Down->setInterval(kTimerIntervalMs);
     Timer1->setInterval(kTimerIntervalMs);
@@ -203,6 +198,7 @@ void fFileDownload::buildLayout() {
     firstRow->addWidget(Shape1);
     firstRow->addWidget(Command4);
     firstRow->addWidget(Command31);
+    firstRow->addWidget(Command1 = new QPushButton(QStringLiteral("网页登录")));
 
     auto* secondRow = new QHBoxLayout;
     secondRow->addWidget(Label8);
@@ -246,7 +242,7 @@ void fFileDownload::Form_Load() {
     FitComboDropDown(Combo4);
     Combo4->setCurrentIndex(0);
 
-    LastFileTime = elapsedSeconds();
+    LastFileTime = ProgramClock().elapsedSeconds();
 
     ListItems3->Clear();
     // The provider keeps its own copy of the pictures: the list and its view are children of
@@ -304,6 +300,7 @@ void fFileDownload::Form_Load() {
         Combo2->addItem(QString::number(seconds));
     Combo2->setCurrentIndex(0);
 
+    LoginPanel_Load();
     Timer1->start();
 }
 
@@ -321,6 +318,7 @@ void fFileDownload::Form_Resize() {
     // The panel and the list follow the window through the layout; the bands are laid out
     // again for the list's new size.
     SetListStripes(ListView3, kListRowHeight);
+    PlaceLoginPanel();
 }
 
 bool fFileDownload::event(QEvent* event) {
@@ -440,6 +438,7 @@ void fFileDownload::Form_Unload(bool& Cancel) {
     Forms::Hold hold(this);
     Timer1->stop();
     Timer_Down->stop();
+    Timer2->stop();
     stopForClose();
     if (settings) {
         SaveWindowPlacement(this, *settings);

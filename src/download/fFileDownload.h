@@ -11,12 +11,14 @@ class DownloadTransfers;
 class Inet;
 class KeyedListModel;
 class KeyedListView;
+class WebBrowser;
 class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
@@ -170,6 +172,47 @@ public:
 
     // --- list commands ---
 
+    // --- login panel ---
+    // A gateway login of the user's institution, in a browser of its own on the shared
+    // profile: what it logs in is seen by the transfers too.
+    QPushButton* Command1 = nullptr; // 网页登录: opens the panel
+    QFrame* PicWebBK = nullptr;      // the panel; lies over ListView3 when shown
+    QLabel* Label6 = nullptr;
+    QLineEdit* Text1 = nullptr;      // the login page's address
+    QRadioButton* Option4 = nullptr; // 帐号登录：
+    QLineEdit* Text2 = nullptr;      // account
+    QLabel* Label10 = nullptr;
+    QLineEdit* Text3 = nullptr;      // password: held by this box alone, never stored
+    QRadioButton* Option5 = nullptr; // IP登录
+    QCheckBox* Check2 = nullptr;     // 自动登录
+    QLabel* Label11 = nullptr;
+    QComboBox* Combo3 = nullptr;     // the condition of the automatic login
+    QCheckBox* Check1 = nullptr;     // 自动刷新(每分钟)
+    QPushButton* Command2 = nullptr; // 浏览
+    QPushButton* Command5 = nullptr; // 测试登录; disabled while a login runs
+    QPushButton* Command3 = nullptr; // 关闭(隐藏)
+    QTimer* Timer2 = nullptr;        // the minute reload
+    WebBrowser* Web1 = nullptr;
+    // A navigation of Web1 started by the panel has not completed.
+    bool LoginPageLoading = false;
+
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command5_Click();
+    void Check1_Click();
+    void Check2_Click();
+    void Timer2_Timer();
+    // Opens the login page, fills the form and sends it; returns when the login is over.
+    // Only the interactive call tells the user what is missing. While one login runs, a
+    // further call does nothing.
+    void FillLoginForm(bool interactive);
+    // Called when a transfer of the row at `position` has ended, in either mode: logs in
+    // again when 自动登录 is on and the row turned out to be a web page (htm or html).
+    void AutomaticLoginAfterTransfer(int position);
+    void Web1_DocumentComplete();
+    void Web1_TitleChange(const QString& title);
+
     // The four state pictures, by state 1 to 4 (entry 0 unused).
     std::array<QIcon, 5> IL_LV3;
 
@@ -210,4 +253,19 @@ private:
     // The close's part: the stop command, then the single connection cancelled.
     void stopForClose();
     void runRequeueCommand(int (*requeue)(KeyedListModel&));
+
+    // --- login panel ---
+    void buildLoginPanel();
+    void LoginPanel_Load();
+    // Puts the panel on the list's rectangle.
+    void PlaceLoginPanel();
+    // Navigates Web1 and waits for the page as 浏览 does; false when the window went away
+    // meanwhile.
+    bool openLoginPage(const QString& address);
+    // Presses the element of Web1's last document copy and waits for the answer.
+    bool submitLogin(int element);
+    // Lets events run until the panel's navigation is in or the time since `start` is up;
+    // false when the window went away meanwhile.
+    bool waitForLoginPage(double start);
+    bool loginWindowGone(const QPointer<fFileDownload>& self) const;
 };

@@ -131,8 +131,8 @@ void fSeleFileSavePath::Command2_Click() {
     QString folder;
     // An empty box would become "/" and be taken for the root folder.
     if (!typed.isEmpty()) {
-        const QString path = typed.endsWith('/') ? typed : typed + '/';
-        folder = MakeFolderPath(path, [this](const QString& text) { showError(this, text); });
+        folder = MakeFolderPath(WithTrailingSlash(typed),
+                                [this](const QString& text) { showError(this, text); });
     }
     Combo1->setEditText(folder);
     if (folder.isEmpty()) {
@@ -140,7 +140,7 @@ void fSeleFileSavePath::Command2_Click() {
         return;
     }
 
-    program.DefaultSaveFolder = folder.endsWith('/') ? folder : folder + '/';
+    program.DefaultSaveFolder = WithTrailingSlash(folder);
     if (SettingsStore* settings = Services().settings)
         settings->Write(Keys::DefaultSaveFolder, program.DefaultSaveFolder);
     program.SaveFolderCancelled = false;

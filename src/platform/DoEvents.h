@@ -5,9 +5,10 @@
 // the next event or for at most a few milliseconds, so a wait never spins a core.
 void DoEvents();
 
-// For loops that do work at every step (a row at a time) and only need to keep the window
-// responsive: runs pending events without ever sleeping, at most every few milliseconds,
-// so a loop over many thousand rows is not slowed by it.
+// For loops that do work at every step (a row at a time): runs what is pending and returns at
+// once, never sleeping. Every call pumps, so a stop request that arrived during a step is
+// handled when the step ends; with nothing pending a call costs about a microsecond, so a
+// loop over many thousand rows is not slowed by it.
 void KeepResponsive();
 
 // How many DoEvents()/KeepResponsive() calls are on the stack right now. Code that must end

@@ -275,6 +275,10 @@ void WebBrowser::finishNavigation(const QString& url, bool ok) {
 
 void WebBrowser::onNewWindowRequested(QWebEngineNewWindowRequest& request) {
     const QUrl url = request.requestedUrl();
+    if (ignoreBlankNewWindows_ &&
+        (url.isEmpty() ||
+         url.toString().trimmed().compare(QLatin1String("about:blank"), Qt::CaseInsensitive) == 0))
+        return;
     // The request is left unanswered, so no window is made. The load waits for the engine
     // to finish handling the request, but the browser counts as busy from now on.
     beginNavigation();

@@ -53,14 +53,18 @@ public:
     // Silent: pages' script dialogs (alert, confirm, prompt) are not shown.
     void setSilent(bool silent);
     bool Silent() const;
+    // Drops a page's request for a new window that would show nothing (no address, or
+    // "about:blank") instead of blanking the page shown here.
+    void setIgnoreBlankNewWindows(bool ignore) { ignoreBlankNewWindows_ = ignore; }
     // The shown document's address ("" before anything was loaded).
     QString LocationURL() const;
     QString Title() const;
 
     // A copy of the shown document's elements with the given tags (innerText only for
     // `textTags`, since rendering text is the expensive part). Lets events run while the
-    // page answers; nullopt when there is no answer within the time or the browser went
-    // away meanwhile.
+    // page answers; nullopt when there is no answer within `timeoutMs` or the browser went
+    // away meanwhile. A large page on a slow machine can take long to copy: callers that
+    // read the user's pages pass the user's own page time-out rather than the default.
     std::optional<Dom> Document(const QStringList& tags, const QStringList& textTags,
                                 int timeoutMs = 10000);
     // Writes to the elements of the last Document() copy, by index; false when the element
@@ -93,6 +97,7 @@ private:
     QuillfetchPage* page_ = nullptr;
     bool busy_ = false;
     bool silent_ = false;
+    bool ignoreBlankNewWindows_ = false;
     // The engine is between a load's start and its end.
     bool loading_ = false;
     // A navigation was asked for (Navigate, GoBack, ...) and the engine has not reported its

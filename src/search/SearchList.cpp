@@ -1,9 +1,7 @@
 #include "search/SearchList.h"
 
+#include "app/FileHelpers.h"
 #include "platform/KeyedListModel.h"
-
-#include <QFile>
-#include <QStringEncoder>
 
 QStringList SearchListHeaders() {
     return {QStringLiteral("标题"), QStringLiteral("类型"), QStringLiteral("分析状态"),
@@ -52,42 +50,9 @@ QString SearchListExportText(const KeyedListModel& list) {
     return text;
 }
 
-namespace {
-
-// The text with every unpaired surrogate replaced by U+FFFD, so the encoder meets only
-// characters it can write.
-QString WithoutBrokenSurrogates(const QString& text) {
-    QString result = text;
-    for (qsizetype i = 0; i < result.size(); ++i) {
-        const QChar c = result.at(i);
-        if (c.isHighSurrogate() && i + 1 < result.size() && result.at(i + 1).isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        if (c.isSurrogate())
-            result[i] = QChar::ReplacementCharacter;
-    }
-    return result;
-}
-
-} // namespace
-
 bool WriteExportFile(const QString& path, const QString& text) {
-    if (text.isEmpty())
-        return false;
-    QStringEncoder encoder("GB18030");
-    if (!encoder.isValid())
-        return false;
-    const QByteArray bytes = encoder.encode(WithoutBrokenSurrogates(text));
-    if (encoder.hasError() || bytes.isEmpty())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const qint64 written = file.write(bytes);
-    const bool flushed = file.flush();
-    file.close();
-    return written == bytes.size() && flushed && file.error() == QFileDevice::NoError;
+    // An empty list has nothing to export; an existing file is left alone.
+    return !text.isEmpty() && WriteGb18030File(path, text);
 }
 
 QString FormatKilobytes(qint64 bytes) {

@@ -32,11 +32,9 @@ int RemoveRowsByTitle(KeyedListModel& list, const QString& text, bool containing
 // The export: one line per row in list order, title + "-【" + type + "】" + status + CR LF.
 QString SearchListExportText(const KeyedListModel& list);
 
-// Writes `text` to `path` in GB18030, replacing an existing file. GB18030 is GBK for every
-// GBK character and keeps the others (an accented author name, a math sign) instead of
-// turning them into "?"; a broken UTF-16 sequence is written as U+FFFD. False when the file
-// cannot be written completely, and for an empty text (there is nothing to export; the file
-// is not touched).
+// Writes `text` to `path` in GB18030 (WriteGb18030File), replacing an existing file. False
+// when the file cannot be written completely, and for an empty text (there is nothing to
+// export; the file is not touched).
 bool WriteExportFile(const QString& path, const QString& text);
 
 // The message after an export: "保存文件完毕：" + the size in KB ("#,##0.0": thousands

@@ -18,11 +18,14 @@
 #include "platform/WebBrowser.h"
 #include "search/ResultPages.h"
 #include "search/SearchList.h"
+#include "tools/CacheTools.h"
 #include "tools/Tools.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -34,6 +37,9 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <functional>
+
 namespace {
 
 const QString kAddAllCaption = QStringLiteral("加入全部到列表");
@@ -41,18 +47,69 @@ const QString kStopAddAllCaption = QStringLiteral("停止加入全部");
 const QString kDesignCaption = QStringLiteral("Science数据检索分析");
 constexpr int kListRowHeight = 13;
 
-// The tags (and the tags whose rendered text) the result-page rules look at.
-const QStringList kEntryTags{QStringLiteral("LI"), QStringLiteral("SPAN"), QStringLiteral("A")};
-const QStringList kEntryTextTags{QStringLiteral("SPAN"), QStringLiteral("A")};
+const QString kPageCopyFailed = QStringLiteral("读取网页失败");
+// The page time-out box holds whole seconds; the copy of a page is bounded by it, but by
+// at least a second, so that "0" still lets a small page answer.
+constexpr int kLongestCopySeconds = 24 * 60 * 60;
+constexpr int kDefaultCopySeconds = 60;
+// One frame of a 60 Hz display: the progress text is never painted more often.
+constexpr qint64 kProgressFrameMs = 16;
+
+// The progress text of a run, painted at once when a row starts, so that a row that takes
+// long is the one shown, but at most once a frame, and never for more of the time than the
+// rows get between two paints. Every paint of the search window composes it anew with the
+// embedded browser: a quarter of a millisecond offscreen, tens of milliseconds on a
+// software-rendered display, a whole frame where the desktop waits for the screen. A paint
+// for each of 20,000 rows would stretch a run of a tenth of a second to minutes and show
+// nothing the screen could.
+class ProgressText {
+public:
+    explicit ProgressText(QLabel* label) : label_(label) {}
+
+    void show(const std::function<QString()>& text) {
+        if (sincePaint_.isValid() &&
+            sincePaint_.elapsed() < std::max(kProgressFrameMs, lastPaintMs_))
+            return;
+        QElapsedTimer painting;
+        painting.start();
+        label_->setText(text());
+        // The text's own update request, handled now: one paint of the window. (repaint()
+        // would paint and leave that request behind, and the next pump would turn it into a
+        // second composition of the window.)
+        QCoreApplication::sendPostedEvents(label_->window(), QEvent::UpdateRequest);
+        lastPaintMs_ = painting.elapsed();
+        sincePaint_.start();
+    }
+
+private:
+    QLabel* label_;
+    QElapsedTimer sincePaint_;
+    qint64 lastPaintMs_ = 0;
+};
+
+// Keeps a widget from painting while it lives. A run adds a row to the download list at each
+// step; its view is painted once when the run ends, not after each of 20,000 insertions.
+class PaintingSuspended {
+public:
+    explicit PaintingSuspended(QWidget* widget)
+        : widget_(widget), wasEnabled_(widget && widget->updatesEnabled()) {
+        if (wasEnabled_)
+            widget->setUpdatesEnabled(false);
+    }
+    ~PaintingSuspended() {
+        if (widget_ && wasEnabled_)
+            widget_->setUpdatesEnabled(true);
+    }
+    PaintingSuspended(const PaintingSuspended&) = delete;
+    PaintingSuspended& operator=(const PaintingSuspended&) = delete;
+
+private:
+    QPointer<QWidget> widget_;
+    bool wasEnabled_;
+};
 
 Prompt& prompt() {
     return *Services().prompt;
-}
-
-double elapsedSeconds() {
-    static SystemClock fallback;
-    const Clock* clock = Services().clock;
-    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
 }
 
 } // namespace
@@ -134,16 +191,16 @@ void fWebSearch::buildMenus() {
                                      &fWebSearch::menu清除标题不含指定字符项_Click);
     menu清空全部 = add(menu清除, QStringLiteral("清空全部"), &fWebSearch::menu清空全部_Click);
 
-    // The cache viewer is not part of this program yet; its entries stay in place, greyed
-    // out, so the menu keeps its shape.
     menu工具 = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     connect(menu工具->addAction(QStringLiteral("设置")), &QAction::triggered, this,
             [this] { ShowOptionsDialog(this); });
     menu打开下载窗口 =
         add(menu工具, QStringLiteral("打开下载窗口"), &fWebSearch::menu打开下载窗口_Click);
     menu工具->addSeparator();
-    menu工具->addAction(QStringLiteral("查看IE浏览器缓存"))->setEnabled(false);
-    menu工具->addAction(QStringLiteral("清空IE浏览器缓存"))->setEnabled(false);
+    connect(menu工具->addAction(QStringLiteral("查看IE浏览器缓存")), &QAction::triggered, this,
+            [this] { ShowCacheViewer(this); });
+    connect(menu工具->addAction(QStringLiteral("清空IE浏览器缓存")), &QAction::triggered, this,
+            [this] { ClearBrowserCache(true, this); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     connect(help->addAction(QStringLiteral("关于(&A)")), &QAction::triggered, this,
             [this] { ShowAboutBox(this); });
@@ -180,9 +237,13 @@ void fWebSearch::buildLayout() {
     frame->setFrameShape(QFrame::Box);
     frame->setAutoFillBackground(true);
     auto* progress = new QHBoxLayout(frame);
+    // The progress text changes at every row of a run; a label of fixed size repaints only
+    // itself, where one that followed its text would lay out the whole window each time.
+    Label11->setFixedSize(420, Label11->fontMetrics().height() + 6);
+    Label11->setAutoFillBackground(true);
     progress->addWidget(Label11, 1);
     progress->addWidget(Command5);
-    frame->resize(520, 44);
+    frame->resize(frame->sizeHint().expandedTo(QSize(520, 44)));
     frame->hide();
 
     PicBar->addWidget(webPane);
@@ -262,8 +323,28 @@ void fWebSearch::RefreshRowCount() {
 
 // --- result pages ---
 
+std::optional<Dom> fWebSearch::copyShownPage(const QStringList& tags, const QStringList& textTags) {
+    Forms::Hold hold(this);
+    // A page that does not answer in time is asked once more: the first request may have
+    // waited behind the page's own scripts, and the second one then answers at once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // Read at every attempt, like the page wait, so a changed time-out counts at once.
+        const std::optional<int> seconds = ParseTimeoutSeconds(Combo1->currentText());
+        const int bound = std::clamp(seconds.value_or(kDefaultCopySeconds), 1, kLongestCopySeconds);
+        std::optional<Dom> document = WebBrowser1->Document(tags, textTags, bound * 1000);
+        if (document)
+            return document;
+        if (unloading_)
+            return std::nullopt;
+    }
+    // Said where the user looks while pages are read, so a run that ends here is not taken
+    // for one that reached the last page.
+    StatusPanel2->setText(kPageCopyFailed);
+    return std::nullopt;
+}
+
 int fWebSearch::ExtractResultRecords() {
-    const std::optional<Dom> document = WebBrowser1->Document(kEntryTags, kEntryTextTags);
+    const std::optional<Dom> document = copyShownPage(ResultPageTags(), ResultPageTextTags());
     return document ? addRecordsFrom(*document) : 0;
 }
 
@@ -289,8 +370,8 @@ int fWebSearch::CurrentFirstIndex() const {
 bool fWebSearch::判断是否为最后一个页码链接(int current) {
     if (current == 0)
         return false;
-    Forms::Hold hold(this);
-    const std::optional<Dom> document = WebBrowser1->Document({QStringLiteral("A")}, {});
+    // A page that cannot be read has no page links to go on with.
+    const std::optional<Dom> document = copyShownPage({QStringLiteral("A")}, {});
     return !document || IsLastResultPage(*document, current);
 }
 
@@ -298,16 +379,20 @@ bool fWebSearch::下一页() {
     Forms::Hold hold(this);
     // One copy of the shown page serves both its records and its page links: copying a page
     // of 500 entries is the costly part of every step.
-    const std::optional<Dom> shown = WebBrowser1->Document(kEntryTags, kEntryTextTags);
-    if (shown)
-        addRecordsFrom(*shown);
+    const std::optional<Dom> shown = copyShownPage(ResultPageTags(), ResultPageTextTags());
+    // Without the shown page the run cannot tell the next page from the last one; the user
+    // has been told, and going on would skip the page's records.
+    if (!shown || unloading_)
+        return false;
+    addRecordsFrom(*shown);
     RefreshRowCount();
     const int current = CurrentFirstIndex();
     const QString next = NextPageAddress(WebBrowser1->LocationURL(), current);
-    if (current != 0 && (!shown || IsLastResultPage(*shown, current)))
+    if (current != 0 && IsLastResultPage(*shown, current))
         return false;
 
-    const double start = elapsedSeconds();
+    const Clock& clock = ProgramClock();
+    const double start = clock.elapsedSeconds();
     PageLoading = true;
     WebBrowser1->Navigate(DecodeAmpersands(next));
     DoEvents();
@@ -319,12 +404,12 @@ bool fWebSearch::下一页() {
         const std::optional<int> timeout = ParseTimeoutSeconds(Combo1->currentText());
         if (!timeout)
             return false;
-        if (elapsedSeconds() - start > *timeout)
+        if (clock.elapsedSeconds() - start > *timeout)
             break;
     }
     // Give the page's scripts a moment to finish the list before it is read.
-    const double settleStart = elapsedSeconds();
-    while (elapsedSeconds() - settleStart < 1.0 && !StopAddAll)
+    const double settleStart = clock.elapsedSeconds();
+    while (clock.elapsedSeconds() - settleStart < 1.0 && !StopAddAll)
         DoEvents();
     return true;
 }
@@ -338,6 +423,8 @@ void fWebSearch::Command9_Click() {
     // Records are added even when the dialog is cancelled; they then take the stored folder.
     if (Program().PromptSaveFolder)
         ShowSaveFolderDialog();
+    if (!Forms::IsLoaded(this))
+        return;
     AddCurrentPage();
     AutoSizeColumns(ListView1, kFitContentsAndHeader);
 }
@@ -353,16 +440,19 @@ void fWebSearch::Command4_Click() {
     StopAddAll = false;
     if (Program().PromptSaveFolder)
         ShowSaveFolderDialog(); // once for the whole run; cancelling does not stop it
-    for (;;) {
-        DoEvents();
-        if (!下一页())
-            break;
-        DoEvents();
-        if (StopAddAll)
-            break;
+    // Closed while the dialog was up: there is no run to make.
+    if (Forms::IsLoaded(this)) {
+        for (;;) {
+            DoEvents();
+            if (!下一页())
+                break;
+            DoEvents();
+            if (StopAddAll)
+                break;
+            AddCurrentPage();
+        }
         AddCurrentPage();
     }
-    AddCurrentPage();
     Command4->setStyleSheet(QString());
     Command4->setText(kAddAllCaption);
     AutoSizeColumns(ListView1, kFitContentsAndHeader);
@@ -379,6 +469,8 @@ void fWebSearch::WebBrowser1_StatusTextChange(const QString& text) {
 // --- analysis runs ---
 
 void fWebSearch::Command2_Click() {
+    // The message and the menu wait in loops of their own, in which the window may close.
+    Forms::Hold hold(this);
     Command2->setEnabled(false);
     if (ListItems->Count() == 0) {
         prompt().message(this, QStringLiteral("列表没有数据哦！"), MsgIcon::Information);
@@ -388,7 +480,8 @@ void fWebSearch::Command2_Click() {
         // The chosen run starts from the menu's own signal.
         menu加入->exec(QCursor::pos());
     }
-    Command2->setEnabled(true);
+    if (Forms::IsLoaded(this))
+        Command2->setEnabled(true);
 }
 
 void fWebSearch::Command5_Click() {
@@ -412,13 +505,19 @@ void fWebSearch::RunAnalysis(AnalysisRun run) {
             Program().SaveFolderCancelled = false; // the folder was chosen at extraction
         else
             ShowSaveFolderDialog();
-        if (!Program().SaveFolderCancelled) {
+        if (!Program().SaveFolderCancelled && Forms::IsLoaded(this)) {
             const int total = ListItems->Count();
             const QString ofTotal = QStringLiteral("/%1条记录：").arg(total);
+            ProgressText progress(Label11);
+            auto* download =
+                qobject_cast<::fFileDownload*>(Forms::Find(QStringLiteral("fFileDownload")));
+            const PaintingSuspended quietDownloads(download ? download->ListView3 : nullptr);
             for (int i = 1; i <= total; ++i) {
                 // Rows may have gone while events ran; a missing row fails its analysis.
-                Label11->setText(QStringLiteral("正在分析第") + QString::number(i) + ofTotal +
-                                 ListItems->Text(i));
+                progress.show([&] {
+                    return QStringLiteral("正在分析第") + QString::number(i) + ofTotal +
+                           ListItems->Text(i);
+                });
                 const QString status = ListItems->SubItem(i, 2);
                 bool take = true;
                 switch (run) {
@@ -446,8 +545,7 @@ void fWebSearch::RunAnalysis(AnalysisRun run) {
                         ListItems->SetSubItem(i, 2, QStringLiteral("分析失败"));
                     }
                 }
-                // Paints the progress and lets the stop button in, without slowing a run
-                // over thousands of rows.
+                // A stop pressed during this row is seen here, before the next one.
                 KeepResponsive();
                 if (StopAnalysis)
                     break;
@@ -493,10 +591,11 @@ void fWebSearch::menu打开Science首页_Click() {
 }
 
 void fWebSearch::menu打开指定网址_Click() {
+    Forms::Hold hold(this);
     const std::optional<QString> answer =
         prompt().input(this, QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."));
     const QString address = TrimSpaces(answer.value_or(QString()));
-    if (!address.isEmpty())
+    if (!address.isEmpty() && Forms::IsLoaded(this))
         WebBrowser1->Navigate(address);
 }
 
@@ -536,9 +635,10 @@ void fWebSearch::menu清除分析成功项_Click() {
 void fWebSearch::removeRowsByTitle(bool containing) {
     if (refuseWhileAnalysing())
         return;
+    Forms::Hold hold(this);
     const QString text =
         prompt().input(this, QStringLiteral("请输入指定字符："), QString()).value_or(QString());
-    if (text.isEmpty())
+    if (text.isEmpty() || !Forms::IsLoaded(this))
         return;
     RemoveRowsByTitle(*ListItems, text, containing);
     RefreshRowCount();
@@ -554,8 +654,10 @@ void fWebSearch::menu清除标题不含指定字符项_Click() {
 void fWebSearch::menu清空全部_Click() {
     if (refuseWhileAnalysing())
         return;
+    Forms::Hold hold(this);
     if (prompt().message(this, QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？"),
-                         MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
+                         MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes ||
+        !Forms::IsLoaded(this))
         return;
     ListItems->Clear();
     RefreshRowCount();
@@ -571,9 +673,10 @@ void fWebSearch::menu打开下载窗口_Click() {
 void fWebSearch::Command7_Click() {
     if (ListItems->Count() == 0)
         return;
+    Forms::Hold hold(this);
     QString path = prompt().saveFileName(this, QStringLiteral("另存为"), QString(),
                                          QStringLiteral("*.txt (*.txt)"));
-    if (path.isEmpty())
+    if (path.isEmpty() || !Forms::IsLoaded(this))
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".txt");

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
+
+#include <optional>
 
 class Dom;
 class KeyedListModel;
@@ -119,6 +122,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // A copy of the shown page, bounded by the page time-out of Combo1 and asked for twice
+    // before it counts as failed; a failure is shown in panel 2 ("读取网页失败").
+    std::optional<Dom> copyShownPage(const QStringList& tags, const QStringList& textTags);
     int addRecordsFrom(const Dom& document);
     void buildMenus();
     void buildLayout();

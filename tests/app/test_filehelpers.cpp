@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 
 class TestFileHelpers : public QObject {
@@ -130,6 +131,65 @@ private slots:
         QCOMPARE(TrimSpaces("\t a \n"), QString("\t a \n"));
         QCOMPARE(TrimSpaces(QString::fromUtf8("\u3000题目\u3000")),
                  QString::fromUtf8("\u3000题目\u3000"));
+    }
+
+    void withoutBrokenSurrogates_data() {
+        const QChar high(0xD83D), low(0xDE00); // together: U+1F600
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("removed");
+        QTest::addColumn<QString>("replaced");
+        QTest::newRow("a pair stays?")
+            << QString("a") + high + low + "b" << QString("a") + high + low + "b"
+            << QString("a") + high + low + "b";
+        QTest::newRow("a lone high half?") << QString("a") + high + "b"
+                                           << "ab"
+                                           << "a\uFFFDb";
+        QTest::newRow("a lone low half?") << QString("a") + low + "b"
+                                          << "ab"
+                                          << "a\uFFFDb";
+        QTest::newRow("a high half at the end?") << QString("ab") + high << "ab"
+                                                 << "ab\uFFFD";
+        QTest::newRow("halves in the wrong order?") << QString("a") + low + high + "b"
+                                                    << "ab"
+                                                    << "a\uFFFD\uFFFDb";
+        QTest::newRow("a pair after a lone half?")
+            << QString(high) + high + low << QString(high) + low << QString("\uFFFD") + high + low;
+    }
+    void withoutBrokenSurrogates() {
+        QFETCH(QString, text);
+        QFETCH(QString, removed);
+        QFETCH(QString, replaced);
+        QCOMPARE(WithoutBrokenSurrogates(text, std::nullopt), removed);
+        QCOMPARE(WithoutBrokenSurrogates(text, QChar::ReplacementCharacter), replaced);
+    }
+
+    void gb18030Files() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath("out.txt");
+        // A longer file is replaced as a whole: nothing of its tail remains.
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(4096, 'z'));
+        old.close();
+
+        QString text = QStringLiteral("中【Café ∑】");
+        text += QChar(0xD800);
+        QVERIFY(WriteGb18030File(path, text));
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray bytes = written.readAll();
+        QVERIFY(bytes.startsWith(QByteArray::fromHex("d6d0a1be"))); // GBK bytes of 中【
+        QCOMPARE(QStringDecoder("GB18030").decode(bytes), QStringLiteral("中【Café ∑】\uFFFD"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
+
+        QVERIFY(WriteGb18030File(path, QString()));
+        QCOMPARE(QFileInfo(path).size(), 0);
+
+        QVERIFY(!WriteGb18030File(dir.path(), QStringLiteral("x")));
+        QVERIFY(QFileInfo(dir.path()).isDir());
+        QVERIFY(!WriteGb18030File(dir.filePath("missing/x.txt"), QStringLiteral("x")));
+        QVERIFY(!WriteGb18030File(QString(), QStringLiteral("x")));
     }
 
     void programFolderIsTheWritableExecutableFolder() {

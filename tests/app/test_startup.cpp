@@ -37,6 +37,8 @@ private Q_SLOTS:
     void anUnloadedWindowIsDeletedAndLoadsAnewWhenAskedAgain();
     void theSearchWindowRaisesItsStopFlagsWhenItCloses();
     void aWindowClosedWhileItsHandlerRunsIsDeletedOnlyAfterwards();
+    void aWindowClosedDuringItsOwnLoadIsNeverShown_data();
+    void aWindowClosedDuringItsOwnLoadIsNeverShown();
 
 private:
     void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
@@ -226,6 +228,68 @@ void StartupTest::aWindowClosedWhileItsHandlerRunsIsDeletedOnlyAfterwards() {
     }
     settle();
     QVERIFY(!download);
+}
+
+void StartupTest::aWindowClosedDuringItsOwnLoadIsNeverShown_data() {
+    QTest::addColumn<int>("entry");
+    QTest::newRow("the start-up window's search button?") << 0;
+    QTest::newRow("the download window's menu?") << 1;
+    QTest::newRow("asking the registry directly?") << 2;
+}
+
+void StartupTest::aWindowClosedDuringItsOwnLoadIsNeverShown() {
+    QFETCH(int, entry);
+    fCover* cover = Forms::fCover();
+    cover->Timer1_Timer();
+    fFileDownload* download = nullptr;
+    if (entry == 1) {
+        // The download window is the one in use; the start-up window is hidden meanwhile.
+        download = Forms::fFileDownload();
+        download->show();
+        cover->hide();
+    }
+
+    // The search window's load lets events run; the user closes it right then.
+    int closes = 0;
+    QTimer::singleShot(0, [&closes] {
+        if (QWidget* loading = Forms::Find("fWebSearch")) {
+            ++closes;
+            loading->close();
+        }
+    });
+    QPointer<fWebSearch> handedOut;
+    switch (entry) {
+    case 0:
+        cover->Command1_Click();
+        break;
+    case 1:
+        download->menu资料检索分析窗口->trigger();
+        break;
+    default:
+        handedOut = Forms::fWebSearch();
+        break;
+    }
+    QCOMPARE(closes, 1);
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(handedOut.isNull());
+    QList<QPointer<fWebSearch>> made;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* search = qobject_cast<fWebSearch*>(widget)) {
+            QVERIFY(!search->isVisible());
+            made << search;
+        }
+    }
+    QCOMPARE(made.size(), 1);
+    // Closing it led back to the start-up window unless the download window is open.
+    QCOMPARE(cover->isVisible(), entry != 1);
+    settle();
+    QVERIFY(made.first().isNull());
+
+    // The next request loads a window of its own, which stays.
+    fWebSearch* fresh = Forms::fWebSearch();
+    QVERIFY(fresh);
+    QVERIFY(fresh->isVisible());
+    QVERIFY(IsFormLoaded("fWebSearch"));
 }
 
 QF_TEST_MAIN(StartupTest)

@@ -491,6 +491,25 @@ private slots:
         QVERIFY(doomed.isNull());
     }
 
+    // A copy waits as long as its caller allows, no longer; the late answer of one that gave
+    // up is not taken for the next copy's.
+    void aCopyIsBoundedByItsCallersTime() {
+        server->serveHtml("/slow-copy", page("Slow", "<p>first</p>"));
+        QVERIFY(Load(browser, url("/slow-copy")));
+        browser->page()->runJavaScript("var until = Date.now() + 2500;"
+                                       "while (Date.now() < until) {}");
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(!browser->Document({"P"}, {"P"}, 700).has_value());
+        QVERIFY2(waited.elapsed() >= 700 && waited.elapsed() < 2400,
+                 qPrintable(QString::number(waited.elapsed())));
+
+        browser->page()->runJavaScript("document.querySelector('p').textContent = 'second';");
+        const std::optional<Dom> dom = browser->Document({"P"}, {"P"}, 10000);
+        QVERIFY(dom);
+        QCOMPARE(dom->getElementsByTagName("P").item(0).innerText, QString("second"));
+    }
+
     void blankPageGivesAnEmptyDocument() {
         QVERIFY(Load(browser, "about:blank"));
         const std::optional<Dom> dom = browser->Document({"LI", "A"}, {"LI"});

@@ -14,11 +14,74 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <functional>
+#include <utility>
+
+namespace {
+
+// A prompt during whose wait the user closes the window, as a real dialog's event loop lets
+// happen: the close runs, and so do the deletions it schedules.
+class ClosingPrompt : public ScriptedPrompt {
+public:
+    std::function<void()> duringDialog;
+
+    MsgResult message(QObject* owner, const QString& text, MsgIcon icon, MsgButtons buttons,
+                      const QString& title) override {
+        wait();
+        return ScriptedPrompt::message(owner, text, icon, buttons, title);
+    }
+    std::optional<QString> input(QObject* owner, const QString& prompt, const QString& title,
+                                 const QString& defaultText) override {
+        wait();
+        return ScriptedPrompt::input(owner, prompt, title, defaultText);
+    }
+    QString saveFileName(QObject* owner, const QString& title, const QString& startPath,
+                         const QString& filter) override {
+        wait();
+        return ScriptedPrompt::saveFileName(owner, title, startPath, filter);
+    }
+
+private:
+    void wait() {
+        if (const std::function<void()> action = std::exchange(duringDialog, {}))
+            action();
+    }
+};
+
+// Records the text a label shows each time it is painted.
+class PaintedTexts : public QObject {
+public:
+    explicit PaintedTexts(QLabel* label) : label_(label) { label->installEventFilter(this); }
+    QStringList texts;
+    std::function<void(const QString&)> onPaint;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == label_ && event->type() == QEvent::Paint) {
+            texts << label_->text();
+            if (onPaint)
+                onPaint(label_->text());
+        }
+        return false;
+    }
+
+private:
+    QLabel* label_;
+};
+
+void closeAndDeleteWhatIsDue(QWidget* window) {
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
 
 // Analysis runs: search records handed to the download list as waiting rows.
 class AnalysisTest : public QObject {
@@ -38,6 +101,12 @@ private Q_SLOTS:
     void anAcceptedFolderDialogGivesTheRecordsItsFolder();
     void theStopButtonEndsALongRun();
     void addingAPageAsksForTheFolderFirst();
+    void closingTheWindowDuringADialogLeavesTheListAlone_data();
+    void closingTheWindowDuringADialogLeavesTheListAlone();
+    void closingTheWindowWhileTheRunMenuIsOpen();
+    void aStopPressedDuringARowIsSeenRightAfterIt_data();
+    void aStopPressedDuringARowIsSeenRightAfterIt();
+    void theProgressShowsTheRowBeingProcessed();
 
 private:
     fWebSearch* search();
@@ -240,6 +309,165 @@ void AnalysisTest::addingAPageAsksForTheFolderFirst() {
     search()->Command9_Click();
     QCOMPARE(shown, 1);
     QVERIFY(Program().SaveFolderCancelled);
+}
+
+void AnalysisTest::closingTheWindowDuringADialogLeavesTheListAlone_data() {
+    QTest::addColumn<int>("command");
+    QTest::newRow("清除标题含指定字符项?") << 0;
+    QTest::newRow("清除标题不含指定字符项?") << 1;
+    QTest::newRow("清空全部?") << 2;
+    QTest::newRow("导出数据...?") << 3;
+    QTest::newRow("分析下载 on an empty list?") << 4;
+}
+
+void AnalysisTest::closingTheWindowDuringADialogLeavesTheListAlone() {
+    QFETCH(int, command);
+    if (command != 4)
+        fill(5);
+    const QString exportPath = services_->path("closed-export.txt");
+    ClosingPrompt closing;
+    closing.answerText(QStringLiteral("Paper"));
+    closing.answer(MsgResult::Yes);
+    closing.answerText(exportPath);
+    QPointer<fWebSearch> window = search();
+    QPointer<KeyedListModel> list = window->ListItems;
+    closing.duringDialog = [window] {
+        closeAndDeleteWhatIsDue(window);
+    };
+    Services().prompt = &closing;
+
+    switch (command) {
+    case 0:
+        window->menu清除标题含指定字符项_Click();
+        break;
+    case 1:
+        window->menu清除标题不含指定字符项_Click();
+        break;
+    case 2:
+        window->menu清空全部_Click();
+        break;
+    case 3:
+        window->Command7_Click();
+        break;
+    default:
+        window->Command2_Click();
+        break;
+    }
+    Services().prompt = prompt_;
+
+    // The handler came back to a window that was still there, saw that it had gone, and did
+    // nothing more; the window went once the handler had returned.
+    QCOMPARE(closing.shown().size(), 1);
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(window);
+    QCOMPARE(list->Count(), command == 4 ? 0 : 5);
+    QVERIFY(!QFileInfo::exists(exportPath));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!window);
+}
+
+void AnalysisTest::closingTheWindowWhileTheRunMenuIsOpen() {
+    fill(3);
+    QPointer<fWebSearch> window = search();
+    window->ListItems->SetSelected(2, true);
+    bool sawMenu = false;
+    QTimer user;
+    user.setInterval(10);
+    connect(&user, &QTimer::timeout, this, [&] {
+        QWidget* popup = QApplication::activePopupWidget();
+        if (!popup || !window)
+            return;
+        sawMenu = popup == static_cast<QWidget*>(window->menu加入);
+        user.stop();
+        closeAndDeleteWhatIsDue(window);
+        popup->close();
+    });
+    user.start();
+    window->Command2_Click();
+    user.stop();
+
+    QVERIFY(sawMenu);
+    QVERIFY(!IsFormLoaded("fWebSearch"));
+    QVERIFY(window);
+    QVERIFY(!window->Command2->isEnabled()); // left as it was: the window has gone
+    QCOMPARE(window->ListItems->SubItem(2, 2), QString());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!window);
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+}
+
+void AnalysisTest::aStopPressedDuringARowIsSeenRightAfterIt_data() {
+    QTest::addColumn<int>("run");
+    QTest::addColumn<int>("stopRow"); // the row during which the user presses 停止
+    QTest::addColumn<int>("handed");
+    // Even rows are selected.
+    QTest::newRow("分析全部?") << int(fWebSearch::AnalysisRun::All) << 5 << 5;
+    QTest::newRow("分析选中项, during a selected row?")
+        << int(fWebSearch::AnalysisRun::Selected) << 6 << 3;
+    QTest::newRow("分析选中项, during a row that is not selected?")
+        << int(fWebSearch::AnalysisRun::Selected) << 1 << 0;
+}
+
+void AnalysisTest::aStopPressedDuringARowIsSeenRightAfterIt() {
+    QFETCH(int, run);
+    QFETCH(int, stopRow);
+    QFETCH(int, handed);
+    fill(40);
+    KeyedListModel& list = *search()->ListItems;
+    for (int row = 2; row <= 40; row += 2)
+        list.SetSelected(row, true);
+    // The press arrives as an event while the row is worked on: a handed-over row is being
+    // added, or (for a row the run passes over) its progress is being painted.
+    const auto press = [this] {
+        QMetaObject::invokeMethod(search()->Command5, "click", Qt::QueuedConnection);
+    };
+    const QString stopText = QStringLiteral("正在分析第%1/40条记录：Paper %1").arg(stopRow);
+    PaintedTexts painted(search()->Label11);
+    painted.onPaint = [&](const QString& text) {
+        if (text == stopText && stopRow % 2 == 1)
+            press();
+    };
+    connect(&downloads(), &QAbstractItemModel::rowsInserted, this, [&] {
+        if (list.SubItem(stopRow, 2).isEmpty() && downloads().ContainsKey(list.Key(stopRow)))
+            press();
+    });
+
+    search()->RunAnalysis(fWebSearch::AnalysisRun(run));
+
+    QCOMPARE(downloads().Count(), handed);
+    QCOMPARE(search()->StatusPanel3->text(), QStringLiteral("本次分析成功：%1条").arg(handed));
+    QVERIFY(search()->StopAnalysis);
+    // Nothing after the row was touched.
+    for (int row = stopRow + 1; row <= 40; ++row)
+        QVERIFY2(list.SubItem(row, 2).isEmpty(), qPrintable(QString::number(row)));
+}
+
+void AnalysisTest::theProgressShowsTheRowBeingProcessed() {
+    fill(8);
+    PaintedTexts painted(search()->Label11);
+    // Each hand-over takes a while (longer than a frame): meanwhile the label shows that row.
+    QStringList shownDuringRow;
+    connect(&downloads(), &QAbstractItemModel::rowsInserted, this, [&] {
+        shownDuringRow << painted.texts.value(painted.texts.size() - 1);
+        QThread::msleep(20);
+    });
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QCOMPARE(shownDuringRow.size(), 8);
+    for (int row = 1; row <= 8; ++row)
+        QCOMPARE(shownDuringRow[row - 1],
+                 QStringLiteral("正在分析第%1/8条记录：Paper %1").arg(row));
+
+    // Fast rows are not painted one by one: the screen could not show them anyway.
+    Forms::fFileDownload()->ListItems3->Clear();
+    search()->ListItems->Clear();
+    fill(5000);
+    disconnect(&downloads(), nullptr, this, nullptr);
+    painted.texts.clear();
+    search()->RunAnalysis(fWebSearch::AnalysisRun::All);
+    QCOMPARE(downloads().Count(), 5000);
+    QVERIFY(!painted.texts.isEmpty());
+    QVERIFY2(painted.texts.size() < 500, qPrintable(QString::number(painted.texts.size())));
+    QVERIFY(painted.texts.contains(QStringLiteral("正在分析第1/5000条记录：Paper 1")));
 }
 
 QF_TEST_MAIN(AnalysisTest)

@@ -21,6 +21,7 @@
 #include <QSplitter>
 #include <QStringDecoder>
 #include <QTemporaryDir>
+#include <QWebEnginePage>
 
 #include <functional>
 
@@ -46,6 +47,8 @@ private Q_SLOTS:
     void exportWritesTitlesTypesAndStatuses();
     void typedAddressesAndHistory();
     void theNextPageAddressIsDecodedOnce();
+    void aSlowPageCopyIsAskedForOnceMore();
+    void aPageThatCannotBeCopiedInTimeEndsTheRunAndSaysSo();
 
 private:
     fWebSearch* openWindow();
@@ -55,6 +58,9 @@ private:
     QString firstPageUrl() const { return server_.url(ResultPagePath(spec_, 0)); }
     int requestsForIndex(int firstIndex) const;
     void fillList(fWebSearch* search, int rows);
+    // Keeps the shown page's scripts busy for `ms`, from now: the browser answers no copy
+    // request meanwhile, as with a very large page on a slow machine.
+    static void keepPageBusy(fWebSearch* search, int ms);
 
     // The real clock: paging waits on the real browser.
     TestServices services_{TestServices::ClockKind::Real};
@@ -140,6 +146,11 @@ void WebSearchTest::fillList(fWebSearch* search, int rows) {
         search->加入LV1(title, QStringLiteral("http://127.0.0.1/pdf/%1").arg(i), "page", "pdf", "");
     }
     search->RefreshRowCount();
+}
+
+void WebSearchTest::keepPageBusy(fWebSearch* search, int ms) {
+    search->WebBrowser1->page()->runJavaScript(
+        QStringLiteral("{ const end = Date.now() + %1; while (Date.now() < end) {} }").arg(ms));
 }
 
 void WebSearchTest::loadingReadsTheStoredTimeOutAndClosingStoresIt() {
@@ -466,6 +477,54 @@ void WebSearchTest::theNextPageAddressIsDecodedOnce() {
     QCOMPARE(requestsForIndex(10), 1);
     QCOMPARE(server_.lastRequest().query,
              ResultPagePath(spec_, 0).section('?', 1) + QStringLiteral("&amp;tag=y&FIRSTINDEX=10"));
+}
+
+void WebSearchTest::aSlowPageCopyIsAskedForOnceMore() {
+    serveResultList(1, 10);
+    fWebSearch* search = openWindow();
+    search->WebBrowser1->Navigate(firstPageUrl());
+    QVERIFY(waitFor([&] { return !search->WebBrowser1->Busy(); }));
+
+    // Busy for longer than one time-out, shorter than two: the second request is answered.
+    search->Combo1->setEditText(QStringLiteral("2"));
+    keepPageBusy(search, 3000);
+    QElapsedTimer timer;
+    timer.start();
+    search->Command9_Click();
+
+    QVERIFY2(timer.elapsed() >= 2000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(search->ListItems->Count(), ResultPageRecords(spec_).size());
+    QVERIFY(search->StatusPanel2->text() != QStringLiteral("读取网页失败"));
+}
+
+void WebSearchTest::aPageThatCannotBeCopiedInTimeEndsTheRunAndSaysSo() {
+    serveResultList(3, 10);
+    fWebSearch* search = openWindow();
+    search->WebBrowser1->Navigate(firstPageUrl());
+    QVERIFY(waitFor([&] { return !search->WebBrowser1->Busy(); }));
+
+    // Busy well beyond two time-outs of a second each (and below the browser's own limit of
+    // old, so the copy is bounded by the user's choice, not by a fixed one).
+    search->Combo1->setEditText(QStringLiteral("1"));
+    keepPageBusy(search, 6000);
+    QElapsedTimer timer;
+    timer.start();
+    search->Command4_Click();
+
+    QVERIFY2(timer.elapsed() < 5500, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(search->StatusPanel2->text(), QStringLiteral("读取网页失败"));
+    QCOMPARE(search->ListItems->Count(), 0);
+    // Not taken for a last page: no page after the unread one was asked for.
+    QCOMPARE(requestsForIndex(10), 0);
+    QCOMPARE(search->Command4->text(), QStringLiteral("加入全部到列表"));
+    QVERIFY(prompt_.shown().isEmpty());
+
+    // Once the page answers again, the same run reads the whole list.
+    QVERIFY(waitFor([&] { return timer.elapsed() > 6500; }));
+    search->Combo1->setEditText(QStringLiteral("60"));
+    search->Command4_Click();
+    QCOMPARE(search->ListItems->Count(), 30);
+    QCOMPARE(search->CurrentFirstIndex(), 20);
 }
 
 QF_TEST_MAIN(WebSearchTest)

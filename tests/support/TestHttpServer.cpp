@@ -889,8 +889,11 @@ void TestHttpServer::requireCookie(const QString& pathPrefix, const QByteArray& 
 
 void TestHttpServer::serveLoginForm(const LoginForm& form) {
     route(form.path, [form](const Request& request) {
-        if (request.method != "POST")
-            return Response::html(loginFormHtml(form, false));
+        if (request.method != "POST") {
+            Response page = Response::html(loginFormHtml(form, false));
+            page.delayHeaders(form.formDelayMs);
+            return page;
+        }
         const bool granted =
             form.ipLogin || (request.formValue(form.userField) == form.user &&
                              request.formValue(form.passwordField) == form.password);

@@ -143,6 +143,8 @@ public:
         // When set, used instead of the standard inputs inside the <form>, e.g. to put the
         // button before the password field or to spell names in other letter cases.
         QString fieldsHtml;
+        // The form page's headers are held back this long (a slow gateway).
+        int formDelayMs = 0;
     };
 
     explicit TestHttpServer(QObject* parent = nullptr);

@@ -1,0 +1,360 @@
+#include "download/fFileDownload.h"
+
+#include "app/FileHelpers.h"
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "download/DownloadList.h"
+#include "download/LoginForm.h"
+#include "platform/Clock.h"
+#include "platform/DoEvents.h"
+#include "platform/Dom.h"
+#include "platform/KeyedListModel.h"
+#include "platform/KeyedListView.h"
+#include "platform/Prompt.h"
+#include "platform/WebBrowser.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <functional>
+#include <optional>
+
+namespace {
+
+const QString kNoLoginAddress = QStringLiteral("必须先设置登录网址！");
+const QString kNoLoginAccount = QStringLiteral("帐号登录,必须先设置登录帐号和登录密码！");
+const QString kBlankPage = QStringLiteral("about:blank");
+constexpr int kReloadIntervalMs = 60000;
+// How long the panel waits for a page or for the answer to a login, in seconds.
+constexpr double kPageWaitSeconds = 10.0;
+// The pause after a login, so the gateway's own follow-up pages can settle.
+constexpr double kSettleSeconds = 5.0;
+// 40 twips between the browser and the panel's right and bottom edges.
+constexpr int kBrowserInsetPx = 3;
+
+double elapsedSeconds() {
+    static SystemClock fallback;
+    const Clock* clock = Services().clock;
+    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
+}
+
+// Waits are measured from the whole second they start in.
+double startSecond() {
+    return std::floor(elapsedSeconds());
+}
+
+// Runs a function whenever the watched widget moves or changes size: the list is placed by
+// the window's layout, which may do so after the window's own resize handling has run (a
+// hidden window lays out only when it is shown).
+class GeometryFollower : public QObject {
+public:
+    GeometryFollower(QWidget* watched, std::function<void()> follow)
+        : QObject(watched), follow_(std::move(follow)) {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Move)
+            follow_();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> follow_;
+};
+
+} // namespace
+
+void fFileDownload::buildLoginPanel() {
+    // Command1 sits among the window's buttons (buildLayout).
+    // Placed over the list by PlaceLoginPanel; it belongs to the list's own container.
+    PicWebBK = new QFrame(ListView3->parentWidget());
+    PicWebBK->setFrameShape(QFrame::NoFrame);
+    PicWebBK->setAutoFillBackground(true);
+    PicWebBK->hide();
+
+    Label6 = new QLabel(QStringLiteral("网址："));
+    Text1 = new QLineEdit;
+    Option4 = new QRadioButton(QStringLiteral("帐号登录："));
+    Text2 = new QLineEdit;
+    Label10 = new QLabel(QStringLiteral("密码："));
+    Text3 = new QLineEdit;
+    Text3->setEchoMode(QLineEdit::Password);
+    Option5 = new QRadioButton(QStringLiteral("IP登录"));
+    Check2 = new QCheckBox(QStringLiteral("自动登录"));
+    Label11 = new QLabel(QStringLiteral("自动登录条件："));
+    Combo3 = new QComboBox;
+    Combo3->addItem(QStringLiteral("下载到网页文件(htm/html/asp)文件"));
+    Check1 = new QCheckBox(QStringLiteral("自动刷新(每分钟)"));
+    Command2 = new QPushButton(QStringLiteral("浏览"));
+    Command5 = new QPushButton(QStringLiteral("测试登录"));
+    Command3 = new QPushButton(QStringLiteral("关闭(隐藏)"));
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(kReloadIntervalMs);
+    Web1 = new WebBrowser;
+    Web1->setIgnoreBlankNewWindows(true);
+
+    auto* loginKind = new QButtonGroup(PicWebBK);
+    loginKind->addButton(Option4);
+    loginKind->addButton(Option5);
+    Option4->setChecked(true);
+
+    auto* addressRow = new QHBoxLayout;
+    addressRow->addWidget(Label6);
+    addressRow->addWidget(Text1, 1);
+    addressRow->addWidget(Command2);
+    addressRow->addWidget(Command5);
+    addressRow->addWidget(Command3);
+
+    auto* accountRow = new QHBoxLayout;
+    accountRow->addWidget(Option4);
+    accountRow->addWidget(Text2, 1);
+    accountRow->addWidget(Label10);
+    accountRow->addWidget(Text3, 1);
+    accountRow->addSpacing(8);
+    accountRow->addWidget(Option5);
+    accountRow->addSpacing(8);
+    accountRow->addWidget(Check2);
+    accountRow->addWidget(Label11);
+    accountRow->addWidget(Combo3);
+    accountRow->addWidget(Check1);
+
+    auto* controls = new QVBoxLayout;
+    controls->setContentsMargins(6, 4, 6, 4);
+    controls->addLayout(addressRow);
+    controls->addLayout(accountRow);
+
+    auto* panel = new QVBoxLayout(PicWebBK);
+    panel->setContentsMargins(0, 0, kBrowserInsetPx, kBrowserInsetPx);
+    panel->setSpacing(0);
+    panel->addLayout(controls);
+    panel->addWidget(Web1, 1);
+
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
+    // Toggled rather than clicked, so a box set by the program (cleared by a failed login,
+    // say) has the same effect as one set by the user.
+    connect(Check1, &QCheckBox::toggled, this, [this] { Check1_Click(); });
+    connect(Check2, &QCheckBox::toggled, this, [this] { Check2_Click(); });
+    connect(Timer2, &QTimer::timeout, this, [this] { Timer2_Timer(); });
+    connect(Web1, &WebBrowser::DocumentComplete, this, [this] { Web1_DocumentComplete(); });
+    connect(Web1, &WebBrowser::TitleChange, this,
+            [this](const QString& title) { Web1_TitleChange(title); });
+
+    new GeometryFollower(ListView3, [this] { PlaceLoginPanel(); });
+}
+
+void fFileDownload::LoginPanel_Load() {
+    Combo3->setCurrentIndex(0);
+    Web1->setSilent(true);
+    Web1->Navigate(kBlankPage);
+}
+
+void fFileDownload::PlaceLoginPanel() {
+    if (PicWebBK && PicWebBK->geometry() != ListView3->geometry())
+        PicWebBK->setGeometry(ListView3->geometry());
+}
+
+bool fFileDownload::loginWindowGone(const QPointer<fFileDownload>& self) const {
+    return !self || unloading_;
+}
+
+// --- the panel's commands ---
+
+void fFileDownload::Command1_Click() {
+    PlaceLoginPanel();
+    PicWebBK->show();
+    PicWebBK->raise();
+    // With a login set up, the panel keeps the gateway's page; otherwise it shows what the
+    // selected row's link answers, which is where a user finds out which gateway it wants.
+    if (Check2->isChecked() || Check1->isChecked())
+        return;
+    const int selected = ListItems3->SelectedItem();
+    if (selected != 0)
+        Web1->Navigate(ListItems3->Key(selected));
+}
+
+void fFileDownload::Command2_Click() {
+    // A press that arrives while the button is disabled (a page still loading) is not one.
+    if (!Command2->isEnabled())
+        return;
+    const QString address = TrimSpaces(Text1->text());
+    if (address.isEmpty())
+        return;
+    Forms::Hold hold(this);
+    openLoginPage(address);
+}
+
+void fFileDownload::Command3_Click() {
+    PicWebBK->hide();
+    // The minute reload keeps a login alive only while its page stays loaded.
+    if (!Check1->isChecked())
+        Web1->Navigate(kBlankPage);
+}
+
+void fFileDownload::Command5_Click() {
+    FillLoginForm(true);
+}
+
+void fFileDownload::Check1_Click() {
+    if (Check1->isChecked())
+        Timer2->start();
+    else
+        Timer2->stop();
+}
+
+void fFileDownload::Check2_Click() {
+    if (!Check2->isChecked())
+        return;
+    QString missing;
+    if (TrimSpaces(Text1->text()).isEmpty())
+        missing = kNoLoginAddress;
+    else if (Option4->isChecked() &&
+             (TrimSpaces(Text2->text()).isEmpty() || TrimSpaces(Text3->text()).isEmpty()))
+        missing = kNoLoginAccount;
+    if (missing.isEmpty())
+        return;
+    Forms::Hold hold(this);
+    if (Prompt* prompt = Services().prompt)
+        prompt->message(this, missing, MsgIcon::Error);
+    Check2->setChecked(false);
+}
+
+void fFileDownload::Timer2_Timer() {
+    Web1->Refresh();
+}
+
+// --- the login ---
+
+void fFileDownload::AutomaticLoginAfterTransfer(int position) {
+    if (!Check2->isChecked() || position < 1 || position > ListItems3->Count())
+        return;
+    const QString type = ListItems3->SubItem(position, DownloadColumn::Type).toLower();
+    if (type == QLatin1String("htm") || type == QLatin1String("html"))
+        FillLoginForm(false);
+}
+
+void fFileDownload::FillLoginForm(bool interactive) {
+    const QString address = TrimSpaces(Text1->text());
+    QString missing;
+    if (address.isEmpty())
+        missing = kNoLoginAddress;
+    else if (Option4->isChecked() &&
+             (TrimSpaces(Text2->text()).isEmpty() || TrimSpaces(Text3->text()).isEmpty()))
+        missing = kNoLoginAccount;
+    if (!missing.isEmpty()) {
+        Forms::Hold hold(this);
+        if (Prompt* prompt = Services().prompt; prompt && interactive)
+            prompt->message(this, missing, MsgIcon::Error);
+        // Automatic logins stay off until the user has completed the entries and checks the
+        // box again.
+        Check2->setChecked(false);
+        return;
+    }
+    // The disabled button is the sign of a login that is running (a transfer that ends
+    // during a login's waits asks for another one).
+    if (!Command5->isEnabled())
+        return;
+
+    Forms::Hold hold(this);
+    const QPointer<fFileDownload> self(this);
+    Command5->setEnabled(false);
+    if (!openLoginPage(address))
+        return;
+
+    // From here on a step that fails is passed over: a gateway page that does not fit sends
+    // nothing, and the pause below still runs.
+    const std::optional<Dom> document = Web1->Document({QStringLiteral("INPUT")}, {});
+    if (loginWindowGone(self))
+        return;
+    if (document) {
+        if (Option4->isChecked()) {
+            const AccountLoginPlan plan = PlanAccountLogin(*document);
+            for (const LoginFormFill& fill : plan.fills) {
+                // Read when written, as the user may still be typing while the page loads.
+                // The value goes to the page as data, never as part of a script's text.
+                const QString value =
+                    TrimSpaces(fill.field == LoginField::Account ? Text2->text() : Text3->text());
+                Web1->SetValue(fill.element, value);
+                if (loginWindowGone(self))
+                    return;
+            }
+            if (plan.submit >= 0 && !submitLogin(plan.submit))
+                return;
+        } else {
+            const int button = AddressRangeLoginButton(*document);
+            if (button >= 0 && !submitLogin(button))
+                return;
+        }
+    }
+
+    const double pauseStart = startSecond();
+    while (elapsedSeconds() - pauseStart <= kSettleSeconds) {
+        DoEvents();
+        if (loginWindowGone(self))
+            return;
+    }
+    Command5->setEnabled(true);
+}
+
+bool fFileDownload::openLoginPage(const QString& address) {
+    const QPointer<fFileDownload> self(this);
+    Command2->setEnabled(false);
+    const double start = startSecond();
+    LoginPageLoading = true;
+    Web1->Navigate(address);
+    const bool stayed = waitForLoginPage(start);
+    if (self)
+        Command2->setEnabled(true);
+    return stayed;
+}
+
+bool fFileDownload::submitLogin(int element) {
+    const QPointer<fFileDownload> self(this);
+    const double start = startSecond();
+    LoginPageLoading = true;
+    const bool pressed = Web1->Click(element);
+    if (loginWindowGone(self))
+        return false;
+    if (!pressed) {
+        // The page changed under the copy: nothing was sent, so no answer will come.
+        LoginPageLoading = false;
+        return true;
+    }
+    return waitForLoginPage(start);
+}
+
+bool fFileDownload::waitForLoginPage(double start) {
+    const QPointer<fFileDownload> self(this);
+    do {
+        DoEvents();
+        if (loginWindowGone(self))
+            return false;
+    } while ((Web1->Busy() || LoginPageLoading) && elapsedSeconds() - start <= kPageWaitSeconds);
+    return true;
+}
+
+// --- Web1's events ---
+
+void fFileDownload::Web1_DocumentComplete() {
+    LoginPageLoading = false;
+}
+
+void fFileDownload::Web1_TitleChange(const QString& title) {
+    if (TrimSpaces(title).toLower() != kBlankPage)
+        StatusPanel3->setText(title);
+}
