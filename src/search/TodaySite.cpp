@@ -145,7 +145,16 @@ QString TodayPdfLink(const QString& pageAddress, const QString& doi) {
     const QString origin = OriginOf(pageAddress);
     if (origin.isEmpty())
         return QString();
-    return origin + Markup().pdfPath + doi + QLatin1Char('?') + Markup().pdfQuery;
+    // A proxy that serves the site under a path of its own ("/https/<site>/toc/...") serves
+    // the PDF under the same path.
+    const TodayMarkup& m = Markup();
+    const QString path = QUrl(pageAddress).path(QUrl::FullyEncoded);
+    QString prefix;
+    if (path.endsWith(m.searchPath, Qt::CaseInsensitive))
+        prefix = path.left(path.size() - m.searchPath.size());
+    else if (const qsizetype issue = path.indexOf(m.issuePath, 0, Qt::CaseInsensitive); issue >= 0)
+        prefix = path.left(issue);
+    return origin + prefix + m.pdfPath + doi + QLatin1Char('?') + m.pdfQuery;
 }
 
 int ExtractTodayRecords(const Dom& document, PageKind kind,

@@ -30,7 +30,9 @@ bool IsTrapDoi(const QString& doi);
 
 // The PDF of the article with that DOI on the host that serves `pageAddress`: "<scheme>://
 // <host>[:<port>]/doi/pdf/<doi>?download=true". The page's host is kept, so readers behind
-// an institution's proxy stay on the proxy's host. "" when the address has no host.
+// an institution's proxy stay on the proxy's host; so is a path the proxy puts in front of
+// the site's own ("/https/<site>" before "/action/doSearch" or "/toc/"). "" when the address
+// has no host.
 QString TodayPdfLink(const QString& pageAddress, const QString& doi);
 
 // Calls `add` once for every article of today's search or issue page, in document order,

@@ -340,6 +340,14 @@ private slots:
                                              << pdf("10.1126/science.h", "http://127.0.0.1:8123");
         QTest::newRow("a user name in the address?")
             << "https://me:pw@www.science.org/toc/science/current" << pdf("10.1126/science.h");
+        QTest::newRow("a proxy's path before the search?")
+            << "https://webvpn.example.edu.cn/https/77726476/action/doSearch?AllField=x"
+            << pdf("10.1126/science.h", "https://webvpn.example.edu.cn/https/77726476");
+        QTest::newRow("a proxy's path before the issue?")
+            << "http://127.0.0.1:8123/www.science.org/toc/science/current#sec-2"
+            << pdf("10.1126/science.h", "http://127.0.0.1:8123/www.science.org");
+        QTest::newRow("an address of another shape?")
+            << "https://www.science.org/journal/science/insights?x=1" << pdf("10.1126/science.h");
         QTest::newRow("no host?") << "about:blank"
                                   << "";
     }
