@@ -28,9 +28,10 @@ void clearProgress(KeyedListModel& list, int position) {
     list.SetSubItem(position, DownloadColumn::Percent, QString());
 }
 
-// The row's file: folder, name and type as the transfers build it. Only a file is deleted,
-// never a folder of that name.
-void deleteItemFile(const KeyedListModel& list, int position) {
+} // namespace
+
+// Only a file is deleted, never a folder of that name.
+void DeleteItemFile(const KeyedListModel& list, int position) {
     const QString path =
         TargetFilePath(list.SubItem(position, DownloadColumn::Folder), list.Text(position),
                        list.SubItem(position, DownloadColumn::Type));
@@ -38,21 +39,14 @@ void deleteItemFile(const KeyedListModel& list, int position) {
         QFile::remove(path);
 }
 
-// The re-queue steps for one row; `forceType` replaces the type of every row it is given.
-void requeueRow(KeyedListModel& list, int position, bool forceType) {
-    deleteItemFile(list, position);
+void RequeueItem(KeyedListModel& list, int position, bool forceType) {
+    DeleteItemFile(list, position);
     list.SetSmallIcon(position, ItemState::Waiting);
     if (forceType || isWebPageType(list.SubItem(position, DownloadColumn::Type)))
         list.SetSubItem(position, DownloadColumn::Type, QStringLiteral("xxx"));
     clearProgress(list, position);
-    deleteItemFile(list, position);
+    DeleteItemFile(list, position);
 }
-
-QString withTrailingSlash(const QString& folder) {
-    return folder.endsWith('/') ? folder : folder + '/';
-}
-
-} // namespace
 
 DownloadScheduler::DownloadScheduler(KeyedListModel& list, const Clock& clock,
                                      SchedulerVariables variables, SchedulerWindow& window,
@@ -98,7 +92,7 @@ int DownloadScheduler::nextAcceptedRow(bool makeFolders) {
             list_.SetSmallIcon(position, ItemState::Failed);
             continue;
         }
-        folder = withTrailingSlash(folder);
+        folder = WithTrailingSlash(folder);
         list_.SetSubItem(position, DownloadColumn::Folder, folder);
 
         if (window_.acceptRow(position))
@@ -271,7 +265,7 @@ int RequeueFailedRows(KeyedListModel& list) {
     for (int position = 1; position <= rows; ++position) {
         if (list.SmallIcon(position) != ItemState::Failed)
             continue;
-        requeueRow(list, position, false);
+        RequeueItem(list, position, false);
         ++count;
     }
     return count;
@@ -287,7 +281,7 @@ int RequeueWebPageRows(KeyedListModel& list) {
         if (type != QLatin1String("htm") && type != QLatin1String("html") &&
             type != QLatin1String("xml"))
             continue;
-        requeueRow(list, position, true);
+        RequeueItem(list, position, true);
         ++count;
     }
     return count;

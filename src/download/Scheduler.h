@@ -153,6 +153,14 @@ private:
 // ignored), whatever its state, and every failed row of another type.
 int CountProblemItems(const KeyedListModel& list);
 
+// The row's file (folder, name and type as the transfers build it, TargetFilePath), deleted
+// when one is there.
+void DeleteItemFile(const KeyedListModel& list, int position);
+// The re-queue steps for one row: its file deleted, waiting, an "htm"/"html" type (any type
+// with `forceType`) made "xxx", progress cleared, and the file deleted again under the new
+// type.
+void RequeueItem(KeyedListModel& list, int position, bool forceType);
+
 // The re-download commands: the chosen rows go back to waiting with their progress cleared
 // and their file deleted (an "htm"/"html" type becomes "xxx", and the file is deleted again
 // under that name). Waiting and running rows are never chosen. They return how many rows

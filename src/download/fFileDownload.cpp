@@ -26,7 +26,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -126,15 +125,10 @@ fFileDownload::fFileDownload()
       StatusPanel1(new QLabel), StatusPanel2(new QLabel), StatusPanel3(new QLabel),
       StatusPanel4(new QLabel) {
     setWindowTitle(kDesignCaption);
-    menu下载 = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
-    menu窗口 = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
-    menu资料检索分析窗口 = menu窗口->addAction(QStringLiteral("资料检索分析窗口"));
-    connect(menu资料检索分析窗口, &QAction::triggered, this,
-            [this] { menu资料检索分析窗口_Click(); });
 
     buildControls();
     buildLayout();
-    buildFileTypeMenu();
+    setUpListCommands();
     buildLoginPanel();
 
     Timer_Down->setInterval(kTimerIntervalMs);

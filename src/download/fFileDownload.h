@@ -1,11 +1,14 @@
 #pragma once
 
+#include "transfer/Downloader.h"
+
 #include <QIcon>
 #include <QMainWindow>
 #include <QMap>
 #include <QPointer>
 
 #include <array>
+#include <functional>
 
 class DownloadTransfers;
 class Inet;
@@ -154,6 +157,12 @@ public:
     bool 多线程下载(int slot, int position, const QString& link, const QString& targetPath);
     // Abandons the slot's transfer and frees the slot; no further event arrives for it.
     void RemoveDownloaderSlot(int slot);
+    // The slots' events. Each finds its row again by the link the slot was started with; an
+    // event whose row is gone changes no row (a final one still frees its slot).
+    void Downloader1_DownloadProgress(int Index, qint64 received, qint64 total,
+                                      const QString& path);
+    void Downloader1_DownloadError(int Index, const QString& path);
+    void Downloader1_DownloadComplete(int Index, qint64 size, const QString& path);
 
     // --- file type ---
     // The type word of the file at `path` judged from its bytes, or "" (ClassifyFileType).
@@ -171,6 +180,78 @@ public:
     QAction* menu检查并纠正磁盘文件类型 = nullptr;
 
     // --- list commands ---
+    // 列表操作(&D)
+    void menu全选专利列表_Click();
+    void menu全不选_Click();
+    void menu随机排序列表_Click();
+    void menu自动列宽_Click();
+    void menu重新下载选中项_Click();
+    void menu重新下载出错项和网页项_Click();
+    // Asks for a number and re-queues the finished rows smaller than it.
+    void menu重新下载文件大小小于指定数字的项_Click();
+    void menu清除选中项_Click();
+    void menu清除全部出错项_Click();
+    void menu清除完成项_Click();
+    void menu清空_Click();
+    void menu删除网页类型文件项_Click();
+    void menu删除出错项_Click();
+    void menu取消下载选中项_Click();
+    void menu批量替换网址_Click();
+    void menu退出本下载窗口_Click();
+    // 工具(&T) and 帮助(&H)
+    void 设置_Click();
+    void menu检查文件是否存在_Click();
+    void 关于_Click();
+    // The list's own events.
+    void ListView3_BeforeLabelEdit(bool& Cancel);
+    void ListView3_ItemClick(int position);
+    void ListView3_DblClick();
+    void ListView3_MouseDown(Qt::MouseButton button, const QPoint& globalPos);
+    void ListView3_ColumnClick(int column);
+    // Random order of the rows; "随机排序完成！" afterwards when `showMessage`.
+    void ShuffleList(bool showMessage);
+    // Deletes the row's file when one is there.
+    void DeleteItemFile(int position);
+    // Handing a row's file or the list's names out.
+    void menu打开下载文件_Click();
+    void menu打开文件所在文件夹_Click();
+    void menu用记事本打开文件_Click();
+    void menu复制名称_Click();
+    void menu导出全部名称_Click();
+    void menu导出未完成项名称_Click();
+    void StatusBar1_PanelClick(int panel);
+
+    QAction* menu全选专利列表 = nullptr;
+    QAction* menu全不选 = nullptr;
+    QAction* menu随机排序列表 = nullptr;
+    QAction* menu自动列宽 = nullptr;
+    QAction* menu重新下载选中项 = nullptr;
+    QAction* menu重新下载出错项和网页项 = nullptr;
+    QAction* menu重新下载文件大小小于指定数字的项 = nullptr;
+    QMenu* menu清除 = nullptr;
+    QAction* menu清除选中项 = nullptr;
+    QAction* menu清除全部出错项 = nullptr;
+    QAction* menu清除完成项 = nullptr;
+    QAction* menu清空 = nullptr;
+    QMenu* menu删除文件 = nullptr;
+    QAction* menu删除网页类型文件项 = nullptr;
+    QAction* menu删除出错项 = nullptr;
+    QAction* menu取消下载选中项 = nullptr;
+    QAction* menu打开下载文件 = nullptr;
+    QAction* menu打开文件所在文件夹 = nullptr;
+    QAction* menu用记事本打开文件 = nullptr;
+    QAction* menu复制名称 = nullptr;
+    QAction* menu批量替换网址 = nullptr;
+    QAction* menu打开网址 = nullptr;
+    QMenu* menu导出名称 = nullptr;
+    QAction* menu导出全部名称 = nullptr;
+    QAction* menu导出未完成项名称 = nullptr;
+    QAction* menu退出本下载窗口 = nullptr;
+    QMenu* menu工具 = nullptr;
+    QAction* 设置 = nullptr;
+    QAction* menu检查文件是否存在 = nullptr;
+    QMenu* menu帮助 = nullptr;
+    QAction* 关于 = nullptr;
 
     // --- login panel ---
     // A gateway login of the user's institution, in a browser of its own on the shared
@@ -228,8 +309,8 @@ public:
     // When the last transfer ended, in monotonic seconds (Clock::elapsedSeconds); the gap to
     // the next file runs from it.
     double LastFileTime = 0.0;
-    // Parallel transfer slots in use, by element index (1 to 11); element 0 is not held here.
-    QMap<int, QPointer<QObject>> Downloader1;
+    // Parallel transfer slots in use, by element index (1 to 6); element 0 is not held here.
+    QMap<int, QPointer<Downloader>> Downloader1;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -244,8 +325,6 @@ private:
 
     bool unloading_ = false;
 
-    // file type
-    void buildFileTypeMenu();
     // --- scheduler ---
     struct SchedulerParts;
     SchedulerParts* scheduler_ = nullptr; // a child object of the window
@@ -268,4 +347,40 @@ private:
     // false when the window went away meanwhile.
     bool waitForLoginPage(double start);
     bool loginWindowGone(const QPointer<fFileDownload>& self) const;
+    // --- list commands ---
+    // The menu bar, the list's context menu and the list's events.
+    void setUpListCommands();
+    // The busy rule of the context menu applied to the list menu.
+    void updateListMenuStates();
+    // Shows the message when transfers may touch the list; true then.
+    bool refusedWhileTransfersActive();
+    // The sort's and the context menu's busy test.
+    bool schedulerOrTransferBusy() const;
+    // Lets pending events run once; false when the window was closed meanwhile.
+    bool letPendingEventsRun();
+    // Runs `change` with the list's painting held back, then paints it once.
+    void changeRows(const std::function<void()>& change);
+    // The row the user works on: the current row when it is selected, else the first
+    // selected one; 0 when none is selected.
+    int workedRow() const;
+    void removeRows(int (*remove)(KeyedListModel&));
+    void exportNames(bool unfinishedOnly);
+    // Clicks on the status bar's panels reach StatusBar1_PanelClick.
+    void setUpStatusPanelClicks();
+    bool stillLoaded() const;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    // --- multi-connection transfer ---
+    struct SlotProgress {
+        qint64 received = 0;
+        qint64 total = 0;
+        bool pending = false; // not shown in the list yet
+    };
+    // The row the slot works on, found by its link; 0 when it is gone.
+    int slotRow(int slot) const;
+    void showSlotProgress(int slot);
+    void showPendingSlotProgress();
+    std::array<QString, 12> slotLink_{};
+    std::array<SlotProgress, 12> slotProgress_{};
+    std::array<qint64, 12> slotShownMs_{}; // when the list last showed it; 0: never
+    bool slotProgressQueued_ = false;
 };

@@ -13,9 +13,7 @@
 #include "platform/KeyedListModel.h"
 #include "platform/Prompt.h"
 
-#include <QAction>
 #include <QFile>
-#include <QMenu>
 #include <QTimer>
 
 namespace {
@@ -26,15 +24,6 @@ const QString kStopFirst = QStringLiteral("停止下载以后，才能执行此�
 const QString kAnyFileFilter = QStringLiteral("*.* (*)");
 
 } // namespace
-
-void fFileDownload::buildFileTypeMenu() {
-    menu检查并纠正磁盘文件类型 = menu下载->addAction(QStringLiteral("检查并纠正磁盘文件类型"));
-    connect(menu检查并纠正磁盘文件类型, &QAction::triggered, this,
-            [this] { menu检查并纠正磁盘文件类型_Click(); });
-    menu打开文件判断类型 = menu下载->addAction(QStringLiteral("打开文件判断类型"));
-    connect(menu打开文件判断类型, &QAction::triggered, this,
-            [this] { menu打开文件判断类型_Click(); });
-}
 
 QString fFileDownload::打开文件判断文件类型(const QString& path) const {
     return ClassifyFileType(path);

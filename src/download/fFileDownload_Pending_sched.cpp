@@ -10,9 +10,3 @@ bool Inet::StillExecuting() const {
 void Inet::Cancel() {}
 
 void fFileDownload::Inet下载当前文件(int) {}
-
-bool fFileDownload::多线程下载(int, int, const QString&, const QString&) {
-    return false;
-}
-
-void fFileDownload::RemoveDownloaderSlot(int) {}

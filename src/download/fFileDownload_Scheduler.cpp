@@ -21,7 +21,6 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
-#include <QMenu>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTimer>
@@ -133,21 +132,6 @@ void fFileDownload::setUpScheduler() {
     connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
     connect(Command31, &QPushButton::clicked, this, [this] { Command31_Click(); });
     connect(Command26, &QPushButton::clicked, this, [this] { Command26_Click(); });
-
-    menu下载全部 = menu下载->addAction(QStringLiteral("开始下载"));
-    menu停止下载 = menu下载->addAction(QStringLiteral("停止下载"));
-    menu重新下载 = menu下载->addMenu(QStringLiteral("重新下载"));
-    menu重新下载出错项 = menu重新下载->addAction(QStringLiteral("出错项"));
-    menu重新下载文件类型为HTM和HTML项 =
-        menu重新下载->addAction(QStringLiteral("网页类型文件(HTM/HTML/xml)项"));
-    menu自动定位到下载项 = menu下载->addAction(QStringLiteral("自动定位到下载项"));
-    menu自动定位到下载项->setCheckable(true);
-
-    connect(menu下载全部, &QAction::triggered, this, [this] { menu下载全部_Click(); });
-    connect(menu停止下载, &QAction::triggered, this, [this] { menu停止下载_Click(); });
-    connect(menu重新下载出错项, &QAction::triggered, this, [this] { menu重新下载出错项_Click(); });
-    connect(menu重新下载文件类型为HTM和HTML项, &QAction::triggered, this,
-            [this] { menu重新下载文件类型为HTM和HTML项_Click(); });
 }
 
 void fFileDownload::UseTransfers(DownloadTransfers* transfers) {

@@ -82,10 +82,6 @@ QString WithoutTrailingSlash(const QString& folder) {
     return result;
 }
 
-QString WithTrailingSlash(const QString& folder) {
-    return folder.endsWith('/') ? folder : folder + '/';
-}
-
 QString Resolved(const QString& path) {
     return QFileInfo(path).canonicalFilePath();
 }

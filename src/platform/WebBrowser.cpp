@@ -1,6 +1,7 @@
 #include "platform/WebBrowser.h"
 
 #include "app/ProgramValues.h"
+#include "platform/BrowserSession.h"
 #include "platform/DoEvents.h"
 #include "platform/Prompt.h"
 
@@ -43,6 +44,7 @@ QWebEngineProfile* BrowserProfile() {
         // A gateway login usually sets session cookies; keeping them lets the login outlive
         // a restart of the program, as it did with the system browser's cookies.
         profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+        MirrorBrowserSession(profile);
         g_profile = profile;
     }
     return g_profile;

@@ -14,10 +14,6 @@ namespace {
 
 constexpr qint64 kCopyChunk = 1 << 20;
 
-QString WithTrailingSlash(const QString& folder) {
-    return folder.endsWith('/') ? folder : folder + '/';
-}
-
 QString JoinName(const QString& base, const QString& extension) {
     return extension.isEmpty() ? base : base + '.' + extension;
 }

@@ -382,9 +382,8 @@ void DownloadWindowTest::whenDoesClosingAsk() {
         addRow(w, state);
     if (schedulerOn)
         w->Timer_Down->start();
-    QObject slot;
     if (slotInUse)
-        w->Downloader1.insert(1, &slot);
+        w->Downloader1.insert(1, new Downloader(w)); // an idle slot element the window owns
     QCOMPARE(w->CountDownloaderSlots(), slotInUse ? 2 : 1);
     if (asks)
         prompt_.answer(MsgResult::Yes);

@@ -5,6 +5,7 @@
 #include "download/DownloadList.h"
 #include "download/fFileDownload.h"
 #include "platform/KeyedListModel.h"
+#include "transfer/Downloader.h"
 
 #include <QAction>
 #include <QApplication>
@@ -271,11 +272,10 @@ void FileTypeWindowTest::theCorrectionCommandWaitsForTransfersToStop() {
     addRow(w, QStringLiteral("paper"), QStringLiteral("pdf"));
     QVERIFY(!w->TransfersActive());
 
-    QObject slot;
     if (schedulerOn)
         w->Timer_Down->start();
     if (slotInUse)
-        w->Downloader1.insert(1, QPointer<QObject>(&slot));
+        w->Downloader1.insert(1, QPointer<Downloader>(new Downloader(w)));
     QVERIFY(w->TransfersActive());
 
     w->menu检查并纠正磁盘文件类型_Click();
@@ -342,7 +342,7 @@ void FileTypeWindowTest::theMenuCarriesBothCommands() {
     fFileDownload* w = load();
     addRow(w, QStringLiteral("paper"), QStringLiteral("pdf"));
 
-    const QList<QAction*> actions = w->menu下载->actions();
+    const QList<QAction*> actions = w->menu工具->actions();
     QVERIFY(actions.contains(w->menu检查并纠正磁盘文件类型));
     QVERIFY(actions.contains(w->menu打开文件判断类型));
     QCOMPARE(w->menu检查并纠正磁盘文件类型->text(), QStringLiteral("检查并纠正磁盘文件类型"));

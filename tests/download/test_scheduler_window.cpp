@@ -10,6 +10,7 @@
 #include "platform/KeyedListModel.h"
 #include "platform/KeyedListView.h"
 #include "platform/QtSound.h"
+#include "transfer/Downloader.h"
 
 #include "TestEnvironment.h"
 
@@ -46,7 +47,7 @@ public:
     void startSlot(int slot, int position, const QString&, const QString& target) override {
         started << QStringLiteral("%1:%2").arg(slot).arg(position);
         targets << target;
-        w_->Downloader1.insert(slot, new QObject(w_));
+        w_->Downloader1.insert(slot, new Downloader(w_));
         w_->SlotStart[static_cast<std::size_t>(slot)] = Services().clock->elapsedSeconds();
         QFile file(target);
         if (file.open(QIODevice::WriteOnly))
@@ -180,10 +181,10 @@ void SchedulerWindowTest::doTheButtonsAndMenusStartAndStop() {
         QVERIFY2(button->isEnabled(), qPrintable(button->text()));
     QCOMPARE(w_->menu下载全部->text(), QStringLiteral("开始下载"));
     QCOMPARE(w_->menu停止下载->text(), QStringLiteral("停止下载"));
-    QVERIFY(w_->menu下载->actions().contains(w_->menu自动定位到下载项));
+    QVERIFY(w_->menu工具->actions().contains(w_->menu自动定位到下载项));
     QVERIFY(w_->menu自动定位到下载项->isCheckable() && !w_->menu自动定位到下载项->isChecked());
-    QCOMPARE(w_->menu重新下载->actions(),
-             (QList<QAction*>{w_->menu重新下载出错项, w_->menu重新下载文件类型为HTM和HTML项}));
+    QVERIFY(w_->menu重新下载->actions().contains(w_->menu重新下载出错项));
+    QVERIFY(w_->menu重新下载->actions().contains(w_->menu重新下载文件类型为HTM和HTML项));
 
     fromMenu ? w_->menu下载全部->trigger() : w_->Command4->click();
     QVERIFY(w_->Timer_Down->isActive());

@@ -7,9 +7,13 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPointer>
+#include <QProcess>
 #include <QSet>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -576,6 +580,69 @@ private:
     bool upstreamClosed_ = false;
 };
 
+struct TlsIdentity {
+    QSslCertificate certificate;
+    QSslKey key;
+};
+
+// A self-signed certificate for 127.0.0.1, made once per process: a fixed one kept in the
+// tree would expire, and a key made here never leaves the test's temporary folder.
+const TlsIdentity& tlsIdentity() {
+    static const TlsIdentity identity = [] {
+        TlsIdentity made;
+        QTemporaryDir dir;
+        if (!dir.isValid())
+            return made;
+        const QString keyPath = dir.filePath("key.pem");
+        const QString certificatePath = dir.filePath("certificate.pem");
+        QProcess openssl;
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start("openssl",
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-keyout", keyPath, "-out", certificatePath, "-days", "30",
+                       "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+        if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit ||
+            openssl.exitCode() != 0) {
+            qWarning("TestHttpServer: openssl could not make a certificate: %s",
+                     openssl.readAll().constData());
+            return made;
+        }
+        QFile key(keyPath);
+        QFile certificate(certificatePath);
+        if (!key.open(QIODevice::ReadOnly) || !certificate.open(QIODevice::ReadOnly))
+            return made;
+        made.key = QSslKey(key.readAll(), QSsl::Ec, QSsl::Pem);
+        made.certificate = QSslCertificate(certificate.readAll(), QSsl::Pem);
+        return made;
+    }();
+    return identity;
+}
+
+// Hands out connections that speak TLS; they read and write plain bytes once the handshake
+// is through, so the HTTP side does not know the difference.
+class TlsServer : public QTcpServer {
+public:
+    TlsServer(TlsIdentity identity, QObject* parent)
+        : QTcpServer(parent), identity_(std::move(identity)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setLocalCertificate(identity_.certificate);
+        socket->setPrivateKey(identity_.key);
+        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+        addPendingConnection(socket);
+        socket->startServerEncryption();
+    }
+
+private:
+    TlsIdentity identity_;
+};
+
 } // namespace
 
 // Lives on the server's thread and owns the listening socket and the connections.
@@ -584,8 +651,12 @@ public:
     explicit TestHttpServerWorker(std::shared_ptr<TestHttpServerShared> shared)
         : shared_(std::move(shared)) {}
 
-    quint16 listen() {
-        server_ = new QTcpServer(this);
+    // With an identity, every connection speaks TLS.
+    quint16 listen(const TlsIdentity* tls = nullptr) {
+        if (tls)
+            server_ = new TlsServer(*tls, this);
+        else
+            server_ = new QTcpServer(this);
         if (!server_->listen(QHostAddress(QHostAddress::LocalHost), 0))
             return 0;
         connect(server_, &QTcpServer::newConnection, this, [this] {
@@ -784,8 +855,15 @@ Response& Response::closeAfterBytes(qint64 bytes) {
 
 // ---- TestHttpServer ----
 
-TestHttpServer::TestHttpServer(QObject* parent)
-    : QObject(parent), shared_(std::make_shared<TestHttpServerShared>()) {
+TestHttpServer::TestHttpServer(QObject* parent) : TestHttpServer(Scheme::Http, parent) {}
+
+TestHttpServer::TestHttpServer(Scheme scheme, QObject* parent)
+    : QObject(parent), shared_(std::make_shared<TestHttpServerShared>()), scheme_(scheme) {
+    const TlsIdentity* tls = nullptr;
+    if (scheme_ == Scheme::Https) {
+        tls = &tlsIdentity();
+        certificate_ = tls->certificate;
+    }
     shared_->facade = this;
     shared_->clock.start();
     thread_ = new QThread;
@@ -794,8 +872,14 @@ TestHttpServer::TestHttpServer(QObject* parent)
     worker_->moveToThread(thread_);
     thread_->start();
     quint16 port = 0;
-    QMetaObject::invokeMethod(
-        worker_, [this, &port] { port = worker_->listen(); }, Qt::BlockingQueuedConnection);
+    // An HTTPS server without a usable certificate does not listen, rather than speak plain
+    // HTTP under an https address.
+    const bool usable =
+        !tls || (!tls->certificate.isNull() && !tls->key.isNull() && QSslSocket::supportsSsl());
+    if (usable)
+        QMetaObject::invokeMethod(
+            worker_, [this, &port, tls] { port = worker_->listen(tls); },
+            Qt::BlockingQueuedConnection);
     port_ = port;
     QMutexLocker lock(&shared_->mutex);
     shared_->port = port;
@@ -818,8 +902,14 @@ quint16 TestHttpServer::port() const {
     return port_;
 }
 
+QSslCertificate TestHttpServer::certificate() const {
+    return certificate_;
+}
+
 QString TestHttpServer::baseUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port_);
+    return (scheme_ == Scheme::Https ? QStringLiteral("https://127.0.0.1:%1")
+                                     : QStringLiteral("http://127.0.0.1:%1"))
+        .arg(port_);
 }
 
 QString TestHttpServer::url(const QString& path) const {

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
 
 #include <functional>
@@ -147,12 +148,22 @@ public:
         int formDelayMs = 0;
     };
 
+    enum class Scheme { Http, Https };
+
     explicit TestHttpServer(QObject* parent = nullptr);
+    // Https: the same server behind TLS, with a self-signed certificate for 127.0.0.1 made by
+    // `openssl` at first use in the process (not listening when that fails). A client that
+    // verifies certificates refuses it; one that trusts certificate() talks to it. Meant as an
+    // origin server, not as a proxy.
+    explicit TestHttpServer(Scheme scheme, QObject* parent = nullptr);
     ~TestHttpServer() override;
 
     bool isListening() const;
     quint16 port() const;
-    QString baseUrl() const;                // "http://127.0.0.1:PORT"
+    Scheme scheme() const { return scheme_; }
+    // The certificate an HTTPS server presents; a null certificate for plain HTTP.
+    QSslCertificate certificate() const;
+    QString baseUrl() const;                // "http://127.0.0.1:PORT" ("https://" for Https)
     QString url(const QString& path) const; // baseUrl() + path
 
     // Routes. A request is answered by the first of: a cookie guard whose cookie is missing,
@@ -220,4 +231,6 @@ private:
     QThread* thread_ = nullptr;
     TestHttpServerWorker* worker_ = nullptr;
     quint16 port_ = 0;
+    Scheme scheme_ = Scheme::Http;
+    QSslCertificate certificate_;
 };

@@ -7,6 +7,7 @@
 #include <QNetworkCookieJar>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -662,6 +663,66 @@ private slots:
         QVERIFY(finish(reply));
         QCOMPARE(reply->readAll(), QByteArray(10, 'h')); // and nothing after the stall point
         delete reply;
+    }
+
+    void httpsServesAClientThatTrustsItsCertificate_data() {
+        QTest::addColumn<Framing>("framing");
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("announced length?") << Framing::ContentLength << qint64(3000);
+        QTest::newRow("chunked and bigger than the socket's buffer?")
+            << Framing::Chunked << qint64(3 * 1024 * 1024 + 5);
+    }
+    void httpsServesAClientThatTrustsItsCertificate() {
+        QFETCH(Framing, framing);
+        QFETCH(qint64, size);
+        TestHttpServer secure(TestHttpServer::Scheme::Https);
+        QVERIFY(secure.isListening());
+        QVERIFY(secure.url("/x").startsWith("https://127.0.0.1:"));
+        QVERIFY(!secure.certificate().isNull());
+        QVERIFY(server->certificate().isNull());
+        secure.serveGenerated("/secret.pdf", size, "application/pdf", framing, "%PDF-");
+
+        QNetworkRequest request(QUrl(secure.url("/secret.pdf")));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates({secure.certificate()});
+        request.setSslConfiguration(tls);
+        QNetworkReply* reply = nam->get(request);
+        QByteArray body;
+        connect(reply, &QNetworkReply::readyRead, this, [&] { body += reply->readAll(); });
+        QVERIFY(finish(reply, 20000));
+        body += reply->readAll();
+        QCOMPARE(reply->error(), QNetworkReply::NoError);
+        QCOMPARE(qint64(body.size()), size);
+        TestHttpServer::GeneratedBody expected;
+        expected.size = size;
+        expected.head = "%PDF-";
+        QVERIFY(body == expected.bytes(0, size));
+        QCOMPARE(secure.requestCount(), 1);
+        delete reply;
+    }
+
+    void httpsIsRefusedByAClientThatVerifiesCertificates() {
+        TestHttpServer secure(TestHttpServer::Scheme::Https);
+        QVERIFY(secure.isListening());
+        secure.serve("/secret.pdf", "%PDF-1.4 secret");
+        QNetworkReply* reply = nam->get(QNetworkRequest(QUrl(secure.url("/secret.pdf"))));
+        QVERIFY(finish(reply));
+        QCOMPARE(reply->error(), QNetworkReply::SslHandshakeFailedError);
+        QVERIFY(reply->readAll().isEmpty());
+        QCOMPARE(secure.requestCount(), 0); // the request never got through
+        delete reply;
+
+        // The refused handshake leaves the server answering. (A manager of its own: one that
+        // saw the refusal keeps refusing the address whatever the new request trusts.)
+        QNetworkAccessManager other;
+        QNetworkRequest trusting(QUrl(secure.url("/secret.pdf")));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates({secure.certificate()});
+        trusting.setSslConfiguration(tls);
+        QNetworkReply* second = other.get(trusting);
+        QVERIFY(finish(second));
+        QCOMPARE(second->readAll(), QByteArray("%PDF-1.4 secret"));
+        delete second;
     }
 };
 

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# The parallel transfers against curl, on the same files in the same run, served by nginx on
+# 127.0.0.1 (a server that is not the bottleneck):
+#   1. one file of 1 GiB: curl -o, then one Downloader; times and the program's memory;
+#   2. six files of 256 MiB at once: six curl at once, then six Downloaders, with the
+#      lateness of a 10 ms timer on the program's user-interface thread.
+# Needs about 3.5 GiB free under TMPDIR. Installs nginx from Debian when it is missing.
+#
+#   bench/transfer_bench.sh [build folder]     (default: build)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build}
+BENCH=$BUILD/bench/bench_transfer
+cmake --build "$BUILD" --target bench_transfer >/dev/null
+
+NGINX=$(command -v nginx || true)
+[ -n "$NGINX" ] || [ ! -x /usr/sbin/nginx ] || NGINX=/usr/sbin/nginx
+if [ -z "$NGINX" ]; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO apt-get install -y --no-install-recommends nginx-light || $SUDO apt-get install -y nginx
+    NGINX=$(command -v nginx || echo /usr/sbin/nginx)
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/quillfetch-transfer-bench-XXXXXX")
+NGINX_PID=""
+cleanup() {
+    if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+# nginx's workers may run as another user: they must reach the files.
+chmod 755 "$WORK"
+mkdir -p "$WORK/www" "$WORK/out" "$WORK/logs" "$WORK/temp"
+
+echo "making the files..."
+dd if=/dev/urandom of="$WORK/www/big.pdf" bs=1M count=1024 status=none
+dd if=/dev/urandom of="$WORK/www/part1.pdf" bs=1M count=256 status=none
+for i in 2 3 4 5 6; do ln "$WORK/www/part1.pdf" "$WORK/www/part$i.pdf"; done
+chmod 644 "$WORK"/www/*
+
+PORT=""
+for _ in $(seq 50); do
+    candidate=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
+        PORT=$candidate
+        break
+    fi
+done
+[ -n "$PORT" ] || { echo "no free port found" >&2; exit 1; }
+
+cat >"$WORK/nginx.conf" <<EOF
+worker_processes 2;
+daemon off;
+pid $WORK/nginx.pid;
+error_log $WORK/logs/error.log warn;
+events { worker_connections 64; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    client_body_temp_path $WORK/temp/body;
+    proxy_temp_path $WORK/temp/proxy;
+    fastcgi_temp_path $WORK/temp/fastcgi;
+    uwsgi_temp_path $WORK/temp/uwsgi;
+    scgi_temp_path $WORK/temp/scgi;
+    types { application/pdf pdf; }
+    server {
+        listen 127.0.0.1:$PORT;
+        root $WORK/www;
+    }
+}
+EOF
+"$NGINX" -p "$WORK" -c "$WORK/nginx.conf" &
+NGINX_PID=$!
+for _ in $(seq 50); do
+    curl -sf -o /dev/null "http://127.0.0.1:$PORT/part1.pdf" -r 0-0 && break
+    sleep 0.1
+done
+BASE="http://127.0.0.1:$PORT"
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+check() { cmp -s "$1" "$2" || { echo "MISMATCH: $2 differs from $1" >&2; exit 1; }; }
+
+echo
+echo "== one file of 1 GiB =="
+for round in 1 2; do
+    start=$(now)
+    curl -s -o "$WORK/out/curl-big.pdf" "$BASE/big.pdf"
+    end=$(now)
+    check "$WORK/www/big.pdf" "$WORK/out/curl-big.pdf"
+    rm -f "$WORK/out/curl-big.pdf"
+    curl_time=$(elapsed "$start" "$end")
+    echo "round $round: curl -o: $curl_time s"
+    "$BENCH" "$WORK/out" "$BASE/big.pdf" | sed "s/^/round $round: program: /"
+    check "$WORK/www/big.pdf" "$WORK/out/1-big.pdf"
+    rm -f "$WORK/out/1-big.pdf"
+done
+
+echo
+echo "== six files of 256 MiB at once =="
+links=()
+for i in 1 2 3 4 5 6; do links+=("$BASE/part$i.pdf"); done
+for round in 1 2; do
+    start=$(now)
+    pids=()
+    for i in 1 2 3 4 5 6; do
+        curl -s -o "$WORK/out/curl-part$i.pdf" "$BASE/part$i.pdf" &
+        pids+=($!)
+    done
+    wait "${pids[@]}"
+    end=$(now)
+    for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/curl-part$i.pdf"; done
+    rm -f "$WORK"/out/curl-part*.pdf
+    echo "round $round: six curl -o at once: $(elapsed "$start" "$end") s"
+    "$BENCH" "$WORK/out" "${links[@]}" | sed "s/^/round $round: program: /"
+    for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/$i-part$i.pdf"; done
+    rm -f "$WORK"/out/*-part*.pdf
+done

@@ -1,0 +1,176 @@
+// Handing a row's file or the list's names to the outside: opening the file, showing its
+// folder, the plain-text editor, the clipboard, the name exports and the status bar's path.
+
+#include "download/fFileDownload.h"
+
+#include "app/FileHelpers.h"
+#include "app/Forms.h"
+#include "app/ProgramValues.h"
+#include "app/ShellHelpers.h"
+#include "download/DownloadList.h"
+#include "download/ListCommands.h"
+#include "platform/KeyedListModel.h"
+#include "platform/Prompt.h"
+#include "platform/Shell.h"
+#include "search/SearchList.h"
+
+#include <QClipboard>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+
+#include <functional>
+#include <utility>
+
+namespace {
+
+const QString kFileMissing = QStringLiteral("该文件不存在！");
+const QString kFolderMissing = QStringLiteral("文件夹不存在！");
+const QString kOpenFailed = QStringLiteral("打开失败！");
+const QString kTooLargeForEditor = QStringLiteral("该文件太大，超过了2M，不便于用记事本打开！");
+// The desktop's registered web browser (Debian's alternatives name for it).
+const QString kWebBrowser = QStringLiteral("x-www-browser");
+
+// Reports a left click on the watched widget.
+class ClickWatcher : public QObject {
+public:
+    ClickWatcher(QObject* parent, std::function<void()> onClick)
+        : QObject(parent), onClick_(std::move(onClick)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            onClick_();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> onClick_;
+};
+
+} // namespace
+
+void fFileDownload::setUpStatusPanelClicks() {
+    StatusPanel2->installEventFilter(
+        new ClickWatcher(StatusPanel2, [this] { StatusBar1_PanelClick(2); }));
+}
+
+void fFileDownload::StatusBar1_PanelClick(int panel) {
+    // Panel 1 would open the maker's site, which the program does not have.
+    if (panel != 2)
+        return;
+    const QString text = StatusPanel2->text();
+    Shell* shell = Services().shell;
+    if (text.isEmpty() || !shell)
+        return;
+    shell->startProgram(kWebBrowser, text);
+}
+
+void fFileDownload::menu打开下载文件_Click() {
+    const int position = workedRow();
+    Shell* shell = Services().shell;
+    Prompt* prompt = Services().prompt;
+    if (position == 0 || !shell || !prompt)
+        return;
+    Forms::Hold hold(this);
+    const QString path = ItemFilePath(*ListItems3, position);
+    if (path.isEmpty() || !FileExists(path)) {
+        prompt->message(this, kFileMissing, MsgIcon::Error);
+        return;
+    }
+    OpenWithDefaultApp(*shell, *prompt, this, path);
+}
+
+void fFileDownload::menu打开文件所在文件夹_Click() {
+    const int position = workedRow();
+    Shell* shell = Services().shell;
+    Prompt* prompt = Services().prompt;
+    if (position == 0 || !shell || !prompt)
+        return;
+    Forms::Hold hold(this);
+    const QString folder = ListItems3->SubItem(position, DownloadColumn::Folder);
+    if (folder.isEmpty() || !FolderExists(folder)) {
+        prompt->message(this, kFolderMissing, MsgIcon::Error);
+        return;
+    }
+    const QString path = ItemFilePath(*ListItems3, position);
+    if (!path.isEmpty() && FileExists(path)) {
+        // Not every Linux file manager can select a file; the folder itself is the next
+        // best thing.
+        if (!ShowInFolder(*shell, path) && !shell->openFile(folder))
+            prompt->message(this, kOpenFailed, MsgIcon::Error);
+        return;
+    }
+    shell->openFile(folder);
+}
+
+void fFileDownload::menu用记事本打开文件_Click() {
+    const int position = workedRow();
+    Shell* shell = Services().shell;
+    Prompt* prompt = Services().prompt;
+    if (position == 0 || !shell || !prompt)
+        return;
+    Forms::Hold hold(this);
+    const QString path = ItemFilePath(*ListItems3, position);
+    if (path.isEmpty() || !FileExists(path)) {
+        prompt->message(this, kFileMissing, MsgIcon::Error);
+        return;
+    }
+    if (QFileInfo(path).size() > kLargestTextFileBytes) {
+        prompt->message(this, kTooLargeForEditor, MsgIcon::Error);
+        return;
+    }
+    // The file goes to the desktop's text editor whatever its type, so that a page saved as
+    // .htm shows its source; without one, its own default application is the fall-back.
+    const QString editor = PlainTextEditorProgram();
+    if (editor.isEmpty() || !shell->startProgram(editor, path))
+        shell->openFile(path);
+}
+
+void fFileDownload::menu复制名称_Click() {
+    const int position = workedRow();
+    if (position == 0)
+        return;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return;
+    clipboard->clear();
+    clipboard->setText(ListItems3->Text(position));
+}
+
+void fFileDownload::menu导出全部名称_Click() {
+    exportNames(false);
+}
+
+void fFileDownload::menu导出未完成项名称_Click() {
+    exportNames(true);
+}
+
+void fFileDownload::exportNames(bool unfinishedOnly) {
+    Prompt* prompt = Services().prompt;
+    if (ListItems3->Count() == 0 || !prompt)
+        return;
+    Forms::Hold hold(this);
+    // The dialog asks before it returns a file that exists; the name is taken as chosen, so
+    // what was confirmed is what gets replaced.
+    const QString path = prompt->saveFileName(this, QStringLiteral("另存为"), QString(),
+                                              QStringLiteral("*.txt (*.txt)"));
+    if (path.isEmpty() || !stillLoaded())
+        return;
+    const QString text = ExportNamesText(*ListItems3, unfinishedOnly);
+
+    // Opening for writing empties the file, which is the whole export when no row qualifies,
+    // and tells why a file cannot be written at all.
+    QFile target(path);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        prompt->message(this, target.errorString(), MsgIcon::Error);
+        return;
+    }
+    target.close();
+    if (!text.isEmpty() && !WriteExportFile(path, text))
+        prompt->message(this, QStringLiteral("无法写入文件：") + path, MsgIcon::Error);
+}

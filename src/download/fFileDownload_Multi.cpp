@@ -1,0 +1,192 @@
+// The download window's parallel transfers: up to six slots, each a Downloader while it is
+// busy, whose events move their row's progress columns and decide its final state.
+
+#include "download/fFileDownload.h"
+
+#include "app/ProgramValues.h"
+#include "download/DownloadList.h"
+#include "platform/Clock.h"
+#include "platform/KeyedListModel.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTimer>
+
+namespace {
+
+// Slots 1 to 6 transfer; element 0 of the control array never does.
+constexpr int kFirstSlot = 1;
+constexpr int kLastSlot = 6;
+// A row's progress reaches the list at most this often, whatever the transfer reports;
+// its end (everything received) is shown at once.
+constexpr qint64 kProgressIntervalMs = 250;
+
+bool isTransferSlot(int slot) {
+    return slot >= kFirstSlot && slot <= kLastSlot;
+}
+
+double monotonicSeconds() {
+    static SystemClock fallback;
+    const Clock* clock = Services().clock;
+    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
+}
+
+// Milliseconds on a monotonic clock, never 0 (0 stands for "never").
+qint64 monotonicMs() {
+    static QElapsedTimer started = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    return started.elapsed() + 1;
+}
+
+} // namespace
+
+bool fFileDownload::多线程下载(int slot, int position, const QString& link,
+                               const QString& targetPath) {
+    if (!isTransferSlot(slot))
+        return false;
+    // The scheduler names the row by its position and its link; the link is what stays true.
+    int row = ListItems3->Key(position) == link ? position : ListItems3->PositionOfKey(link);
+    if (row == 0)
+        return false;
+
+    Downloader* element = Downloader1.value(slot);
+    if (!element) {
+        element = new Downloader(this);
+        connect(element, &Downloader::DownloadProgress, this,
+                [this, slot](qint64 received, qint64 total, const QString& path) {
+                    Downloader1_DownloadProgress(slot, received, total, path);
+                });
+        connect(element, &Downloader::DownloadError, this,
+                [this, slot](const QString& path) { Downloader1_DownloadError(slot, path); });
+        connect(element, &Downloader::DownloadComplete, this,
+                [this, slot](qint64 size, const QString& path) {
+                    Downloader1_DownloadComplete(slot, size, path);
+                });
+        Downloader1.insert(slot, element);
+    }
+    DownloadBusy = true;
+
+    ListItems3->SetSmallIcon(row, ItemState::Downloading);
+    ListItems3->SetSubItem(row, DownloadColumn::Size, QString());
+    ListItems3->SetSubItem(row, DownloadColumn::Received, QString());
+    ListItems3->SetSubItem(row, DownloadColumn::Percent, QString());
+    slotLink_[slot] = link;
+    slotProgress_[slot] = SlotProgress{};
+    slotShownMs_[slot] = 0;
+    SlotStart[slot] = monotonicSeconds();
+
+    element->BeginDownload(link, targetPath, ListItems3->Tag(row));
+    return false;
+}
+
+void fFileDownload::RemoveDownloaderSlot(int slot) {
+    if (!isTransferSlot(slot))
+        return;
+    showSlotProgress(slot);
+    const QPointer<Downloader> element = Downloader1.take(slot);
+    slotLink_[slot].clear();
+    slotProgress_[slot] = SlotProgress{};
+    if (!element)
+        return;
+    // Its signals go first, so that nothing of the abandoned transfer arrives; it is deleted
+    // later, as this may run inside one of its own signals.
+    element->disconnect(this);
+    element->CancelAsyncRead();
+    element->deleteLater();
+}
+
+int fFileDownload::slotRow(int slot) const {
+    if (!isTransferSlot(slot) || slotLink_[slot].isEmpty())
+        return 0;
+    return ListItems3->PositionOfKey(slotLink_[slot]);
+}
+
+void fFileDownload::showSlotProgress(int slot) {
+    SlotProgress& progress = slotProgress_[slot];
+    if (!progress.pending)
+        return;
+    progress.pending = false;
+    slotShownMs_[slot] = monotonicMs();
+    const int row = slotRow(slot);
+    if (row == 0)
+        return;
+    ListItems3->SetSubItem(row, DownloadColumn::Size, QString::number(progress.total));
+    ListItems3->SetSubItem(row, DownloadColumn::Received, QString::number(progress.received));
+    ListItems3->SetSubItem(row, DownloadColumn::Percent,
+                           QString::number(progress.received * 100 / progress.total) +
+                               QLatin1Char('%'));
+}
+
+void fFileDownload::showPendingSlotProgress() {
+    slotProgressQueued_ = false;
+    for (int slot = kFirstSlot; slot <= kLastSlot; ++slot)
+        showSlotProgress(slot);
+}
+
+void fFileDownload::Downloader1_DownloadProgress(int Index, qint64 received, qint64 total,
+                                                 const QString& /*path*/) {
+    if (!isTransferSlot(Index) || total <= 0 || received < 0 || total < received)
+        return;
+    slotProgress_[Index] = SlotProgress{received, total, true};
+    const qint64 shown = slotShownMs_[Index];
+    if (received == total || shown == 0 || monotonicMs() - shown >= kProgressIntervalMs) {
+        showSlotProgress(Index);
+        return;
+    }
+    if (!slotProgressQueued_) {
+        slotProgressQueued_ = true;
+        QTimer::singleShot(kProgressIntervalMs, this, [this] { showPendingSlotProgress(); });
+    }
+}
+
+void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/) {
+    if (!isTransferSlot(Index))
+        return;
+    showSlotProgress(Index);
+    const int row = slotRow(Index);
+    if (row != 0)
+        ListItems3->SetSmallIcon(row, ItemState::Failed);
+    RemoveDownloaderSlot(Index);
+}
+
+void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
+                                                 const QString& /*path*/) {
+    if (!isTransferSlot(Index))
+        return;
+    showSlotProgress(Index);
+    const QString link = slotLink_[Index];
+    int row = slotRow(Index);
+    const Downloader* element = Downloader1.value(Index);
+    const int status = element ? element->ResponseStatus() : 0;
+    // The slot is free whether or not its row is still there.
+    RemoveDownloaderSlot(Index);
+    if (row == 0)
+        return;
+
+    // Only what the progress showed counts as a whole file. An answer with an error status
+    // (a "not found" page, a refusal) is a failed transfer too, though its page is kept as
+    // the file and its type is checked like any other.
+    const bool whole = ListItems3->SubItem(row, DownloadColumn::Percent) == QLatin1String("100%");
+    ListItems3->SetSmallIcon(row, whole && status < 400 ? ItemState::Completed : ItemState::Failed);
+
+    CorrectItemFileType(row);
+    // The type check renames the file and may change the row; it is found again by its link.
+    row = ListItems3->PositionOfKey(link);
+    if (row == 0)
+        return;
+
+    StatusPanel2->setText(QStringLiteral("完成下载:") + ListItems3->Text(row));
+    if (Check6->isChecked()) {
+        const QString type = ListItems3->SubItem(row, DownloadColumn::Type).toLower();
+        if (type == QLatin1String("htm") || type == QLatin1String("html"))
+            PlaySound(101);
+        if (ListItems3->SmallIcon(row) == ItemState::Failed)
+            PlaySound(103);
+    }
+    // Logging in again after a page came back arrives with the login panel.
+    LastFileTime = monotonicSeconds();
+}

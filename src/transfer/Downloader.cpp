@@ -1,0 +1,623 @@
+#include "transfer/Downloader.h"
+
+#include "app/ProgramValues.h"
+#include "platform/Clock.h"
+#include "transfer/TransferNetwork.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTemporaryFile>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// How often the time limits are looked at.
+constexpr int kWatchIntervalMs = 250;
+// What the network stack holds for one transfer before it stops reading the socket; the
+// rest waits on the server's side. With the bytes waiting for the disk, this is what keeps
+// memory bounded for any size.
+constexpr qint64 kReadBufferBytes = 512 * 1024;
+// Fallback chunks handled in one go before other events get their turn.
+constexpr int kChunksPerTurn = 64;
+
+const Clock& ownClock() {
+    static SystemClock clock;
+    return clock;
+}
+
+// Failures of the connection itself (refused, reset, TLS, proxy, protocol), as opposed to an
+// answer that carries an error status.
+bool transportFailed(int error) {
+    return (error >= 1 && error <= 199) || (error >= 301 && error <= 399);
+}
+
+int statusOf(const QNetworkReply* reply) {
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+// The transfers speak HTTP only; anything else (file:, data:, a link without scheme) fails
+// like a request that found no server.
+QUrl requestUrl(const QString& url) {
+    const QUrl parsed(url);
+    const QString scheme = parsed.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return QUrl();
+    return parsed;
+}
+
+// The one thread every transfer writes its files on. It ends with the application object.
+class DiskThread : public QObject {
+public:
+    // Null without an application object; the caller then does the work itself.
+    static DiskThread* instance() {
+        static QPointer<DiskThread> thread;
+        if (!thread && QCoreApplication::instance())
+            thread = new DiskThread(QCoreApplication::instance());
+        return thread;
+    }
+
+    QThread* thread() { return &thread_; }
+
+    // Runs `task` on the disk thread, after every task posted before it.
+    void post(std::function<void()> task) {
+        QMetaObject::invokeMethod(worker_, std::move(task), Qt::QueuedConnection);
+    }
+
+    ~DiskThread() override {
+        thread_.quit();
+        thread_.wait();
+        delete worker_;
+    }
+
+private:
+    explicit DiskThread(QObject* parent) : QObject(parent), worker_(new QObject) {
+        thread_.setObjectName(QStringLiteral("Quillfetch disk"));
+        worker_->moveToThread(&thread_);
+        thread_.start();
+    }
+
+    QThread thread_;
+    QObject* worker_;
+};
+
+void onDisk(std::function<void()> task) {
+    if (DiskThread* disk = DiskThread::instance())
+        disk->post(std::move(task));
+    else
+        task();
+}
+
+// Runs `task` on the user-interface thread.
+void postToInterface(std::function<void()> task) {
+    if (QCoreApplication* application = QCoreApplication::instance())
+        QMetaObject::invokeMethod(application, std::move(task), Qt::QueuedConnection);
+    else
+        task();
+}
+
+} // namespace
+
+// One body on its way to the disk. The file is used on the disk thread only, once handed
+// over; `owner` is read and written on the user-interface thread only.
+struct Downloader::BodySink {
+    std::unique_ptr<QTemporaryFile> file;
+    std::atomic<qint64> queued{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> wantsWake{false};
+    Downloader* owner = nullptr;
+};
+
+Downloader::Downloader(QObject* parent) : QObject(parent), watch_(new QTimer(this)) {
+    watch_->setInterval(kWatchIntervalMs);
+    connect(watch_, &QTimer::timeout, this, &Downloader::onWatch);
+}
+
+Downloader::~Downloader() {
+    abandon();
+}
+
+bool Downloader::CancelAsyncRead() {
+    abandon();
+    return false;
+}
+
+bool Downloader::IsBusy() const {
+    return phase_ != Phase::Idle;
+}
+
+double Downloader::now() const {
+    if (clock_)
+        return clock_->elapsedSeconds();
+    if (const Clock* clock = Services().clock)
+        return clock->elapsedSeconds();
+    return ownClock().elapsedSeconds();
+}
+
+QNetworkAccessManager* Downloader::network() const {
+    return network_ ? network_ : TransferNetwork();
+}
+
+void Downloader::BeginDownload(const QString& url, const QString& savePath,
+                               const QString& referer) {
+    abandon();
+    StoredReferer = referer;
+    url_ = url;
+    path_ = savePath;
+    status_ = 0;
+
+    // Read-write keeps an existing file's other bytes: only its first two change until the
+    // transfer replaces it.
+    QFile target(savePath);
+    if (target.open(QIODevice::ReadWrite)) {
+        target.write("\x01\x00", 2);
+        target.close();
+    }
+
+    phase_ = Phase::Reading;
+    if (!newSink()) {
+        // Nowhere to write: the transfer fails, but only after BeginDownload has returned,
+        // like every other outcome.
+        const quint64 generation = generation_;
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == generation_)
+                    fail();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    reply_ = startRequest(requestUrl(url), QString());
+    watch_->start();
+}
+
+QNetworkReply* Downloader::startRequest(const QUrl& url, const QString& headerBlock) {
+    QNetworkRequest request = TransferRequest(url);
+    const QStringList lines = headerBlock.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            request.setRawHeader(line.left(colon).trimmed().toLatin1(),
+                                 line.mid(colon + 1).trimmed().toUtf8());
+    }
+    QNetworkReply* reply = network()->get(request);
+    reply->setReadBufferSize(kReadBufferBytes);
+    headTaken_ = false;
+    replyFinished_ = false;
+    replyError_ = 0;
+    announced_ = -1;
+    written_ = 0;
+    requestStarted_ = now();
+    lastGrowth_ = requestStarted_;
+    connect(reply, &QNetworkReply::metaDataChanged, this, &Downloader::onMetaData);
+    connect(reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &Downloader::onFinished);
+    return reply;
+}
+
+void Downloader::dropReply() {
+    if (!reply_)
+        return;
+    QNetworkReply* reply = reply_;
+    reply_ = nullptr;
+    // Disconnected first: aborting emits finished at once. Deleted later: this may run
+    // inside one of the reply's own signals. An answer with an error status has its error on
+    // the way from the network thread; aborting it as well makes the network stack complain,
+    // and deleting it ends it just the same.
+    reply->disconnect(this);
+    if (reply->isRunning() && reply->error() == QNetworkReply::NoError && statusOf(reply) < 400)
+        reply->abort();
+    reply->deleteLater();
+}
+
+void Downloader::abandon() {
+    ++generation_;
+    dropReply();
+    dropSink();
+    watch_->stop();
+    pumpQueued_ = false;
+    phase_ = Phase::Idle;
+}
+
+void Downloader::onMetaData() {
+    if (!reply_ || sender() != reply_)
+        return;
+    // A redirect on its way to being followed is not the answer yet.
+    const int status = statusOf(reply_);
+    if (status >= 300 && status < 400 && reply_->hasRawHeader("Location"))
+        return;
+    takeHead();
+}
+
+bool Downloader::takeHead() {
+    if (headTaken_)
+        return true;
+    headTaken_ = true;
+    lastGrowth_ = now();
+    status_ = statusOf(reply_);
+    const QByteArray lengthText = reply_->rawHeader("Content-Length").trimmed();
+    bool parsed = false;
+    qint64 length = lengthText.toLongLong(&parsed);
+    if (!parsed || length < 0)
+        length = -1;
+
+    switch (phase_) {
+    case Phase::Reading:
+        if (length >= 1) {
+            announced_ = length;
+            return true;
+        }
+        // Without a size the fallback fetches the link again whatever this body holds, so
+        // it is not read at all.
+        dropReply();
+        FallbackDownload(requestUrl(url_));
+        return false;
+    case Phase::FallbackChunks:
+        if (lengthText.isEmpty()) {
+            dropReply();
+            startWholeFetch();
+            return false;
+        }
+        if (length < 0) { // a length that is no number
+            dropReply();
+            fallbackEnded(false);
+            return false;
+        }
+        announced_ = length;
+        return true;
+    case Phase::FallbackWhole:
+        announced_ = length;
+        return true;
+    case Phase::Idle:
+    case Phase::Finishing:
+        break;
+    }
+    return false;
+}
+
+void Downloader::onReadyRead() {
+    if (!reply_ || sender() != reply_)
+        return;
+    if (!takeHead())
+        return;
+    pump();
+}
+
+void Downloader::onFinished() {
+    if (!reply_ || sender() != reply_)
+        return;
+    replyFinished_ = true;
+    replyError_ = static_cast<int>(reply_->error());
+    if (!headTaken_ && transportFailed(replyError_)) {
+        // No answer at all (refused, TLS refused, no such host).
+        status_ = statusOf(reply_);
+        dropReply();
+        if (phase_ == Phase::Reading)
+            FallbackDownload(requestUrl(url_));
+        else
+            fallbackEnded(false);
+        return;
+    }
+    if (!takeHead())
+        return;
+    pump();
+}
+
+void Downloader::pump() {
+    pumpQueued_ = false;
+    if (phase_ == Phase::FallbackChunks) {
+        drainChunks();
+        return;
+    }
+    const quint64 generation = generation_;
+    const QPointer<Downloader> self(this);
+    while (reply_ && reply_->bytesAvailable() > 0) {
+        const Disk disk = diskState();
+        if (disk == Disk::Failed)
+            fail();
+        if (disk != Disk::KeepsUp)
+            return;
+        append(reply_->readAll());
+        if (phase_ == Phase::Reading) {
+            emit DownloadProgress(written_, announced_, path_);
+            if (!self || generation != generation_)
+                return;
+        }
+    }
+    if (reply_ && replyFinished_)
+        conclude();
+}
+
+void Downloader::drainChunks() {
+    if (announced_ == 0) {
+        conclude(); // nothing to wait for
+        return;
+    }
+    const quint64 generation = generation_;
+    const QPointer<Downloader> self(this);
+    // The chunks of one turn go to the disk together; each is reported on its own.
+    QByteArray batch;
+    for (int chunks = 0; reply_ && reply_->bytesAvailable() > 0; ++chunks) {
+        // Whole chunks of 2048 bytes, only the last one shorter.
+        const qint64 available = reply_->bytesAvailable();
+        if (available < kChunkBytes && !replyFinished_)
+            break;
+        const Disk disk = diskState();
+        if (disk == Disk::Failed) {
+            fail();
+            return;
+        }
+        if (chunks == kChunksPerTurn || disk == Disk::Behind) {
+            if (chunks == kChunksPerTurn && !pumpQueued_) {
+                // Lets other events in before the next chunks, as a loop that yields would.
+                pumpQueued_ = true;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, generation] {
+                        if (generation == generation_ && pumpQueued_)
+                            pump();
+                    },
+                    Qt::QueuedConnection);
+            }
+            toDisk(batch);
+            return;
+        }
+        const QByteArray chunk = reply_->read(std::min<qint64>(kChunkBytes, available));
+        batch += chunk;
+        written_ += chunk.size();
+        lastGrowth_ = now();
+        emit DownloadProgress(written_, announced_, path_);
+        if (!self || generation != generation_)
+            return;
+        if (written_ >= announced_) {
+            toDisk(batch);
+            conclude();
+            return;
+        }
+    }
+    toDisk(batch);
+    if (reply_ && replyFinished_ && reply_->bytesAvailable() == 0)
+        conclude(); // the server closed short of the announced length
+}
+
+Downloader::Disk Downloader::diskState() {
+    if (sink_->failed)
+        return Disk::Failed;
+    // Reading pauses while more than the limit waits for the disk, and goes on once the disk
+    // is down to a quarter of it.
+    if (sink_->queued < diskQueueLimit_)
+        return Disk::KeepsUp;
+    // Reading waits for the disk to catch up. Asked before the second look, so that a
+    // catch-up in between is not missed.
+    sink_->wantsWake = true;
+    if (sink_->queued >= diskQueueLimit_)
+        return Disk::Behind;
+    sink_->wantsWake = false;
+    return Disk::KeepsUp;
+}
+
+void Downloader::conclude() {
+    const quint64 generation = generation_;
+    const QPointer<Downloader> self(this);
+    switch (phase_) {
+    case Phase::Reading:
+        // Counted here: a body cut short can be reported as finished without an error.
+        if (written_ == announced_)
+            finishSink(announced_);
+        else
+            fail();
+        return;
+    case Phase::FallbackChunks:
+        if (announced_ == 0) {
+            // One report of nothing against nothing, and an empty file.
+            emit DownloadProgress(0, 0, path_);
+            if (self && generation == generation_)
+                fallbackEnded(true);
+            return;
+        }
+        // Ended by the announced length, or by the server closing short of it.
+        fallbackEnded(written_ >= announced_);
+        return;
+    case Phase::FallbackWhole: {
+        const bool whole =
+            !transportFailed(replyError_) && (announced_ < 0 || written_ == announced_);
+        dropReply();
+        emit DownloadProgress(written_, written_, path_);
+        if (self && generation == generation_)
+            fallbackEnded(whole && written_ > 0);
+        return;
+    }
+    case Phase::Idle:
+    case Phase::Finishing:
+        return;
+    }
+}
+
+void Downloader::onWatch() {
+    const double time = now();
+    switch (phase_) {
+    case Phase::Reading:
+        // Before the answer's head the slot watchdog of the window is the limit.
+        if (headTaken_ && time - lastGrowth_ >= kStallSeconds)
+            fail();
+        return;
+    case Phase::FallbackChunks:
+    case Phase::FallbackWhole:
+        if ((!headTaken_ && time - requestStarted_ >= kAnswerWaitSeconds) ||
+            (headTaken_ && time - lastGrowth_ >= kStallSeconds)) {
+            dropReply();
+            fallbackEnded(false);
+        }
+        return;
+    case Phase::Idle:
+    case Phase::Finishing:
+        return;
+    }
+}
+
+void Downloader::FallbackDownload(const QUrl& url) {
+    // This instance runs one request at a time, so the fallback never waits for an earlier
+    // one to end: whatever still ran has been dropped.
+    dropReply();
+    phase_ = Phase::FallbackChunks;
+    if (!newSink()) {
+        fallbackEnded(false);
+        return;
+    }
+    reply_ = startRequest(url, FallbackHeaderBlock(StoredReferer, url_));
+}
+
+void Downloader::startWholeFetch() {
+    // The link once more, in one piece and without the Referer.
+    phase_ = Phase::FallbackWhole;
+    if (!newSink()) {
+        fallbackEnded(false);
+        return;
+    }
+    reply_ = startRequest(requestUrl(url_), QString());
+}
+
+void Downloader::fallbackEnded(bool succeeded) {
+    if (!succeeded) {
+        fail();
+        return;
+    }
+    finishSink(-1); // the size is the file's
+}
+
+bool Downloader::newSink() {
+    dropSink();
+    // Beside the target, so that it replaces the target by a rename on the same disk; a
+    // short name of its own, so that it fits wherever the target's name fits. (Where the
+    // system allows, it has no name at all until it is complete.)
+    const QString folder = QFileInfo(path_).absolutePath();
+    auto file =
+        std::make_unique<QTemporaryFile>(folder + QStringLiteral("/.quillfetch-XXXXXX.part"));
+    if (!file->open())
+        return false;
+    if (DiskThread* disk = DiskThread::instance())
+        file->moveToThread(disk->thread());
+    sink_ = std::make_shared<BodySink>();
+    sink_->file = std::move(file);
+    sink_->owner = this;
+    return true;
+}
+
+void Downloader::dropSink() {
+    if (!sink_)
+        return;
+    sink_->owner = nullptr;
+    sink_->failed = true; // what is still queued is not written
+    // Closed and removed on the thread that uses it.
+    onDisk([sink = sink_] { sink->file.reset(); });
+    sink_.reset();
+}
+
+void Downloader::append(const QByteArray& bytes) {
+    written_ += bytes.size();
+    lastGrowth_ = now();
+    toDisk(bytes);
+}
+
+void Downloader::toDisk(const QByteArray& bytes) {
+    if (bytes.isEmpty() || !sink_)
+        return;
+    sink_->queued += bytes.size();
+    onDisk([sink = sink_, bytes, resume = diskQueueLimit_ / 4] {
+        if (!sink->failed && sink->file->write(bytes) != bytes.size())
+            sink->failed = true;
+        const qint64 left = sink->queued -= bytes.size();
+        if (left <= resume && sink->wantsWake.exchange(false)) {
+            postToInterface([sink] {
+                if (sink->owner)
+                    sink->owner->sinkDrained();
+            });
+        }
+    });
+}
+
+void Downloader::sinkDrained() {
+    lastGrowth_ = now(); // the transfer moves, if only on the disk's side
+    if (reply_)
+        pump();
+}
+
+void Downloader::finishSink(qint64 size) {
+    dropReply();
+    phase_ = Phase::Finishing;
+    finishedSize_ = size;
+    const QString target = path_;
+    onDisk([sink = sink_, target] {
+        bool replaced = false;
+        QTemporaryFile& file = *sink->file;
+        if (!sink->failed && file.flush()) {
+            // Asking for the name gives a file without one its name in the folder.
+            const QString from = file.fileName();
+            // The finished file takes the permissions of the placeholder (an ordinary new
+            // file); the temporary one is private to its owner.
+            const QFileInfo placeholder(target);
+            file.setPermissions(placeholder.exists()
+                                    ? placeholder.permissions()
+                                    : (QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ReadGroup | QFileDevice::ReadOther));
+            file.close();
+            replaced = !from.isEmpty() && std::rename(QFile::encodeName(from).constData(),
+                                                      QFile::encodeName(target).constData()) == 0;
+            if (replaced)
+                file.setAutoRemove(false);
+        }
+        postToInterface([sink, replaced] {
+            if (sink->owner)
+                sink->owner->sinkFinished(replaced);
+        });
+    });
+}
+
+void Downloader::sinkFinished(bool replaced) {
+    if (phase_ != Phase::Finishing)
+        return;
+    if (!replaced) {
+        fail();
+        return;
+    }
+    succeed(finishedSize_ >= 0 ? finishedSize_ : QFileInfo(path_).size());
+}
+
+void Downloader::succeed(qint64 size) {
+    abandon();
+    const QString path = path_;
+    emit DownloadComplete(size, path);
+}
+
+void Downloader::fail() {
+    abandon();
+    const QString path = path_;
+    emit DownloadError(path);
+}
+
+QString FallbackHeaderBlock(const QString& storedReferer, const QString& url) {
+    QString value = storedReferer.isEmpty() ? DirectoryOfUrl(url) : storedReferer;
+    value.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    return QStringLiteral("Referer:") + value + QStringLiteral("\r\n");
+}
+
+QString DirectoryOfUrl(const QString& url) {
+    QString text = url;
+    if (!text.contains(QStringLiteral("://")))
+        text.prepend(QStringLiteral("http://"));
+    const qsizetype hostStart = text.indexOf(QStringLiteral("://")) + 3;
+    const qsizetype slash = text.indexOf('/', hostStart);
+    if (slash < 0)
+        return text + '/';
+    return text.left(slash + 1);
+}
