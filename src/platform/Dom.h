@@ -102,6 +102,8 @@ public:
     // text for `textTags`) and returns them as JSON for fromJson(). It also keeps the copied
     // nodes in the page, so that writes can address them by index afterwards.
     static QString SnapshotScript(const QStringList& tags, const QStringList& textTags);
+    // The same for everything a DomQuery asks for; the query travels into the script as
+    // JSON data.
     static QString SnapshotScript(const DomQuery& query);
     // Scripts that set an input's value / click an element of the last snapshot; they return
     // true when the element was still there.
