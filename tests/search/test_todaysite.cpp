@@ -204,30 +204,6 @@ private slots:
         QCOMPARE(RecognisePage(p.dom) == PageKind::Challenge, check);
     }
 
-    void searchCardsGiveTheirArticles() {
-        Page p(kSearch);
-        const int list = p.add(-1, "DIV", "search-result__body");
-        p.card(list, "/doi/10.1126/science.abc0001", "  Plain\n title  ");
-        // Tokens in another order and extra ones; the title rendered from <i> and <sub>.
-        p.card(list, "/doi/abs/10.1126/science.abc0002", "CO2 fixing in\u00a0E. coli",
-               "border-bottom\tmb-4 card  card--highlighted");
-        p.card(list, "/doi/full/10.1126/sciadv.abc0003", "Full view");
-        p.card(list, "/doi/epdf/10.1126/science.abc0004", "Viewer link");
-        p.card(list, "/doi/reader/10.1126/science.abc0005", "Reader link");
-        p.card(list, "/doi/pdf/10.1126/science.abc0006", "Already a PDF");
-        const QList<Record> records = extract(p.dom, PageKind::TodaySearch);
-        const QList<Record> expected{
-            {"Plain title", pdf("10.1126/science.abc0001"), kSearch},
-            {"CO2 fixing in E. coli", pdf("10.1126/science.abc0002"), kSearch},
-            {"Full view", pdf("10.1126/sciadv.abc0003"), kSearch},
-            {"Viewer link", pdf("10.1126/science.abc0004"), kSearch},
-            {"Reader link", pdf("10.1126/science.abc0005"), kSearch},
-            {"Already a PDF", pdf("10.1126/science.abc0006"), kSearch},
-        };
-        QCOMPARE(records, expected);
-        QCOMPARE(TodayItemCards(p.dom, PageKind::TodaySearch).size(), 6);
-    }
-
     void whatIsNeverHarvested_data() {
         QTest::addColumn<QString>("build");
         QTest::newRow("a card in an aside?") << "aside";
@@ -306,29 +282,6 @@ private slots:
                                 {"Third", pdf("10.1126/science.once"), kSearch}}));
     }
 
-    void issueItemsAreTheCardsOfItsSections() {
-        Page p(kIssue);
-        p.card(-1, "/doi/10.1126/science.cover", "Cover story outside the sections", "card");
-        const int body = p.add(-1, "DIV", "toc__body");
-        for (int s = 1; s <= 3; ++s) {
-            const int section = p.add(body, "SECTION", "toc__section mb-4");
-            for (int i = 1; i <= 2; ++i)
-                p.card(section, QStringLiteral("/doi/10.1126/science.s%1i%2").arg(s).arg(i),
-                       QStringLiteral("Section %1 item %2").arg(s).arg(i), "card border-bottom",
-                       "H3");
-        }
-        p.card(p.add(p.add(-1, "ASIDE"), "SECTION", "toc__section"), "/doi/10.1126/science.ad",
-               "In the aside", "card", "H3");
-        const QList<Record> records = extract(p.dom, PageKind::TodayIssue);
-        QCOMPARE(records.size(), 6);
-        QCOMPARE(records.first(),
-                 Record({"Section 1 item 1", pdf("10.1126/science.s1i1"), kIssue}));
-        QCOMPARE(records.last().title, QStringLiteral("Section 3 item 2"));
-        // Read as search results, the same cards all count, the aside's still not.
-        QCOMPARE(extract(p.dom, PageKind::TodaySearch).size(), 7);
-        QVERIFY(extract(p.dom, PageKind::FormerResults).isEmpty());
-    }
-
     void linksStayOnThePagesHost_data() {
         QTest::addColumn<QString>("page");
         QTest::addColumn<QString>("link");
@@ -366,6 +319,12 @@ private slots:
         QTest::newRow("with a query and fragment?")
             << "https://www.science.org/doi/full/10.1126/science.a1?af=R#sec-1"
             << "10.1126/science.a1" << false;
+        QTest::newRow("the viewer's link?") << "/doi/epdf/10.1126/sciadv.a1"
+                                            << "10.1126/sciadv.a1" << false;
+        QTest::newRow("the reader's link?") << "/doi/reader/10.1126/science.a1"
+                                            << "10.1126/science.a1" << false;
+        QTest::newRow("the PDF itself?") << "/doi/pdf/10.1126/science.a1?download=true"
+                                         << "10.1126/science.a1" << false;
         QTest::newRow("a long registrant?") << "/doi/10.123456789/x.y"
                                             << "10.123456789/x.y" << false;
         QTest::newRow("a short registrant?") << "/doi/10.123/x"
