@@ -95,8 +95,12 @@ private Q_SLOTS:
     void aRowRemovedMidTransferEndsItQuietly();
     void closingTheWindowMidTransferDeletesThePartialFile();
     void quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFile();
+    void quittingWhileAPageLoadsEndsThePagingRun();
 
 private:
+    // Runs this executable in one of its child modes, with HOME and the XDG folders inside
+    // `home`; the exit code, or -1 when it did not end in time.
+    static int runChild(const QString& home, const QStringList& arguments, QByteArray& output);
     // A row as the scheduler hands it over: state 2, progress columns cleared.
     int addRow(const QString& path, const QString& name = QStringLiteral("paper"),
                const QString& type = QStringLiteral("pdf"), const QString& page = {});
@@ -563,27 +567,9 @@ void SingleTransferTest::closingTheWindowMidTransferDeletesThePartialFile() {
 void SingleTransferTest::quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFile() {
     // Both runs share a home of their own: the browser profile of this process stays apart.
     QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* sub : {"config", "data", "cache", "runtime"})
-        QDir().mkpath(home.path() + '/' + sub);
-    QFile::setPermissions(home.path() + "/runtime",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    environment.insert("XDG_DATA_HOME", home.path() + "/data");
-    environment.insert("XDG_CACHE_HOME", home.path() + "/cache");
-    environment.insert("XDG_RUNTIME_DIR", home.path() + "/runtime");
     const QString files = home.path() + "/files/";
-
     const auto run = [&](const QStringList& arguments, QByteArray& output) {
-        QProcess child;
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(), arguments);
-        if (!child.waitForStarted(10000) || !child.waitForFinished(60000))
-            return -1;
-        output = child.readAll();
-        return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -2;
+        return runChild(home.path(), arguments, output);
     };
 
     QByteArray output;
@@ -596,7 +582,40 @@ void SingleTransferTest::quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFi
     QVERIFY2(output.contains("cookie session=granted"), output.constData());
 }
 
-// --- the child runs of the quitting case ---
+void SingleTransferTest::quittingWhileAPageLoadsEndsThePagingRun() {
+    QTemporaryDir home;
+    QByteArray output;
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(runChild(home.path(), {"--quit-mid-paging"}, output), 0);
+    // The paging run saw the quit and returned; the program did not need its last resort.
+    QVERIFY2(output.contains("paging returned"), output.constData());
+    QVERIFY2(took.elapsed() < 30000, qPrintable(QString::number(took.elapsed())));
+}
+
+int SingleTransferTest::runChild(const QString& home, const QStringList& arguments,
+                                 QByteArray& output) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* sub : {"config", "data", "cache", "runtime"})
+        QDir().mkpath(home + '/' + sub);
+    QFile::setPermissions(home + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    environment.insert("HOME", home);
+    environment.insert("XDG_CONFIG_HOME", home + "/config");
+    environment.insert("XDG_DATA_HOME", home + "/data");
+    environment.insert("XDG_CACHE_HOME", home + "/cache");
+    environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForStarted(10000) || !child.waitForFinished(60000))
+        return -1;
+    output = child.readAll();
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -2;
+}
+
+// --- the child runs of the quitting cases ---
 
 namespace {
 
@@ -679,6 +698,55 @@ int quitMidTransferChild(int argc, char** argv) {
     return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings});
 }
 
+// The search window pages through results when the start-up window is unloaded; the next
+// page never comes, and the clock never moves, so only the quit can end the run's wait.
+int quitMidPagingChild(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestHttpServer server;
+    server.serveHtml("/results", "<html><body>results</body></html>");
+    server.routeTarget("/results?FIRSTINDEX=10",
+                       Response::html("<html><body>late</body></html>").delayHeaders(60000));
+    ScriptedPrompt prompt;
+    FakeClock clock;
+    RecordingShell shell;
+    IniRegistry registry(IniRegistry::defaultFilePath());
+    SettingsStore settings;
+    settings.Write(Keys::PromptSaveFolder, 0);
+    Program().SearchHomePage = server.url("/results");
+
+    std::function<void()> start = [&] {
+        if (EventPumpDepth() > 0 || !IsFormLoaded("fCover")) {
+            QTimer::singleShot(10, start);
+            return;
+        }
+        fWebSearch* search = Forms::fWebSearch();
+        if (!search || !childWait(
+                           [&] {
+                               return server.requestsFor("/results").size() == 1 &&
+                                      !search->WebBrowser1->Busy();
+                           },
+                           15000)) {
+            std::puts("no result page");
+            return;
+        }
+        auto* trigger = new QTimer(search);
+        trigger->setInterval(5);
+        QObject::connect(trigger, &QTimer::timeout, [&, trigger] {
+            if (server.requestsFor("/results").size() == 2) {
+                trigger->stop();
+                Forms::Unload(Forms::Find("fCover"));
+            }
+        });
+        trigger->start();
+        search->Command4_Click();
+        std::puts("paging returned");
+        std::fflush(stdout);
+    };
+    QTimer::singleShot(0, start);
+    return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings});
+}
+
 // The browser of a later run sends what the profile kept.
 int readCookieChild(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -704,6 +772,8 @@ int readCookieChild(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc > 2 && qstrcmp(argv[1], "--quit-mid-transfer") == 0)
         return quitMidTransferChild(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--quit-mid-paging") == 0)
+        return quitMidPagingChild(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], "--read-cookie") == 0)
         return readCookieChild(argc, argv);
     PrepareTestEnvironment();
