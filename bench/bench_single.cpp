@@ -120,9 +120,8 @@ int main(int argc, char** argv) {
     Services() = AppServices{nullptr, &clock, nullptr, nullptr, nullptr};
     Program().DownloadMode = 1;
 
-    print("Inet alone, 2048-byte chunks", measure([&] {
-              return controlAlone(url, folder + QStringLiteral("control.bin"));
-          }));
+    print("Inet alone, 2048-byte chunks",
+          measure([&] { return controlAlone(url, folder + QStringLiteral("control.bin")); }));
     QFile::remove(folder + QStringLiteral("control.bin"));
 
     fFileDownload* window = Forms::fFileDownload();

@@ -225,7 +225,9 @@ bool fFileDownload::Inet下载文件(int position) {
         if (abandoned())
             return endQuietly();
     }
-    if (result) {
+    // After a complete copy, and after every whole-body fetch (which leaves no file when it
+    // fails).
+    if (result || announced <= 0) {
         CorrectItemFileType(row());
         if (abandoned())
             return endQuietly();
@@ -269,6 +271,9 @@ fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& 
 
     qint64 length = 0;
     qint64 lastLength = 0;
+    // The size column is read again at every growth, but parsed only when its text changed.
+    QString sizeText;
+    double size = 0;
     for (;;) {
         const QByteArray chunk = Inet1->GetChunk(kChunkBytes);
         // Nothing has arrived yet: wait for the network without spinning. Otherwise only
@@ -293,7 +298,11 @@ fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& 
             lastLength = length;
             lastGrowth = now;
             list.SetSubItem(position, DownloadColumn::Received, QString::number(length));
-            const double size = AnnouncedLength(list.SubItem(position, DownloadColumn::Size));
+            const QString shownSize = list.SubItem(position, DownloadColumn::Size);
+            if (shownSize != sizeText) {
+                sizeText = shownSize;
+                size = AnnouncedLength(sizeText);
+            }
             if (size > 0)
                 list.SetSubItem(position, DownloadColumn::Percent, PercentText(length, size));
         }

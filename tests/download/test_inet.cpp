@@ -18,8 +18,6 @@ class InetTest : public QObject {
 private Q_SLOTS:
     void whatTypeDoesAContentTypeGive_data();
     void whatTypeDoesAContentTypeGive();
-    void whichTypesCanNameAFile_data();
-    void whichTypesCanNameAFile();
     void whatIsTheSiteRootOfALink_data();
     void whatIsTheSiteRootOfALink();
     void whichPortAndProtocolDoesALinkGet_data();
@@ -28,7 +26,6 @@ private Q_SLOTS:
     void whatDoesTheStatusPanelSay();
     void lengthsAndPercentages_data();
     void lengthsAndPercentages();
-    void theRefererIsThePageOrTheSiteRoot();
 
     void aResponseStreamsInChunksAndReportsItsStates();
     void headersAreReadByNameOrAsAWhole();
@@ -166,21 +163,6 @@ void InetTest::whatTypeDoesAContentTypeGive() {
     QCOMPARE(ContentTypeToType(ContentTypeWithoutParameters(header)), type);
 }
 
-void InetTest::whichTypesCanNameAFile_data() {
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<bool>("usable");
-    QTest::newRow("pdf") << "pdf" << true;
-    QTest::newRow("a main type alone") << "application" << true;
-    QTest::newRow("nothing") << "" << false;
-    QTest::newRow("a whole Content-Type") << "application/msword" << false;
-}
-
-void InetTest::whichTypesCanNameAFile() {
-    QFETCH(QString, type);
-    QFETCH(bool, usable);
-    QCOMPARE(IsUsableFileType(type), usable);
-}
-
 void InetTest::whatIsTheSiteRootOfALink_data() {
     QTest::addColumn<QString>("link");
     QTest::addColumn<QString>("root");
@@ -294,14 +276,6 @@ void InetTest::lengthsAndPercentages() {
     QFETCH(QString, percent);
     QCOMPARE(AnnouncedLength(header), length);
     QCOMPARE(PercentText(received, length), percent);
-}
-
-void InetTest::theRefererIsThePageOrTheSiteRoot() {
-    QCOMPARE(RefererHeaderBlock(QStringLiteral("https://www.science.org/toc/1"),
-                                QStringLiteral("https://www.science.org/doi/pdf/2")),
-             QStringLiteral("Referer: https://www.science.org/toc/1\r\n"));
-    QCOMPARE(RefererHeaderBlock(QString(), QStringLiteral("https://www.science.org/doi/pdf/2")),
-             QStringLiteral("Referer: https://www.science.org\r\n"));
 }
 
 void InetTest::aResponseStreamsInChunksAndReportsItsStates() {
