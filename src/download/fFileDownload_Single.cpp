@@ -313,13 +313,15 @@ fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& 
             list.SetSmallIcon(position, ItemState::Completed);
             return SingleTransferEnd::Completed;
         }
+        if (now - lastGrowth > kStallSeconds)
+            return failWith(QStringLiteral("下载失败"));
+        // The stop command ran while events were let in (it may have cancelled Inet1 too).
+        if (!DownloadBusy)
+            return failWith(QStringLiteral("下载取消"));
         // A response that has ended with bytes missing will not grow again: it fails now
         // rather than after the stall time, with the same outcome.
-        const bool ended = !Inet1->StillExecuting() && Inet1->BytesAvailable() == 0;
-        if (ended || now - lastGrowth > kStallSeconds)
+        if (!Inet1->StillExecuting() && Inet1->BytesAvailable() == 0)
             return failWith(QStringLiteral("下载失败"));
-        if (!DownloadBusy) // the stop command ran while events were let in
-            return failWith(QStringLiteral("下载取消"));
     }
 }
 
@@ -364,6 +366,9 @@ bool fFileDownload::WholeBodyDownload(int position, const QString& targetPath) {
         };
         // No Referer on this request.
         count = std::max<qint64>(Inet1->OpenURL(link, file, keepWaiting), 0);
+        // A stop that cancelled Inet1 itself ends the fetch before it is asked.
+        if (stop == Stop::None && !DownloadBusy)
+            stop = Stop::Cancelled;
     }
     DoEvents();
     if (stop == Stop::Abandoned || abandoned()) {

@@ -92,6 +92,7 @@ void Inet::Execute(const QString& url, const QString& method, const QByteArray& 
     dropReply();
     url_ = url;
     executing_ = true;
+    cancelled_ = false;
     headersIn_ = false;
     responseCode_ = 0;
     responseInfo_.clear();
@@ -293,11 +294,13 @@ qint64 Inet::OpenURL(const QString& url, QIODevice& sink,
             return -1;
         }
     }
-    return state_ == Error ? -1 : written;
+    // Only a response that completed is the body; a cancelled one stops short of it.
+    return !cancelled_ && state_ == ResponseCompleted ? written : -1;
 }
 
 void Inet::Cancel() {
     dropReply();
+    cancelled_ = true;
     executing_ = false;
     headersIn_ = false;
 }

@@ -91,7 +91,8 @@ public:
     // The first form returns the body, empty on failure or cancellation; it suits small
     // answers. The second streams the body into `sink` and returns the bytes written, or -1
     // when the request failed (no response, a body cut short, a transport error), was
-    // cancelled, or the sink refused a write.
+    // cancelled (by `keepWaiting` or by a Cancel while it waits), or the sink refused a
+    // write.
     QByteArray OpenURL(const QString& url, const std::function<bool()>& keepWaiting);
     qint64 OpenURL(const QString& url, QIODevice& sink, const std::function<bool()>& keepWaiting);
 
@@ -128,6 +129,7 @@ private:
     Protocols protocol_ = Protocols::HTTP;
     QString url_;
     bool executing_ = false;
+    bool cancelled_ = false; // since the last Execute
     bool headersIn_ = false;
     int state_ = NoState;
     int responseCode_ = 0;

@@ -509,6 +509,19 @@ void InetTest::openUrlStopsWhenTheCallerSaysSo() {
     QCOMPARE(result, qint64(-1));
     QCOMPARE(received.size(), 5000);
     QVERIFY(!inet.StillExecuting());
+
+    // A Cancel from outside while it waits (a stop command) is no complete body either.
+    server.closeGate("gate");
+    received.clear();
+    sink.seek(0);
+    QCOMPARE(inet.OpenURL(server.url("/slow"), sink,
+                          [&] {
+                              if (server.waitingAt("gate") >= 1 && received.size() == 5000)
+                                  inet.Cancel();
+                              return true;
+                          }),
+             qint64(-1));
+    QCOMPARE(received.size(), 5000);
     server.release("gate");
 
     // A refused connection gives nothing at all.
