@@ -390,6 +390,7 @@ private:
     std::array<SlotProgress, 12> slotProgress_{};
     std::array<qint64, 12> slotShownMs_{}; // when the list last showed it; 0: never
     bool slotProgressQueued_ = false;
+
 private: // single-connection transfer
     enum class SingleTransferEnd { Completed, Failed, Abandoned };
     void setupSingleTransfer();

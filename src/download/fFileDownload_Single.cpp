@@ -116,7 +116,8 @@ bool fFileDownload::Inet下载文件(int position) {
             if (list.SmallIcon(at) == ItemState::Failed)
                 PlaySound(103);
         }
-        // The automatic login after a web page arrives with the login panel.
+        // A web page instead of the file usually means the session has lapsed.
+        AutomaticLoginAfterTransfer(at);
         return result;
     };
 

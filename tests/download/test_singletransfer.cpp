@@ -83,6 +83,8 @@ private Q_SLOTS:
     void theHeaderWaitGivesUpAfter30Seconds();
     void whatDoesAWebPageBecome_data();
     void whatDoesAWebPageBecome();
+    void aWebPageStartsTheAutomaticLogin_data();
+    void aWebPageStartsTheAutomaticLogin();
     void anUnknownContentTypeKeepsTheRowsType();
     void aRefusedConnectionFailsTheRow();
     void anExistingTargetIsReplacedOrRenamed_data();
@@ -358,6 +360,32 @@ void SingleTransferTest::whatDoesAWebPageBecome() {
     QCOMPARE(readAll(folder() + "paper." + type), page.toUtf8());
     QCOMPARE(filesInFolder(), QStringList{"paper." + type});
     QCOMPARE(sound_.played, QStringList{ProgramFolder() + "101.wav"});
+}
+
+void SingleTransferTest::aWebPageStartsTheAutomaticLogin_data() {
+    QTest::addColumn<bool>("page");
+    QTest::newRow("a web page logs in again") << true;
+    QTest::newRow("the file itself does not") << false;
+}
+
+void SingleTransferTest::aWebPageStartsTheAutomaticLogin() {
+    QFETCH(bool, page);
+    if (page)
+        server_->serveHtml("/a.pdf", "<html>please log in</html>");
+    else
+        server_->serve("/a.pdf", "%PDF-1.4 a", "application/pdf");
+    const int row = addRow("/a.pdf");
+    // The login has no address to go to: an automatic login that runs turns 自动登录 off,
+    // silently, until the user completes the entries. (Ticked here without the box's own
+    // check of the entries.)
+    {
+        const QSignalBlocker quiet(window_->Check2);
+        window_->Check2->setChecked(true);
+    }
+    window_->Inet下载当前文件(row);
+    QCOMPARE(state(row), ItemState::Completed);
+    QCOMPARE(window_->Check2->isChecked(), !page);
+    QVERIFY(services_->prompt.shown().isEmpty());
 }
 
 void SingleTransferTest::anUnknownContentTypeKeepsTheRowsType() {
