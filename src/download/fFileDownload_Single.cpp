@@ -31,9 +31,7 @@ constexpr double kStallSeconds = 120.0;
 // Spans are measured on the monotonic clock, so a transfer running across midnight is not
 // taken for a stalled one.
 double monotonicNow() {
-    static SystemClock fallback;
-    const Clock* clock = Services().clock;
-    return clock ? clock->elapsedSeconds() : fallback.elapsedSeconds();
+    return ProgramClock().elapsedSeconds();
 }
 
 bool isPageType(const QString& type) {
