@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The parallel transfers against curl, on the same files in the same run, served by nginx on
 # 127.0.0.1 (a server that is not the bottleneck):
-#   1. one file of 1 GiB: curl -o, then one Downloader; times and the program's memory;
+#   1. one file of 1 GiB: curl -o, then one Downloader, then the single connection (Inet
+#      alone and the download window's transfer); times and the program's memory;
 #   2. six files of 256 MiB at once: six curl at once, then six Downloaders, with the
 #      lateness of a 10 ms timer on the program's user-interface thread.
 # Needs about 3.5 GiB free under TMPDIR. Installs nginx from Debian when it is missing.
@@ -12,7 +13,11 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build}
 BENCH=$BUILD/bench/bench_transfer
-cmake --build "$BUILD" --target bench_transfer >/dev/null
+SINGLE=$BUILD/bench/bench_single
+cmake --build "$BUILD" --target bench_transfer bench_single >/dev/null
+# The download window of the single-connection figure holds an embedded browser: headless.
+export QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+[ "$(id -u)" -ne 0 ] || export QTWEBENGINE_DISABLE_SANDBOX=1
 
 NGINX=$(command -v nginx || true)
 [ -n "$NGINX" ] || [ ! -x /usr/sbin/nginx ] || NGINX=/usr/sbin/nginx
@@ -97,6 +102,10 @@ for round in 1 2; do
     "$BENCH" "$WORK/out" "$BASE/big.pdf" | sed "s/^/round $round: program: /"
     check "$WORK/www/big.pdf" "$WORK/out/1-big.pdf"
     rm -f "$WORK/out/1-big.pdf"
+    "$SINGLE" "$BASE/big.pdf" "$WORK/out/single" 2>"$WORK/logs/single.err" |
+        sed "s/^/round $round: single connection: /"
+    check "$WORK/www/big.pdf" "$(ls "$WORK"/out/single/window*)"
+    rm -rf "$WORK/out/single"
 done
 
 echo

@@ -130,6 +130,7 @@ fFileDownload::fFileDownload()
     buildLayout();
     setUpListCommands();
     buildLoginPanel();
+    setupSingleTransfer();
 
     Timer_Down->setInterval(kTimerIntervalMs);
     Timer1->setInterval(kTimerIntervalMs);
