@@ -257,6 +257,8 @@ public:
     QMenu* menu工具 = nullptr;
     QAction* 设置 = nullptr;
     QAction* menu检查文件是否存在 = nullptr;
+    QAction* menu清空IE浏览器缓存 = nullptr;
+    void menu清空IE浏览器缓存_Click();
     QMenu* menu帮助 = nullptr;
     QAction* 关于 = nullptr;
 
