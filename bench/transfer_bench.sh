@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The parallel transfers against curl, on the same files in the same run, served by nginx on
 # 127.0.0.1 (a server that is not the bottleneck):
-#   1. one file of 1 GiB: curl -o, then one Downloader; times and the program's memory;
+#   1. one file of 1 GiB: curl -o, then one Downloader, then the single connection (Inet
+#      alone and the download window's transfer); times and the program's memory;
 #   2. six files of 256 MiB at once: six curl at once, then six Downloaders, with the
 #      lateness of a 10 ms timer on the program's user-interface thread;
 #   3. (mode "scheduler") 600 files of 100 KB through the download window, gap 0, six slots,
@@ -23,11 +24,15 @@ transfer | scheduler | all) ;;
 esac
 want() { [ "$MODE" = all ] || [ "$MODE" = "$1" ]; }
 BENCH=$BUILD/bench/bench_transfer
+SINGLE=$BUILD/bench/bench_single
 SCHEDULER_BENCH=$BUILD/bench/bench_scheduler
-want transfer && cmake --build "$BUILD" --target bench_transfer >/dev/null
+want transfer && cmake --build "$BUILD" --target bench_transfer bench_single >/dev/null
 want scheduler && cmake --build "$BUILD" --target bench_scheduler >/dev/null
 SMALL_FILES=600
 SMALL_SIZE=102400
+# The download window of the single-connection figure holds an embedded browser: headless.
+export QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+[ "$(id -u)" -ne 0 ] || export QTWEBENGINE_DISABLE_SANDBOX=1
 
 NGINX=$(command -v nginx || true)
 [ -n "$NGINX" ] || [ ! -x /usr/sbin/nginx ] || NGINX=/usr/sbin/nginx
@@ -54,6 +59,7 @@ if want transfer; then
     dd if=/dev/urandom of="$WORK/www/big.pdf" bs=1M count=1024 status=none
     dd if=/dev/urandom of="$WORK/www/part1.pdf" bs=1M count=256 status=none
     for i in 2 3 4 5 6; do ln "$WORK/www/part1.pdf" "$WORK/www/part$i.pdf"; done
+    chmod 644 "$WORK"/www/*.pdf
 fi
 if want scheduler; then
     mkdir -p "$WORK/www/small"
@@ -63,7 +69,6 @@ if want scheduler; then
     chmod 755 "$WORK/www/small"
     chmod 644 "$WORK"/www/small/*
 fi
-[ -z "$(ls "$WORK"/www/*.pdf 2>/dev/null)" ] || chmod 644 "$WORK"/www/*.pdf
 
 PORT=""
 for _ in $(seq 50); do
@@ -123,6 +128,10 @@ if want transfer; then
         "$BENCH" "$WORK/out" "$BASE/big.pdf" | sed "s/^/round $round: program: /"
         check "$WORK/www/big.pdf" "$WORK/out/1-big.pdf"
         rm -f "$WORK/out/1-big.pdf"
+        "$SINGLE" "$BASE/big.pdf" "$WORK/out/single" 2>"$WORK/logs/single.err" |
+            sed "s/^/round $round: single connection: /"
+        check "$WORK/www/big.pdf" "$(ls "$WORK"/out/single/window*)"
+        rm -rf "$WORK/out/single"
     done
 
     echo
@@ -160,8 +169,8 @@ if want scheduler; then
     rm -f "$WORK"/out/s*.pdf
     echo "curl, six at a time: $(elapsed "$start" "$end") s"
     mkdir -p "$WORK/out/window"
-    QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu \
-        "$SCHEDULER_BENCH" "$WORK/out/window" "$BASE/small/s" "$SMALL_FILES" 6
+    "$SCHEDULER_BENCH" "$WORK/out/window" "$BASE/small/s" "$SMALL_FILES" 6 \
+        2>"$WORK/logs/scheduler.err"
     for i in $(seq -f %04g "$SMALL_FILES"); do
         check "$WORK/www/small/s$i.pdf" "$WORK/out/window/$i.pdf"
     done

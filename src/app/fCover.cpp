@@ -18,6 +18,10 @@
 
 #include <unistd.h>
 
+namespace {
+constexpr int kQuitGraceMs = 5000;
+} // namespace
+
 QString VersionCaption(int major, int minor, int revision) {
     return QStringLiteral("版本:%1.%2.%3").arg(major).arg(minor).arg(revision);
 }
@@ -112,13 +116,23 @@ void fCover::Form_Unload() {
     // are abandoned. Only the settings are saved first.
     if (SettingsStore* settings = Services().settings)
         settings->Sync();
-    const bool nested = EventPumpDepth() > 0 || QThread::currentThread()->loopLevel() > 1;
-    if (nested) {
-        // Code that is waiting further up the stack must not run on against windows that are
-        // going away, so leave without unwinding it.
-        ::_exit(0);
-    }
     for (QWidget* w : QApplication::topLevelWidgets())
         w->hide();
+    const bool nested = EventPumpDepth() > 0 || QThread::currentThread()->loopLevel() > 1;
+    if (nested) {
+        // Code waiting further up the stack sees the request after its next pump and
+        // unwinds; the program then leaves the normal way, which shuts the browser profile
+        // down and so keeps its cookies (the user's logins). The search window's runs end as
+        // its stop buttons would end them.
+        RequestQuit();
+        if (auto* search = qobject_cast<::fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch")))) {
+            search->StopAddAll = true;
+            search->StopAnalysis = true;
+        }
+        // A wait that does not look at the request would hold the program until its own
+        // time limit; past this grace the program ends at once, with only the settings kept.
+        QTimer::singleShot(kQuitGraceMs, this, [] { ::_exit(0); });
+    }
+    // Every event loop, the nested ones too, returns at its next turn.
     QCoreApplication::exit(0);
 }

@@ -12,6 +12,7 @@
 #include "download/WindowPlacement.h"
 #include "platform/Clock.h"
 #include "platform/DoEvents.h"
+#include "platform/Inet.h"
 #include "platform/KeyedListModel.h"
 #include "platform/KeyedListView.h"
 #include "platform/Prompt.h"
@@ -130,6 +131,7 @@ fFileDownload::fFileDownload()
     buildLayout();
     setUpListCommands();
     buildLoginPanel();
+    setupSingleTransfer();
 
     Timer_Down->setInterval(kTimerIntervalMs);
     Timer1->setInterval(kTimerIntervalMs);
@@ -419,8 +421,8 @@ void fFileDownload::Form_Unload(bool& Cancel) {
         settings->Write(Keys::DownloadMode, program.DownloadMode);
     }
 
-    const bool busy =
-        CountDownloaderSlots() >= 2 || !检测是否下载列表完毕() || Timer_Down->isActive();
+    const bool busy = CountDownloaderSlots() >= 2 || (Inet1 && Inet1->StillExecuting()) ||
+                      !检测是否下载列表完毕() || Timer_Down->isActive();
     if (busy && Services().prompt &&
         Services().prompt->message(this, kCloseQuestion, MsgIcon::Question, MsgButtons::YesNo) !=
             MsgResult::Yes) {

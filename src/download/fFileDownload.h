@@ -148,9 +148,16 @@ public:
 
     // --- single-connection transfer ---
     Inet* Inet1 = nullptr;
-    // Called by the scheduler; returns when the transfer of the row has ended.
+    // Called by the scheduler; returns when the transfer of the row has ended. A row that
+    // arrives while a transfer still runs goes back to waiting ("等待重新下载").
     void Inet下载当前文件(int position);
+    // The transfer of the row through Inet1; true when its file was written completely. It
+    // lets events run while it waits and finds its row again by the link after every pump:
+    // a row that is gone, a window that closes or a program that ends stop it quietly, with
+    // the partial file deleted.
     bool Inet下载文件(int position);
+    // Writes the control's state into panel 3.
+    void Inet1_StateChanged(int State);
 
     // --- multi-connection transfer ---
     // Starts the row's transfer in `slot` and returns at once; always false.
@@ -250,6 +257,8 @@ public:
     QMenu* menu工具 = nullptr;
     QAction* 设置 = nullptr;
     QAction* menu检查文件是否存在 = nullptr;
+    QAction* menu清空IE浏览器缓存 = nullptr;
+    void menu清空IE浏览器缓存_Click();
     QMenu* menu帮助 = nullptr;
     QAction* 关于 = nullptr;
 
@@ -383,4 +392,14 @@ private:
     std::array<SlotProgress, 12> slotProgress_{};
     std::array<qint64, 12> slotShownMs_{}; // when the list last showed it; 0: never
     bool slotProgressQueued_ = false;
+
+private: // single-connection transfer
+    enum class SingleTransferEnd { Completed, Failed, Abandoned };
+    void setupSingleTransfer();
+    // Copies a body of announced length to `targetPath` in chunks, with live progress.
+    SingleTransferEnd copyBodyInChunks(const QString& link, const QString& targetPath,
+                                       double announced, double& lastGrowth);
+    // Fetches the link again and writes its whole body to `targetPath`; true when written.
+    bool WholeBodyDownload(int position, const QString& targetPath);
+    bool singleTransferAbandoned(const QString& link, bool registered) const;
 };

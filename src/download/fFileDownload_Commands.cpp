@@ -3,6 +3,7 @@
 // file guards it, holds back the list's painting around it and talks to the user.
 
 #include "download/fFileDownload.h"
+#include "tools/CacheTools.h"
 
 #include "app/FileHelpers.h"
 #include "app/Forms.h"
@@ -174,6 +175,9 @@ void fFileDownload::setUpListCommands() {
     menu检查并纠正磁盘文件类型 = add(menu工具, QStringLiteral("检查并纠正磁盘文件类型"),
                                      QStringLiteral("menu检查并纠正磁盘文件类型"),
                                      &fFileDownload::menu检查并纠正磁盘文件类型_Click);
+    menu清空IE浏览器缓存 =
+        add(menu工具, QStringLiteral("清空IE浏览器缓存"), QStringLiteral("menu清空IE浏览器缓存"),
+            &fFileDownload::menu清空IE浏览器缓存_Click);
     menu打开文件判断类型 =
         add(menu工具, QStringLiteral("打开文件判断类型"), QStringLiteral("menu打开文件判断类型"),
             &fFileDownload::menu打开文件判断类型_Click);
@@ -434,4 +438,8 @@ void fFileDownload::设置_Click() {
 
 void fFileDownload::关于_Click() {
     ShowAboutBox(this);
+}
+
+void fFileDownload::menu清空IE浏览器缓存_Click() {
+    ClearBrowserCache(true, this);
 }

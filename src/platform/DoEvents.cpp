@@ -55,3 +55,15 @@ void KeepResponsive() {
 int EventPumpDepth() {
     return g_depth;
 }
+
+namespace {
+bool g_quitRequested = false;
+} // namespace
+
+void RequestQuit() {
+    g_quitRequested = true;
+}
+
+bool QuitRequested() {
+    return g_quitRequested;
+}

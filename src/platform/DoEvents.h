@@ -14,3 +14,9 @@ void KeepResponsive();
 // How many DoEvents()/KeepResponsive() calls are on the stack right now. Code that must end
 // the program uses it to know whether a plain return to the main loop is possible.
 int EventPumpDepth();
+
+// The program is ending while code further up the stack waits in a loop: set once by the
+// start-up window's unload. Every wait loop looks at it after each pump and unwinds, so the
+// program leaves through its normal way out, which shuts the browser profile down cleanly.
+void RequestQuit();
+bool QuitRequested();

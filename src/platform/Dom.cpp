@@ -84,6 +84,11 @@ std::optional<Dom> Dom::fromJson(const QByteArray& json) {
         return std::nullopt;
     Dom dom;
     dom.URL = url.toString();
+    dom.title = root.value(QLatin1String("title")).toString();
+    for (const QJsonValue& mark : root.value(QLatin1String("sm")).toArray())
+        dom.scriptMarksFound.append(mark.toString());
+    for (const QJsonValue& mark : root.value(QLatin1String("tm")).toArray())
+        dom.textMarksFound.append(mark.toString());
     const QJsonArray elements = list.toArray();
     dom.elements_->reserve(elements.size());
     for (const QJsonValue& value : elements) {
@@ -104,6 +109,8 @@ std::optional<Dom> Dom::fromJson(const QByteArray& json) {
         e.type = o.value(QLatin1String("y")).toString();
         e.id = o.value(QLatin1String("i")).toString();
         e.value = o.value(QLatin1String("v")).toString();
+        e.src = o.value(QLatin1String("s")).toString();
+        e.visible = o.value(QLatin1String("vis")).toBool(true);
         // Parents come before their children, and a parent's descendants are contiguous.
         if (dom.append(parent.toInt(), std::move(e)) < 0)
             return std::nullopt;
@@ -111,28 +118,79 @@ std::optional<Dom> Dom::fromJson(const QByteArray& json) {
     return dom;
 }
 
-static QString jsStringArray(const QStringList& items) {
+static QJsonArray jsonArray(const QStringList& items, bool upper) {
     QJsonArray array;
     for (const QString& item : items)
-        array.append(item.toUpper());
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+        array.append(upper ? item.toUpper() : item);
+    return array;
 }
 
 QString Dom::SnapshotScript(const QStringList& tags, const QStringList& textTags) {
+    DomQuery query;
+    query.tags = tags;
+    query.textTags = textTags;
+    return SnapshotScript(query);
+}
+
+QString Dom::SnapshotScript(const DomQuery& query) {
     // One pass over the document in order. A copied element's parent is its nearest copied
     // ancestor, found through the marks left on the copied nodes.
+    //
+    // Whether an element is shown is decided here, where the layout is: invisible links are
+    // planted on some sites to catch programs that read the markup alone. An element counts
+    // as hidden when it has no box (display: none here or above), a box of about no size, a
+    // box placed above or left of the page, visibility other than visible, or an ancestor
+    // that is see-through or clips it away (a box of no size with its overflow cut off, an
+    // empty clip rectangle).
     static const char script[] = R"JS(
-(function (tags, textTags) {
-  var want = {}, text = {};
-  tags.forEach(function (t) { want[t] = true; });
-  textTags.forEach(function (t) { text[t] = true; });
+(function (q) {
+  var want = {}, text = {}, vis = {};
+  q.tags.forEach(function (t) { want[t] = true; });
+  q.textTags.forEach(function (t) { text[t] = true; });
+  q.visibilityTags.forEach(function (t) { vis[t] = true; });
+  var tokens = q.classTokens;
+  function byClass(el) {
+    var list = el.classList;
+    if (!list || !tokens.length) return false;
+    for (var k = 0; k < tokens.length; ++k) if (list.contains(tokens[k])) return true;
+    return false;
+  }
+  var hiding = new Map();
+  function hides(node) {
+    var known = hiding.get(node);
+    if (known !== undefined) return known;
+    var cs = getComputedStyle(node), verdict = parseFloat(cs.opacity) === 0;
+    var root = node === document.body || node === document.documentElement;
+    if (!verdict && !root && cs.display !== 'inline' &&
+        (cs.overflowX !== 'visible' || cs.overflowY !== 'visible')) {
+      var b = node.getBoundingClientRect();
+      verdict = b.width < 1 || b.height < 1;
+    }
+    if (!verdict && (cs.position === 'absolute' || cs.position === 'fixed')) {
+      var m = /^rect\((-?[\d.]+)px,?\s*(-?[\d.]+)px,?\s*(-?[\d.]+)px,?\s*(-?[\d.]+)px\)$/
+                .exec(cs.clip || '');
+      if (m && (parseFloat(m[2]) - parseFloat(m[4]) <= 1 ||
+                parseFloat(m[3]) - parseFloat(m[1]) <= 1)) verdict = true;
+    }
+    hiding.set(node, verdict);
+    return verdict;
+  }
+  function shown(el) {
+    if (!el.getClientRects().length) return false;
+    var r = el.getBoundingClientRect();
+    if (r.width <= 1 || r.height <= 1) return false;
+    if (r.right + window.scrollX <= 0 || r.bottom + window.scrollY <= 0) return false;
+    if (getComputedStyle(el).visibility !== 'visible') return false;
+    for (var up = el; up; up = up.parentElement) if (hides(up)) return false;
+    return true;
+  }
   var all = document.getElementsByTagName('*');
   var marks = new Map();
   var nodes = [], out = [];
   for (var i = 0; i < all.length; ++i) {
     var el = all[i];
     var tag = (el.tagName || '').toUpperCase();
-    if (!want[tag]) continue;
+    if (!want[tag] && !byClass(el)) continue;
     var parent = -1;
     for (var up = el.parentElement; up; up = up.parentElement) {
       var m = marks.get(up);
@@ -142,8 +200,8 @@ QString Dom::SnapshotScript(const QStringList& tags, const QStringList& textTags
     nodes.push(el);
     // Properties only where they are plain strings: an SVG element's className and href
     // are objects, and a form's "id" may name one of its inputs.
-    var cls = el.className, href = el.href, type = el.type, value = el.value;
-    out.push({
+    var cls = el.className, href = el.href, type = el.type, value = el.value, src = el.src;
+    var item = {
       t: tag,
       c: typeof cls === 'string' ? cls : (el.getAttribute('class') || ''),
       x: text[tag] ? (el.innerText || '') : '',
@@ -154,13 +212,44 @@ QString Dom::SnapshotScript(const QStringList& tags, const QStringList& textTags
       v: (tag === 'INPUT' || tag === 'TEXTAREA' || tag === 'SELECT') &&
          typeof value === 'string' ? value : '',
       p: parent
+    };
+    if ((tag === 'IFRAME' || tag === 'FRAME') && typeof src === 'string') item.s = src;
+    if (vis[tag]) item.vis = shown(el);
+    out.push(item);
+  }
+  var scriptMarks = [], textMarks = [];
+  if (q.scriptMarks.length) {
+    var scripts = document.scripts;
+    q.scriptMarks.forEach(function (mark) {
+      for (var k = 0; k < scripts.length; ++k) {
+        if (!scripts[k].src && (scripts[k].text || '').indexOf(mark) >= 0) {
+          scriptMarks.push(mark);
+          break;
+        }
+      }
+    });
+  }
+  if (q.textMarks.length && document.body) {
+    var shownText = (document.body.innerText || '').toLowerCase();
+    q.textMarks.forEach(function (mark) {
+      if (shownText.indexOf(mark.toLowerCase()) >= 0) textMarks.push(mark);
     });
   }
   window.__quillfetchNodes = nodes;
-  return JSON.stringify({ url: document.URL, elements: out });
-})(%1, %2)
+  return JSON.stringify({ url: document.URL, title: document.title || '', elements: out,
+                          sm: scriptMarks, tm: textMarks });
+})(%1)
 )JS";
-    return QString::fromUtf8(script).arg(jsStringArray(tags), jsStringArray(textTags));
+    QJsonObject q;
+    q.insert(QLatin1String("tags"), jsonArray(query.tags, true));
+    q.insert(QLatin1String("textTags"), jsonArray(query.textTags, true));
+    q.insert(QLatin1String("visibilityTags"), jsonArray(query.visibilityTags, true));
+    q.insert(QLatin1String("classTokens"), jsonArray(query.classTokens, false));
+    q.insert(QLatin1String("scriptMarks"), jsonArray(query.scriptMarks, false));
+    q.insert(QLatin1String("textMarks"), jsonArray(query.textMarks, false));
+    // The query travels as data, never as script text.
+    return QString::fromUtf8(script).arg(
+        QString::fromUtf8(QJsonDocument(q).toJson(QJsonDocument::Compact)));
 }
 
 QString Dom::SetValueScript(int index, const QString& value) {

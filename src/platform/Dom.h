@@ -25,6 +25,10 @@ struct DomElement {
     QString type;
     QString id;
     QString value;
+    QString src; // frames: the absolute address of what they show
+    // Whether the element takes up room on the page where a reader could see it. Worked out
+    // in the page for the tags that asked for it (DomQuery::visibilityTags); true otherwise.
+    bool visible = true;
     int parent = -1; // index of the nearest copied ancestor, -1 at the top
     int end = 0;     // one past the index of the last copied descendant
 };
@@ -49,10 +53,30 @@ private:
     std::vector<int> indices_;
 };
 
+// What a copy of a document holds. Everything is asked for by name, so a copy holds no more
+// than its reader's rules look at.
+struct DomQuery {
+    // Elements copied by tag, and those of them whose rendered text is copied.
+    QStringList tags;
+    QStringList textTags;
+    // Elements of any tag copied because their class list holds one of these tokens.
+    QStringList classTokens;
+    // Copied elements of these tags carry whether they are shown (DomElement::visible).
+    QStringList visibilityTags;
+    // Texts looked for in the document's inline scripts and in its rendered text (letter
+    // case ignored for the latter); the ones found are listed in the copy.
+    QStringList scriptMarks;
+    QStringList textMarks;
+};
+
 class Dom {
 public:
-    // The document's address.
+    // The document's address and title.
     QString URL;
+    QString title;
+    // The DomQuery::scriptMarks / textMarks that the document holds.
+    QStringList scriptMarksFound;
+    QStringList textMarksFound;
 
     int size() const { return elements_ ? int(elements_->size()) : 0; }
     // An element with every field empty when `index` is out of range.
@@ -78,6 +102,9 @@ public:
     // text for `textTags`) and returns them as JSON for fromJson(). It also keeps the copied
     // nodes in the page, so that writes can address them by index afterwards.
     static QString SnapshotScript(const QStringList& tags, const QStringList& textTags);
+    // The same for everything a DomQuery asks for; the query travels into the script as
+    // JSON data.
+    static QString SnapshotScript(const DomQuery& query);
     // Scripts that set an input's value / click an element of the last snapshot; they return
     // true when the element was still there.
     static QString SetValueScript(int index, const QString& value);

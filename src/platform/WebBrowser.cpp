@@ -355,8 +355,14 @@ std::optional<QVariant> WebBrowser::runScript(const QString& script, int timeout
 
 std::optional<Dom> WebBrowser::Document(const QStringList& tags, const QStringList& textTags,
                                         int timeoutMs) {
-    const std::optional<QVariant> answer =
-        runScript(Dom::SnapshotScript(tags, textTags), timeoutMs);
+    DomQuery query;
+    query.tags = tags;
+    query.textTags = textTags;
+    return Document(query, timeoutMs);
+}
+
+std::optional<Dom> WebBrowser::Document(const DomQuery& query, int timeoutMs) {
+    const std::optional<QVariant> answer = runScript(Dom::SnapshotScript(query), timeoutMs);
     if (!answer || answer->typeId() != QMetaType::QString)
         return std::nullopt;
     return Dom::fromJson(answer->toString().toUtf8());

@@ -68,6 +68,8 @@ public:
     // read the user's pages pass the user's own page time-out rather than the default.
     std::optional<Dom> Document(const QStringList& tags, const QStringList& textTags,
                                 int timeoutMs = 10000);
+    // The same with everything a DomQuery asks for (elements by class, visibility, marks).
+    std::optional<Dom> Document(const DomQuery& query, int timeoutMs = 10000);
     // Writes to the elements of the last Document() copy, by index; false when the element
     // is gone (the page changed) or the page did not answer.
     bool SetValue(int index, const QString& value, int timeoutMs = 5000);

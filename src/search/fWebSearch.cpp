@@ -16,8 +16,10 @@
 #include "platform/KeyedListView.h"
 #include "platform/Prompt.h"
 #include "platform/WebBrowser.h"
+#include "search/PageKinds.h"
 #include "search/ResultPages.h"
 #include "search/SearchList.h"
+#include "search/TodaySite.h"
 #include "tools/CacheTools.h"
 #include "tools/Tools.h"
 
@@ -52,6 +54,17 @@ const QString kPageCopyFailed = QStringLiteral("读取网页失败");
 // at least a second, so that "0" still lets a small page answer.
 constexpr int kLongestCopySeconds = 24 * 60 * 60;
 constexpr int kDefaultCopySeconds = 60;
+
+// Today's site shuts out clients that page faster than a reader would; the program also asks
+// its users not to harvest in bulk.
+constexpr double kTodayPagePauseSeconds = 3.0;
+// The bot check is the user's to pass, in the browser. The run looks again once a second and
+// gives up after five minutes.
+const QString kChallengeNotice = QStringLiteral("请在浏览器中完成网站验证，完成后将自动继续");
+constexpr double kChallengeWaitSeconds = 5 * 60;
+constexpr double kChallengeLookSeconds = 1.0;
+constexpr int kChallengeCopyMs = 10000;
+
 // One frame of a 60 Hz display: the progress text is never painted more often.
 constexpr qint64 kProgressFrameMs = 16;
 
@@ -323,7 +336,7 @@ void fWebSearch::RefreshRowCount() {
 
 // --- result pages ---
 
-std::optional<Dom> fWebSearch::copyShownPage(const QStringList& tags, const QStringList& textTags) {
+std::optional<Dom> fWebSearch::copyShownPage(const DomQuery& query) {
     Forms::Hold hold(this);
     // A page that does not answer in time is asked once more: the first request may have
     // waited behind the page's own scripts, and the second one then answers at once.
@@ -331,7 +344,7 @@ std::optional<Dom> fWebSearch::copyShownPage(const QStringList& tags, const QStr
         // Read at every attempt, like the page wait, so a changed time-out counts at once.
         const std::optional<int> seconds = ParseTimeoutSeconds(Combo1->currentText());
         const int bound = std::clamp(seconds.value_or(kDefaultCopySeconds), 1, kLongestCopySeconds);
-        std::optional<Dom> document = WebBrowser1->Document(tags, textTags, bound * 1000);
+        std::optional<Dom> document = WebBrowser1->Document(query, bound * 1000);
         if (document)
             return document;
         if (unloading_)
@@ -344,17 +357,28 @@ std::optional<Dom> fWebSearch::copyShownPage(const QStringList& tags, const QStr
 }
 
 int fWebSearch::ExtractResultRecords() {
-    const std::optional<Dom> document = copyShownPage(ResultPageTags(), ResultPageTextTags());
-    return document ? addRecordsFrom(*document) : 0;
+    const std::optional<Dom> document = copyShownPage(ResultPageQuery());
+    return document ? addRecordsFrom(*document, RecognisePage(*document)) : 0;
 }
 
-int fWebSearch::addRecordsFrom(const Dom& document) {
+int fWebSearch::addRecordsFrom(const Dom& document, PageKind kind) {
     // The folder is read once for the page: every record of one extraction shares it.
     const QString folder = Program().DefaultSaveFolder;
-    return ::ExtractResultRecords(
-        document, [this, &folder](const QString& title, const QString& link, const QString& page) {
-            加入LV1(title, link, page, QStringLiteral("pdf"), folder);
-        });
+    const auto add = [this, &folder](const QString& title, const QString& link,
+                                     const QString& page) {
+        加入LV1(title, link, page, QStringLiteral("pdf"), folder);
+    };
+    switch (kind) {
+    case PageKind::Challenge:
+        return 0; // nothing of the bot check belongs in the list
+    case PageKind::TodaySearch:
+    case PageKind::TodayIssue:
+        return ExtractTodayRecords(document, kind, add);
+    case PageKind::FormerResults:
+    case PageKind::Other:
+        break;
+    }
+    return ::ExtractResultRecords(document, add);
 }
 
 void fWebSearch::AddCurrentPage() {
@@ -371,7 +395,9 @@ bool fWebSearch::判断是否为最后一个页码链接(int current) {
     if (current == 0)
         return false;
     // A page that cannot be read has no page links to go on with.
-    const std::optional<Dom> document = copyShownPage({QStringLiteral("A")}, {});
+    DomQuery anchors;
+    anchors.tags = QStringList{QStringLiteral("A")};
+    const std::optional<Dom> document = copyShownPage(anchors);
     return !document || IsLastResultPage(*document, current);
 }
 
@@ -379,22 +405,54 @@ bool fWebSearch::下一页() {
     Forms::Hold hold(this);
     // One copy of the shown page serves both its records and its page links: copying a page
     // of 500 entries is the costly part of every step.
-    const std::optional<Dom> shown = copyShownPage(ResultPageTags(), ResultPageTextTags());
+    std::optional<Dom> shown = copyShownPage(ResultPageQuery());
     // Without the shown page the run cannot tell the next page from the last one; the user
     // has been told, and going on would skip the page's records.
     if (!shown || unloading_)
         return false;
-    addRecordsFrom(*shown);
+    PageKind kind = RecognisePage(*shown);
+    if (kind == PageKind::Challenge) {
+        shown = waitOutChallenge();
+        if (!shown || unloading_)
+            return false;
+        kind = RecognisePage(*shown);
+    }
+    addRecordsFrom(*shown, kind);
     RefreshRowCount();
+
+    switch (kind) {
+    case PageKind::TodayIssue:
+        return false; // an issue is one page
+    case PageKind::TodaySearch: {
+        if (IsLastTodaySearchPage(*shown))
+            return false;
+        const QString next = NextTodaySearchAddress(shown->URL);
+        const Clock& clock = ProgramClock();
+        while (pageShownAt_ && clock.elapsedSeconds() - *pageShownAt_ < kTodayPagePauseSeconds) {
+            if (StopAddAll || unloading_)
+                return false;
+            DoEvents();
+        }
+        return goToPage(next);
+    }
+    case PageKind::Challenge:
+    case PageKind::FormerResults:
+    case PageKind::Other:
+        break;
+    }
+
     const int current = CurrentFirstIndex();
     const QString next = NextPageAddress(WebBrowser1->LocationURL(), current);
     if (current != 0 && IsLastResultPage(*shown, current))
         return false;
+    return goToPage(DecodeAmpersands(next));
+}
 
+bool fWebSearch::goToPage(const QString& address) {
     const Clock& clock = ProgramClock();
     const double start = clock.elapsedSeconds();
     PageLoading = true;
-    WebBrowser1->Navigate(DecodeAmpersands(next));
+    WebBrowser1->Navigate(address);
     DoEvents();
     while (!StopAddAll) {
         if (!WebBrowser1->Busy() || !PageLoading)
@@ -458,8 +516,42 @@ void fWebSearch::Command4_Click() {
     AutoSizeColumns(ListView1, kFitContentsAndHeader);
 }
 
+std::optional<Dom> fWebSearch::waitOutChallenge() {
+    Forms::Hold hold(this);
+    const Clock& clock = ProgramClock();
+    const double start = clock.elapsedSeconds();
+    double lookedAt = start;
+    std::optional<Dom> passed;
+    // Only ever read: the check is the user's to pass, and a program that fills in or clicks
+    // on it is what it is there to keep out.
+    while (!StopAddAll && !unloading_) {
+        // Set again at every turn: the browser's own status texts share the panel.
+        StatusPanel2->setText(kChallengeNotice);
+        DoEvents();
+        const double now = clock.elapsedSeconds();
+        if (now - start >= kChallengeWaitSeconds)
+            break;
+        if (now - lookedAt < kChallengeLookSeconds || WebBrowser1->Busy())
+            continue;
+        lookedAt = now;
+        // A page between the check and the results (a redirect, a blank page) is no reason
+        // to go on yet; a copy that fails is simply tried again a second later.
+        std::optional<Dom> page = WebBrowser1->Document(ResultPageQuery(), kChallengeCopyMs);
+        const PageKind kind = page ? RecognisePage(*page) : PageKind::Other;
+        if (kind == PageKind::TodaySearch || kind == PageKind::TodayIssue ||
+            kind == PageKind::FormerResults) {
+            passed = std::move(page);
+            break;
+        }
+    }
+    if (Forms::IsLoaded(this) && StatusPanel2->text() == kChallengeNotice)
+        StatusPanel2->clear();
+    return passed;
+}
+
 void fWebSearch::WebBrowser1_DocumentComplete() {
     PageLoading = false;
+    pageShownAt_ = ProgramClock().elapsedSeconds();
 }
 
 void fWebSearch::WebBrowser1_StatusTextChange(const QString& text) {
@@ -572,7 +664,7 @@ bool fWebSearch::加入下载列表(const QString& link, const QString& title, c
     const QString cleanTitle = TrimSpaces(RemoveLineBreaks(title));
     const QString folder = saveFolder.isEmpty() ? Program().DefaultSaveFolder : saveFolder;
     QString name =
-        CleanFileName(Program().UseLinkFileName ? FileNameFromLink(link, true) : cleanTitle);
+        CleanFileName(Program().UseLinkFileName ? RecordFileNameFromLink(link) : cleanTitle);
     // A name that cleans away entirely would make a hidden ".pdf" the user never sees; take
     // the link's name instead, and a plain word when that is empty too.
     if (name.isEmpty())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "search/PageKinds.h"
+
 #include <QMainWindow>
 #include <QStringList>
 
@@ -124,8 +126,17 @@ protected:
 private:
     // A copy of the shown page, bounded by the page time-out of Combo1 and asked for twice
     // before it counts as failed; a failure is shown in panel 2 ("读取网页失败").
-    std::optional<Dom> copyShownPage(const QStringList& tags, const QStringList& textTags);
-    int addRecordsFrom(const Dom& document);
+    std::optional<Dom> copyShownPage(const DomQuery& query);
+    // Adds the page's records by the rules of its kind; a bot check adds nothing.
+    int addRecordsFrom(const Dom& document, PageKind kind);
+    // Navigates to the address and waits for it as a run does: until the page is complete,
+    // the page time-out has passed or the run is stopped, then the settle pause. False when
+    // the time-out is not a number.
+    bool goToPage(const QString& address);
+    // Waits while the shown page is the bot check, with the notice in panel 2, until it has
+    // become a result page (its copy is returned), the run is stopped, the window closes or
+    // five minutes have passed (nullopt).
+    std::optional<Dom> waitOutChallenge();
     void buildMenus();
     void buildLayout();
     // True (after telling the user) while an analysis run is active.
@@ -135,4 +146,7 @@ private:
 
     bool unloading_ = false;
     bool splitterPlaced_ = false;
+    // When the browser last completed a page (monotonic clock); today's site is never asked
+    // for the next page of results sooner than a pause after it.
+    std::optional<double> pageShownAt_;
 };

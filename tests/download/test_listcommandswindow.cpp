@@ -181,10 +181,15 @@ void ListCommandsWindowTest::doTheMenusHoldEveryCommandInOrder() {
                           "用记事本打开文件", "复制名称", "批量替换网址", "打开网址",
                           "导出名称 ▸ [全部, 未完成项]", "关闭本下载窗口"}));
     QCOMPARE(captions(w_->menu窗口), QStringList{"资料检索分析窗口"});
-    QCOMPARE(captions(w_->menu工具), (QStringList{"设置", "自动定位到下载项", "检查文件是否存在",
-                                                  "检查并纠正磁盘文件类型", "打开文件判断类型"}));
+    QCOMPARE(captions(w_->menu工具),
+             (QStringList{"设置", "自动定位到下载项", "检查文件是否存在", "检查并纠正磁盘文件类型",
+                          "清空IE浏览器缓存", "打开文件判断类型"}));
     QCOMPARE(captions(w_->menu帮助), QStringList{"关于"});
     QVERIFY(!w_->menu打开网址->isEnabled());
+
+    // Clearing the browser's cache from here says so once, as from the search window.
+    w_->menu清空IE浏览器缓存->trigger();
+    QCOMPARE(messages(), QStringList{"IE缓存清空完毕！"});
 }
 
 void ListCommandsWindowTest::whatDoesTheContextMenuOffer_data() {
