@@ -8,6 +8,7 @@
 #include "app/ProgramValues.h"
 #include "download/DownloadList.h"
 #include "download/fFileDownload.h"
+#include "platform/Inet.h"
 #include "platform/KeyedListModel.h"
 #include "platform/WebBrowser.h"
 #include "search/fWebSearch.h"
@@ -31,6 +32,7 @@
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
+#include <functional>
 #include <memory>
 
 using Response = TestHttpServer::Response;
@@ -111,6 +113,13 @@ private Q_SLOTS:
     void whatDoesTheCloseQuestionDoDuringTransfers();
     void doesTheAutomaticLoginLetTheNextTransferFetchThePdf();
 
+    // The single connection (mode 1).
+    void doesTheSingleConnectionTakeOneFileASecondAfterTheGap();
+    void doesTheProxySettingChooseTheRoute_data();
+    void doesTheProxySettingChooseTheRoute();
+    void whatEndsACopyMidway_data();
+    void whatEndsACopyMidway();
+
 private:
     // Hands one record over from the search window, as an analysis run does; the download
     // window loads on the first one. Returns the record's link.
@@ -118,8 +127,13 @@ private:
     QString handOverPath(const QString& path, const QString& title) {
         return handOver(server_->url(path), title, server_->url("/toc/science/1"));
     }
-    // One scheduler second: the clock moves, then both of the window's ticks run.
+    // One scheduler second: the clock moves, then both of the window's ticks run. In the
+    // single-connection mode it returns once that second's transfer has ended.
     void second();
+    // Switches the loaded window to the single connection as the user does.
+    void switchToSingleConnection();
+    // Runs `act` once, from inside the events a transfer lets run, as soon as `ready` holds.
+    void whenReady(const std::function<bool()>& ready, const std::function<void()>& act);
     void waitForFreeSlots();
     QString states() const;
     QStringList progress(int position) const;
@@ -137,6 +151,7 @@ private:
     RecordingSound sound_;
     std::unique_ptr<TestHttpServer> server_;
     QPointer<fFileDownload> window_;
+    QTimer watch_;
     QString folder_;
     int test_ = 0;
 };
@@ -164,6 +179,8 @@ void DownloadsEndToEndTest::init() {
 }
 
 void DownloadsEndToEndTest::cleanup() {
+    watch_.stop();
+    watch_.disconnect();
     Forms::DestroyAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(services_->prompt.unanswered(), 0);
@@ -199,8 +216,29 @@ QString DownloadsEndToEndTest::handOver(const QString& link, const QString& titl
 void DownloadsEndToEndTest::second() {
     clock_->fake.advance(1.0);
     window_->Timer_Down_Timer();
-    if (window_)
+    if (window_ && Forms::IsLoaded(window_))
         window_->Timer1_Timer();
+}
+
+void DownloadsEndToEndTest::switchToSingleConnection() {
+    QCOMPARE(Program().DownloadMode, 2);
+    window_->Command26->click(); // 切换
+    QCOMPARE(Program().DownloadMode, 1);
+    QCOMPARE(window_->Label7->text(), QStringLiteral("下载方式：1"));
+    QVERIFY(!window_->Combo1->isEnabled());
+}
+
+void DownloadsEndToEndTest::whenReady(const std::function<bool()>& ready,
+                                      const std::function<void()>& act) {
+    watch_.disconnect();
+    watch_.setInterval(5);
+    connect(&watch_, &QTimer::timeout, this, [this, ready, act] {
+        if (!ready())
+            return;
+        watch_.stop();
+        act();
+    });
+    watch_.start();
 }
 
 void DownloadsEndToEndTest::waitForFreeSlots() {
@@ -589,6 +627,136 @@ void DownloadsEndToEndTest::doesTheAutomaticLoginLetTheNextTransferFetchThePdf()
     // A PDF asks for no second login.
     QCOMPARE(sounds(), QList<int>{101});
     QVERIFY(window_->Command5->isEnabled());
+}
+
+void DownloadsEndToEndTest::doesTheSingleConnectionTakeOneFileASecondAfterTheGap() {
+    const QByteArray first = pdfBody(9000, '1');
+    QByteArray other("II*\x00", 4); // a TIFF image
+    other += QByteArray(5000 - other.size(), '2');
+    const QByteArray third = pdfBody(3000, '3');
+    server_->route("/1.pdf", Response::bytes(first, "application/pdf; charset=UTF-8"));
+    server_->route("/2.pdf", Response::bytes(other, "image/tiff"));
+    // No length: fetched again in one piece.
+    server_->serve("/3.pdf", third, "application/pdf", Response::Framing::CloseDelimited);
+    handOverPath("/1.pdf", "Cells: one");
+    handOverPath("/2.pdf", "Cells: two");
+    handOverPath("/3.pdf", "Cells: three");
+    switchToSingleConnection();
+    window_->Combo2->setCurrentIndex(2); // two seconds between files
+    window_->Command4_Click();
+
+    QStringList seen; // the states after each second
+    for (int n = 1; n <= 9; ++n) {
+        second();
+        QVERIFY(!window_->DownloadBusy);
+        QVERIFY(!window_->Inet1->StillExecuting());
+        seen << states();
+    }
+    // The window loaded at second 0; a file starts only once more than two seconds have
+    // passed since the last one ended, and each takes its second.
+    QCOMPARE(seen, (QStringList{"111", "111", "311", "311", "311", "331", "331", "331", "333"}));
+    QVERIFY(!window_->Timer_Down->isActive()); // the list finished
+    QCOMPARE(sounds(), QList<int>{102});
+    QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:Cells three"));
+
+    const QStringList names{"Cells one", "Cells two", "Cells three"};
+    const QStringList types{"pdf", "tif", "pdf"};
+    const QList<QByteArray> bodies{first, other, third};
+    for (int n = 1; n <= 3; ++n) {
+        QCOMPARE(list()->Text(n), names[n - 1]);
+        QCOMPARE(column(n, DownloadColumn::Type), types[n - 1]);
+        const QString size = QString::number(bodies[n - 1].size());
+        QCOMPARE(progress(n), (QStringList{size, size, "100%"}));
+        QVERIFY(readFile(file(names[n - 1] + '.' + types[n - 1])) == bodies[n - 1]);
+    }
+    // The first request names the page its record came from; the second fetch of a body
+    // without a length names none.
+    const QList<TestHttpServer::Request> requests = server_->requests();
+    QCOMPARE(requests.size(), 4);
+    QCOMPARE(QString::fromUtf8(requests.first().header("Referer")), server_->url("/toc/science/1"));
+    QVERIFY(!requests.last().hasHeader("Referer"));
+}
+
+void DownloadsEndToEndTest::doesTheProxySettingChooseTheRoute_data() {
+    QTest::addColumn<bool>("proxyOn");
+    QTest::newRow("through the proxy when it is on") << true;
+    QTest::newRow("straight to the server when it is off") << false;
+}
+
+void DownloadsEndToEndTest::doesTheProxySettingChooseTheRoute() {
+    QFETCH(bool, proxyOn);
+    TestHttpServer proxy;
+    QVERIFY(proxy.isListening());
+    const QByteArray pdf = pdfBody(6000, 'x');
+    server_->serve("/paper.pdf", pdf, "application/pdf");
+    const QString link = handOverPath("/paper.pdf", "paper");
+    switchToSingleConnection();
+    // Set as the settings dialog sets them, once the window has read the stored ones.
+    Program().ProxyEnabled = proxyOn;
+    Program().ProxyAddress = QStringLiteral("127.0.0.1");
+    Program().ProxyPort = QString::number(proxy.port());
+    window_->Command4_Click();
+    second();
+
+    QCOMPARE(states(), QStringLiteral("3"));
+    QVERIFY(readFile(file("paper.pdf")) == pdf);
+    QCOMPARE(proxy.requestCount(), proxyOn ? 1 : 0);
+    if (proxyOn) {
+        QVERIFY(proxy.lastRequest().viaProxy);
+        QCOMPARE(QString::fromLatin1(proxy.lastRequest().target), link);
+    }
+    QCOMPARE(server_->requestCount(), 1);
+    QVERIFY(!server_->lastRequest().viaProxy);
+}
+
+void DownloadsEndToEndTest::whatEndsACopyMidway_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("停止下载: the row fails as cancelled") << "stop";
+    QTest::newRow("closing the window: the transfer ends with it") << "close";
+}
+
+void DownloadsEndToEndTest::whatEndsACopyMidway() {
+    QFETCH(QString, how);
+    const QByteArray pdf = pdfBody(10000, 'h');
+    server_->route("/held.pdf",
+                   Response::bytes(pdf, "application/pdf").stallUntilReleased(4096, gate()));
+    handOverPath("/held.pdf", "held");
+    switchToSingleConnection();
+    window_->Command4_Click();
+    // The copy waits for the rest of the body, letting events run; the user acts meanwhile.
+    whenReady([this] { return column(1, DownloadColumn::Received) == QLatin1String("4096"); },
+              [this, how] {
+                  QVERIFY(QFile::exists(file("held.pdf"))); // the copy so far
+                  if (how == "stop") {
+                      window_->Command31->click();
+                  } else {
+                      services_->prompt.answer(MsgResult::Yes);
+                      window_->close();
+                  }
+              });
+    second();
+    QVERIFY(!watch_.isActive());
+    // Nothing of the partial copy is left.
+    QVERIFY(!QFile::exists(file("held.pdf")));
+    QCOMPARE(QDir(folder_).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    if (how == "stop") {
+        QCOMPARE(states(), QStringLiteral("4"));
+        QCOMPARE(progress(1), (QStringList{"下载取消", "4096", "40%"}));
+        QVERIFY(!window_->Timer_Down->isActive());
+        QVERIFY(!window_->DownloadBusy);
+        QVERIFY(!window_->Inet1->StillExecuting());
+        QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:held"));
+        QCOMPARE(sounds(), QList<int>{103});
+    } else {
+        QCOMPARE(services_->prompt.shown().size(), 1);
+        QCOMPARE(services_->prompt.shown().first().text, kCloseQuestion);
+        QVERIFY(!IsFormLoaded("fFileDownload"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(window_.isNull());
+        QVERIFY(sound_.played.isEmpty());
+    }
+    server_->release(gate());
 }
 
 QF_TEST_MAIN(DownloadsEndToEndTest)
