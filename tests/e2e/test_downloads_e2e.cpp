@@ -669,12 +669,19 @@ void DownloadsEndToEndTest::doesTheSingleConnectionTakeOneFileASecondAfterTheGap
         QCOMPARE(progress(n), (QStringList{size, size, "100%"}));
         QVERIFY(readFile(file(names[n - 1] + '.' + types[n - 1])) == bodies[n - 1]);
     }
-    // The first request names the page its record came from; the second fetch of a body
-    // without a length names none.
-    const QList<TestHttpServer::Request> requests = server_->requests();
-    QCOMPARE(requests.size(), 4);
-    QCOMPARE(QString::fromUtf8(requests.first().header("Referer")), server_->url("/toc/science/1"));
-    QVERIFY(!requests.last().hasHeader("Referer"));
+    // The request names the page its record came from; the second fetch of a body without a
+    // length names none. (The network stack may send a request once more when the server
+    // seemed to hang up before answering it, so only the order is certain, not the count.)
+    for (const QString& path : {QStringLiteral("/1.pdf"), QStringLiteral("/2.pdf")}) {
+        const QList<TestHttpServer::Request> requests = server_->requestsFor(path);
+        QVERIFY(!requests.isEmpty());
+        QCOMPARE(QString::fromUtf8(requests.first().header("Referer")),
+                 server_->url("/toc/science/1"));
+    }
+    const QList<TestHttpServer::Request> fetches = server_->requestsFor("/3.pdf");
+    QVERIFY(fetches.size() >= 2);
+    QCOMPARE(QString::fromUtf8(fetches.first().header("Referer")), server_->url("/toc/science/1"));
+    QVERIFY(!fetches.last().hasHeader("Referer"));
 }
 
 void DownloadsEndToEndTest::doesTheProxySettingChooseTheRoute_data() {
