@@ -374,6 +374,9 @@ private:
     int workedRow() const;
     void removeRows(int (*remove)(KeyedListModel&));
     void exportNames(bool unfinishedOnly);
+    // The worked row's file when it is on disk; "" after saying it is missing, or when no row
+    // is selected. Needs the prompt.
+    QString workedRowFile();
     // Clicks on the status bar's panels reach StatusBar1_PanelClick.
     void setUpStatusPanelClicks();
     bool stillLoaded() const;

@@ -70,19 +70,27 @@ void fFileDownload::StatusBar1_PanelClick(int panel) {
     shell->startProgram(kWebBrowser, text);
 }
 
-void fFileDownload::menu打开下载文件_Click() {
+QString fFileDownload::workedRowFile() {
     const int position = workedRow();
-    Shell* shell = Services().shell;
-    Prompt* prompt = Services().prompt;
-    if (position == 0 || !shell || !prompt)
-        return;
-    Forms::Hold hold(this);
+    if (position == 0)
+        return {};
     const QString path = ItemFilePath(*ListItems3, position);
     if (path.isEmpty() || !FileExists(path)) {
-        prompt->message(this, kFileMissing, MsgIcon::Error);
-        return;
+        Services().prompt->message(this, kFileMissing, MsgIcon::Error);
+        return {};
     }
-    OpenWithDefaultApp(*shell, *prompt, this, path);
+    return path;
+}
+
+void fFileDownload::menu打开下载文件_Click() {
+    Shell* shell = Services().shell;
+    Prompt* prompt = Services().prompt;
+    if (!shell || !prompt)
+        return;
+    Forms::Hold hold(this);
+    const QString path = workedRowFile();
+    if (!path.isEmpty())
+        OpenWithDefaultApp(*shell, *prompt, this, path);
 }
 
 void fFileDownload::menu打开文件所在文件夹_Click() {
@@ -109,17 +117,14 @@ void fFileDownload::menu打开文件所在文件夹_Click() {
 }
 
 void fFileDownload::menu用记事本打开文件_Click() {
-    const int position = workedRow();
     Shell* shell = Services().shell;
     Prompt* prompt = Services().prompt;
-    if (position == 0 || !shell || !prompt)
+    if (!shell || !prompt)
         return;
     Forms::Hold hold(this);
-    const QString path = ItemFilePath(*ListItems3, position);
-    if (path.isEmpty() || !FileExists(path)) {
-        prompt->message(this, kFileMissing, MsgIcon::Error);
+    const QString path = workedRowFile();
+    if (path.isEmpty())
         return;
-    }
     if (QFileInfo(path).size() > kLargestTextFileBytes) {
         prompt->message(this, kTooLargeForEditor, MsgIcon::Error);
         return;
