@@ -3,10 +3,10 @@
 // checking files. Each round works on a freshly filled list, which is not timed.
 // Run: QT_QPA_PLATFORM=offscreen ./bench_commands [rows ...]   (default 2000 20000)
 
-#include "app/Forms.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/KeyedListModel.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // How much of a core a wait loop built on DoEvents() takes while nothing happens, and how
 // quickly it notices a flag set by a timer. Prints figures; asserts nothing.
-#include "platform/DoEvents.h"
+#include "core/platform/DoEvents.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

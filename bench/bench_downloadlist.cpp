@@ -2,10 +2,10 @@
 // status-bar counts by state and the count of rows not yet downloaded.
 // Run: QT_QPA_PLATFORM=offscreen ./bench_downloadlist [rows]
 
-#include "app/Forms.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/KeyedListModel.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // 50 runs) and 20 such pages one after another. The pages are built by hand in the shape the
 // journal's pages have (entry, spans, a list of view links). Prints figures; asserts nothing.
 // Run: ./bench_extraction [entries per page]
-#include "search/ResultPages.h"
+#include "core/search/ResultPages.h"
 
 #include <QElapsedTimer>
 

@@ -1,15 +1,15 @@
 // Hands 20,000 search records to the download list through a real analysis run and prints
 // how long it took. Run it with QT_QPA_PLATFORM=offscreen where there is no display.
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "download/fFileDownload.h"
-#include "platform/Clock.h"
-#include "platform/KeyedListModel.h"
-#include "platform/QtPrompt.h"
-#include "platform/Registry.h"
-#include "platform/WebBrowser.h"
-#include "search/fWebSearch.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/platform/Clock.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Registry.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/platform/QtPrompt.h"
+#include "ui/platform/WebBrowser.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // Prints how long the keyed list's bulk operations take on a list of 100,000 rows.
 // Run: QT_QPA_PLATFORM=offscreen ./bench_keyedlist [rows]
 
-#include "app/WidgetHelpers.h"
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/WidgetHelpers.h"
+#include "ui/platform/KeyedListView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

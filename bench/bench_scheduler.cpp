@@ -11,12 +11,12 @@
 // that bound, their ratio, and what each tick found (slots still busy from the tick before,
 // which is what would make the list slower than the bound).
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/KeyedListModel.h"
-#include "platform/WebBrowser.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/platform/WebBrowser.h"
 
 #include <QApplication>
 #include <QComboBox>

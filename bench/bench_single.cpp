@@ -5,14 +5,14 @@
 // window's file (left in FOLDER, named window.*) with the original.
 //
 //   bench_single URL FOLDER
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/Clock.h"
-#include "platform/DoEvents.h"
-#include "platform/Inet.h"
-#include "platform/KeyedListModel.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/Clock.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/transfer/Inet.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,8 +3,8 @@
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 
-#include "platform/DoEvents.h"
-#include "platform/WebBrowser.h"
+#include "core/platform/DoEvents.h"
+#include "ui/platform/WebBrowser.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -7,7 +7,7 @@
 // download window's slots do. Prints the time, the bytes, the growth of the peak resident
 // memory, and how late a 10 ms timer on the same thread fired while the transfers ran.
 
-#include "transfer/Downloader.h"
+#include "core/transfer/Downloader.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/Application.h"
+#include "ui/app/Application.h"
 
 #include <cstdlib>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/DesktopShell.h"
+#include "ui/platform/DesktopShell.h"
 
 #include "TestEnvironment.h"
 

@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "platform/DoEvents.h"
+#include "core/platform/DoEvents.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "app/FileHelpers.h"
+#include "core/app/FileHelpers.h"
 
 #include "TestEnvironment.h"
 

@@ -1,4 +1,4 @@
-#include "app/OsText.h"
+#include "core/app/OsText.h"
 
 #include "TestEnvironment.h"
 

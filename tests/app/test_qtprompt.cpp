@@ -1,4 +1,4 @@
-#include "platform/QtPrompt.h"
+#include "ui/platform/QtPrompt.h"
 
 #include "TestEnvironment.h"
 

@@ -1,9 +1,9 @@
 #include "TestEnvironment.h"
 
-#include "app/BrowserEmulation.h"
-#include "app/SettingsStore.h"
-#include "app/Version.h"
-#include "platform/Registry.h"
+#include "core/app/BrowserEmulation.h"
+#include "core/app/SettingsStore.h"
+#include "core/app/Version.h"
+#include "core/platform/Registry.h"
 
 #include <QDir>
 #include <QFile>

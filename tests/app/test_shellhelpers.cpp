@@ -1,4 +1,4 @@
-#include "app/ShellHelpers.h"
+#include "core/app/ShellHelpers.h"
 
 #include "RecordingShell.h"
 #include "ScriptedPrompt.h"

@@ -1,15 +1,15 @@
 #include "TestEnvironment.h"
 #include "TestServices.h"
 
-#include "app/BrowserEmulation.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "app/Version.h"
-#include "app/fCover.h"
-#include "download/fFileDownload.h"
-#include "platform/Registry.h"
-#include "search/fWebSearch.h"
+#include "core/app/BrowserEmulation.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/app/Version.h"
+#include "core/platform/Registry.h"
+#include "ui/app/Forms.h"
+#include "ui/app/fCover.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -3,17 +3,17 @@
 #include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "app/fCover.h"
-#include "download/DownloadList.h"
-#include "download/WindowPlacement.h"
-#include "download/fFileDownload.h"
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
-#include "platform/Registry.h"
-#include "search/fWebSearch.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Registry.h"
+#include "ui/app/Forms.h"
+#include "ui/app/fCover.h"
+#include "ui/download/WindowPlacement.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/platform/KeyedListView.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QCheckBox>

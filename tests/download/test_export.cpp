@@ -1,10 +1,10 @@
 #include "TestEnvironment.h"
 #include "TestServices.h"
 
-#include "app/Forms.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/KeyedListModel.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,4 +1,4 @@
-#include "download/FileType.h"
+#include "core/download/FileType.h"
 
 #include "TestEnvironment.h"
 

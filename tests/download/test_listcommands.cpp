@@ -1,9 +1,9 @@
 #include "TestEnvironment.h"
 
-#include "download/DownloadList.h"
-#include "download/ListCommands.h"
-#include "platform/KeyedListModel.h"
-#include "search/SearchList.h"
+#include "core/download/DownloadList.h"
+#include "core/download/ListCommands.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/search/SearchList.h"
 
 #include <QDir>
 #include <QFile>

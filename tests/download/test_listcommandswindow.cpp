@@ -1,12 +1,12 @@
 #include "TestEnvironment.h"
 #include "TestServices.h"
 
-#include "app/Forms.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
-#include "transfer/Downloader.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/transfer/Downloader.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/platform/KeyedListView.h"
 
 #include <QAction>
 #include <QApplication>

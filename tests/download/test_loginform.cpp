@@ -1,7 +1,7 @@
 #include "TestEnvironment.h"
 
-#include "download/LoginForm.h"
-#include "platform/Dom.h"
+#include "core/download/LoginForm.h"
+#include "core/platform/Dom.h"
 
 // Which inputs of a gateway's page the login fills and which button it presses, on documents
 // built by hand. Each input is written as "name:type"; the expected plan as the element

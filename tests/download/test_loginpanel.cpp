@@ -3,15 +3,15 @@
 #include "TestServices.h"
 #include "WebTestHelper.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/DoEvents.h"
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
-#include "platform/WebBrowser.h"
-#include "transfer/TransferNetwork.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/transfer/TransferNetwork.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/platform/KeyedListView.h"
+#include "ui/platform/WebBrowser.h"
 
 #include <QApplication>
 #include <QCheckBox>

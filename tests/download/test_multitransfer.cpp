@@ -2,11 +2,11 @@
 #include "TestHttpServer.h"
 #include "TestServices.h"
 
-#include "app/Forms.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/KeyedListModel.h"
-#include "transfer/Downloader.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/transfer/Downloader.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
 
 #include <QApplication>
 #include <QCheckBox>

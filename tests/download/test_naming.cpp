@@ -1,4 +1,4 @@
-#include "download/Naming.h"
+#include "core/download/Naming.h"
 
 #include "TestEnvironment.h"
 

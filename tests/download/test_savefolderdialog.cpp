@@ -1,12 +1,12 @@
 #include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
 
-#include "app/FileHelpers.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "app/Version.h"
-#include "download/FolderHistory.h"
-#include "download/fSeleFileSavePath.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/app/Version.h"
+#include "ui/download/FolderHistory.h"
+#include "ui/download/fSeleFileSavePath.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,10 +1,10 @@
 #include "FakeClock.h"
 #include "TestEnvironment.h"
 
-#include "download/DownloadList.h"
-#include "download/Naming.h"
-#include "download/Scheduler.h"
-#include "platform/KeyedListModel.h"
+#include "core/download/DownloadList.h"
+#include "core/download/Naming.h"
+#include "core/download/Scheduler.h"
+#include "core/platform/KeyedListModel.h"
 
 #include <QDir>
 #include <QFile>

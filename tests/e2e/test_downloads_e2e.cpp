@@ -4,16 +4,16 @@
 #include "TestHttpServer.h"
 #include "TestServices.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/DownloadList.h"
-#include "download/fFileDownload.h"
-#include "platform/Inet.h"
-#include "platform/KeyedListModel.h"
-#include "platform/WebBrowser.h"
-#include "search/fWebSearch.h"
-#include "transfer/Downloader.h"
-#include "transfer/TransferNetwork.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/transfer/Downloader.h"
+#include "core/transfer/Inet.h"
+#include "core/transfer/TransferNetwork.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/platform/WebBrowser.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QCheckBox>

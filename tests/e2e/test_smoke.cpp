@@ -3,14 +3,14 @@
 #include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
 
-#include "app/Application.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "app/fCover.h"
-#include "platform/DoEvents.h"
-#include "platform/Registry.h"
-#include "search/fWebSearch.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/Registry.h"
+#include "ui/app/Application.h"
+#include "ui/app/Forms.h"
+#include "ui/app/fCover.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QProcess>

@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "platform/Dom.h"
+#include "core/platform/Dom.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "platform/KeyedListModel.h"
+#include "core/platform/KeyedListModel.h"
 
 #include "TestEnvironment.h"
 

@@ -1,6 +1,6 @@
-#include "app/WidgetHelpers.h"
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/WidgetHelpers.h"
+#include "ui/platform/KeyedListView.h"
 
 #include "TestEnvironment.h"
 

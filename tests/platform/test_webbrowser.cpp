@@ -3,9 +3,9 @@
 #include "TestHttpServer.h"
 #include "WebTestHelper.h"
 
-#include "app/ProgramValues.h"
-#include "platform/DoEvents.h"
-#include "platform/WebBrowser.h"
+#include "core/app/ProgramValues.h"
+#include "core/platform/DoEvents.h"
+#include "ui/platform/WebBrowser.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

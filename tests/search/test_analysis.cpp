@@ -1,15 +1,15 @@
 #include "TestEnvironment.h"
 #include "TestServices.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "download/fFileDownload.h"
-#include "download/fSeleFileSavePath.h"
-#include "platform/DoEvents.h"
-#include "platform/KeyedListModel.h"
-#include "platform/Registry.h"
-#include "search/fWebSearch.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Registry.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/download/fSeleFileSavePath.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QComboBox>

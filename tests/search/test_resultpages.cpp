@@ -1,4 +1,4 @@
-#include "search/ResultPages.h"
+#include "core/search/ResultPages.h"
 
 #include "TestEnvironment.h"
 

@@ -1,6 +1,6 @@
-#include "search/SearchList.h"
+#include "core/search/SearchList.h"
 
-#include "platform/KeyedListModel.h"
+#include "core/platform/KeyedListModel.h"
 
 #include "TestEnvironment.h"
 

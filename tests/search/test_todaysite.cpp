@@ -1,5 +1,5 @@
-#include "search/PageKinds.h"
-#include "search/TodaySite.h"
+#include "core/search/PageKinds.h"
+#include "core/search/TodaySite.h"
 
 #include "TestEnvironment.h"
 

@@ -5,14 +5,14 @@
 #include "TodaySiteFixture.h"
 #include "WebTestHelper.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/Naming.h"
-#include "download/fFileDownload.h"
-#include "platform/DoEvents.h"
-#include "platform/KeyedListModel.h"
-#include "platform/WebBrowser.h"
-#include "search/fWebSearch.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/Naming.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/platform/WebBrowser.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -3,15 +3,15 @@
 #include "TestHttpServer.h"
 #include "TestServices.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "platform/Clock.h"
-#include "platform/DoEvents.h"
-#include "platform/KeyedListModel.h"
-#include "platform/Registry.h"
-#include "platform/WebBrowser.h"
-#include "search/fWebSearch.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/platform/Clock.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Registry.h"
+#include "ui/app/Forms.h"
+#include "ui/platform/WebBrowser.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QComboBox>

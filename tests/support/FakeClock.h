@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "core/platform/Clock.h"
 
 // A clock the test moves by hand. Both readings move together; the wall clock wraps at
 // midnight like the real one, the elapsed time never does.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Shell.h"
+#include "core/platform/Shell.h"
 
 #include <QList>
 #include <QString>

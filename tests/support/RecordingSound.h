@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Sound.h"
+#include "core/platform/Sound.h"
 
 #include <QStringList>
 

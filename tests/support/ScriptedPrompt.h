@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Prompt.h"
+#include "core/platform/Prompt.h"
 
 #include <QList>
 #include <QStringList>

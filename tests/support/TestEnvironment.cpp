@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "app/ProgramValues.h"
+#include "core/app/ProgramValues.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,10 +4,10 @@
 #include "RecordingShell.h"
 #include "ScriptedPrompt.h"
 
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "platform/Clock.h"
-#include "platform/Registry.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/platform/Clock.h"
+#include "core/platform/Registry.h"
 
 #include <QTemporaryDir>
 

@@ -3,14 +3,14 @@
 #include "TestServices.h"
 #include "WebTestHelper.h"
 
-#include "app/Forms.h"
-#include "platform/KeyedListModel.h"
-#include "platform/UrlCache.h"
-#include "platform/WebBrowser.h"
-#include "search/fWebSearch.h"
-#include "tools/CacheTools.h"
-#include "tools/Form_Copy_Move.h"
-#include "tools/fIEcache.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/tools/UrlCache.h"
+#include "ui/app/Forms.h"
+#include "ui/platform/WebBrowser.h"
+#include "ui/search/fWebSearch.h"
+#include "ui/tools/CacheTools.h"
+#include "ui/tools/Form_Copy_Move.h"
+#include "ui/tools/fIEcache.h"
 
 #include <QAction>
 #include <QApplication>

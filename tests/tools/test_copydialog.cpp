@@ -1,9 +1,9 @@
 #include "TestEnvironment.h"
 #include "TestServices.h"
 
-#include "app/FileHelpers.h"
-#include "app/SettingsStore.h"
-#include "tools/Form_Copy_Move.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/SettingsStore.h"
+#include "ui/tools/Form_Copy_Move.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "tools/CopyRules.h"
+#include "core/tools/CopyRules.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #include "TestEnvironment.h"
 
-#include "platform/KeyedListModel.h"
-#include "tools/LinkReplace.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/tools/LinkReplace.h"
 
 #include <QStringList>
 

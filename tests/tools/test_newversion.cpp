@@ -2,12 +2,12 @@
 #include "TestHttpServer.h"
 #include "TestServices.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/Version.h"
-#include "app/fCover.h"
-#include "transfer/VersionCheck.h"
-#include "transfer/uXMLHTTP.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/Version.h"
+#include "core/transfer/VersionCheck.h"
+#include "core/transfer/uXMLHTTP.h"
+#include "ui/app/Forms.h"
+#include "ui/app/fCover.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "platform/UrlCache.h"
+#include "core/tools/UrlCache.h"
 
 #include <QCoreApplication>
 #include <QDir>

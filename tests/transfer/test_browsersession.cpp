@@ -2,10 +2,10 @@
 #include "TestHttpServer.h"
 #include "WebTestHelper.h"
 
-#include "platform/BrowserSession.h"
-#include "platform/WebBrowser.h"
-#include "transfer/Downloader.h"
-#include "transfer/TransferNetwork.h"
+#include "core/transfer/Downloader.h"
+#include "core/transfer/TransferNetwork.h"
+#include "ui/platform/BrowserSession.h"
+#include "ui/platform/WebBrowser.h"
 
 #include <QApplication>
 #include <QDir>

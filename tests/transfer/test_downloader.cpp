@@ -2,8 +2,8 @@
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 
-#include "transfer/Downloader.h"
-#include "transfer/TransferNetwork.h"
+#include "core/transfer/Downloader.h"
+#include "core/transfer/TransferNetwork.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 
-#include "download/SingleTransfer.h"
-#include "platform/DoEvents.h"
-#include "platform/Inet.h"
+#include "core/platform/DoEvents.h"
+#include "core/transfer/Inet.h"
+#include "core/transfer/SingleTransfer.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 
-#include "transfer/VersionCheck.h"
-#include "transfer/uXMLHTTP.h"
+#include "core/transfer/VersionCheck.h"
+#include "core/transfer/uXMLHTTP.h"
 
 #include <QFile>
 #include <QSignalSpy>

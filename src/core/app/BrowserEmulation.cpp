@@ -1,6 +1,6 @@
-#include "app/BrowserEmulation.h"
+#include "core/app/BrowserEmulation.h"
 
-#include "platform/Registry.h"
+#include "core/platform/Registry.h"
 
 void SetBrowserEmulation(Registry& registry, const QString& executableName) {
     const QString valueName = executableName + ".exe";

@@ -1,6 +1,6 @@
-#include "app/OsText.h"
+#include "core/app/OsText.h"
 
-#include "app/FileHelpers.h"
+#include "core/app/FileHelpers.h"
 
 #include <QFile>
 #include <QSet>

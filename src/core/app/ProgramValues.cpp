@@ -1,6 +1,6 @@
-#include "app/ProgramValues.h"
+#include "core/app/ProgramValues.h"
 
-#include "platform/Clock.h"
+#include "core/platform/Clock.h"
 
 ProgramValues& Program() {
     static ProgramValues values;

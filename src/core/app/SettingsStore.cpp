@@ -1,7 +1,7 @@
-#include "app/SettingsStore.h"
+#include "core/app/SettingsStore.h"
 
-#include "app/FileHelpers.h"
-#include "app/Version.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/Version.h"
 
 #include <QDir>
 #include <QSettings>

@@ -1,8 +1,8 @@
-#include "app/ShellHelpers.h"
+#include "core/app/ShellHelpers.h"
 
-#include "app/FileHelpers.h"
-#include "platform/Prompt.h"
-#include "platform/Shell.h"
+#include "core/app/FileHelpers.h"
+#include "core/platform/Prompt.h"
+#include "core/platform/Shell.h"
 
 #include <QFileInfo>
 

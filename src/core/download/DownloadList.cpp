@@ -1,6 +1,6 @@
-#include "download/DownloadList.h"
+#include "core/download/DownloadList.h"
 
-#include "platform/KeyedListModel.h"
+#include "core/platform/KeyedListModel.h"
 
 QStringList DownloadListHeaders() {
     return {QStringLiteral("名称"),     QStringLiteral("类型"),   QStringLiteral("文件大小"),

@@ -1,6 +1,6 @@
-#include "download/FileType.h"
+#include "core/download/FileType.h"
 
-#include "app/FileHelpers.h"
+#include "core/app/FileHelpers.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "download/LoginForm.h"
+#include "core/download/LoginForm.h"
 
-#include "platform/Dom.h"
+#include "core/platform/Dom.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
-#include "download/Naming.h"
+#include "core/download/Naming.h"
 
-#include "app/FileHelpers.h"
+#include "core/app/FileHelpers.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
-#include "download/Scheduler.h"
+#include "core/download/Scheduler.h"
 
-#include "app/FileHelpers.h"
-#include "download/DownloadList.h"
-#include "download/Naming.h"
-#include "platform/Clock.h"
-#include "platform/KeyedListModel.h"
+#include "core/app/FileHelpers.h"
+#include "core/download/DownloadList.h"
+#include "core/download/Naming.h"
+#include "core/platform/Clock.h"
+#include "core/platform/KeyedListModel.h"
 
 #include <QFile>
 

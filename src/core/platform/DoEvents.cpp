@@ -1,4 +1,4 @@
-#include "platform/DoEvents.h"
+#include "core/platform/DoEvents.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

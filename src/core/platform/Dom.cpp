@@ -1,4 +1,4 @@
-#include "platform/Dom.h"
+#include "core/platform/Dom.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

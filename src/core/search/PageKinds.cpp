@@ -1,7 +1,7 @@
-#include "search/PageKinds.h"
+#include "core/search/PageKinds.h"
 
-#include "search/ResultPages.h"
-#include "search/TodaySite.h"
+#include "core/search/ResultPages.h"
+#include "core/search/TodaySite.h"
 
 #include <QUrl>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Dom.h"
+#include "core/platform/Dom.h"
 
 #include <QRegularExpression>
 #include <QString>

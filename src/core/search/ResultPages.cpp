@@ -1,7 +1,7 @@
-#include "search/ResultPages.h"
+#include "core/search/ResultPages.h"
 
-#include "app/FileHelpers.h"
-#include "app/SettingsStore.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/SettingsStore.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
-#include "search/SearchList.h"
+#include "core/search/SearchList.h"
 
-#include "app/FileHelpers.h"
-#include "platform/KeyedListModel.h"
+#include "core/app/FileHelpers.h"
+#include "core/platform/KeyedListModel.h"
 
 QStringList SearchListHeaders() {
     return {QStringLiteral("标题"), QStringLiteral("类型"), QStringLiteral("分析状态"),

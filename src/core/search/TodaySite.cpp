@@ -1,6 +1,6 @@
-#include "search/TodaySite.h"
+#include "core/search/TodaySite.h"
 
-#include "download/Naming.h"
+#include "core/download/Naming.h"
 
 #include <QSet>
 #include <QUrl>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Dom.h"
-#include "search/PageKinds.h"
+#include "core/platform/Dom.h"
+#include "core/search/PageKinds.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "tools/CopyRules.h"
+#include "core/tools/CopyRules.h"
 
-#include "app/FileHelpers.h"
-#include "download/Naming.h"
+#include "core/app/FileHelpers.h"
+#include "core/download/Naming.h"
 
 #include <QDateTime>
 #include <QFile>

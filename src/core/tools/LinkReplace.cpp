@@ -1,6 +1,6 @@
-#include "tools/LinkReplace.h"
+#include "core/tools/LinkReplace.h"
 
-#include "platform/KeyedListModel.h"
+#include "core/platform/KeyedListModel.h"
 
 LinkReplaceResult ReplaceInLinks(KeyedListModel& list, const QString& find,
                                  const QString& replacement) {

@@ -1,7 +1,7 @@
-#include "platform/UrlCache.h"
+#include "core/tools/UrlCache.h"
 
-#include "app/FileHelpers.h"
-#include "download/Naming.h"
+#include "core/app/FileHelpers.h"
+#include "core/download/Naming.h"
 
 #include <QDateTime>
 #include <QDir>

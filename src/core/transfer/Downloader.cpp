@@ -1,8 +1,8 @@
-#include "transfer/Downloader.h"
+#include "core/transfer/Downloader.h"
 
-#include "app/ProgramValues.h"
-#include "platform/Clock.h"
-#include "transfer/TransferNetwork.h"
+#include "core/app/ProgramValues.h"
+#include "core/platform/Clock.h"
+#include "core/transfer/TransferNetwork.h"
 
 #include <QCoreApplication>
 #include <QFile>

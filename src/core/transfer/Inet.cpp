@@ -1,7 +1,7 @@
-#include "platform/Inet.h"
+#include "core/transfer/Inet.h"
 
-#include "platform/DoEvents.h"
-#include "transfer/TransferNetwork.h"
+#include "core/platform/DoEvents.h"
+#include "core/transfer/TransferNetwork.h"
 
 #include <QBuffer>
 #include <QNetworkAccessManager>

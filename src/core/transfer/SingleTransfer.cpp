@@ -1,6 +1,6 @@
-#include "download/SingleTransfer.h"
+#include "core/transfer/SingleTransfer.h"
 
-#include "app/FileHelpers.h"
+#include "core/app/FileHelpers.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Inet.h"
+#include "core/transfer/Inet.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "transfer/TransferNetwork.h"
+#include "core/transfer/TransferNetwork.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>

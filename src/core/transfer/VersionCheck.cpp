@@ -1,11 +1,11 @@
-#include "transfer/VersionCheck.h"
+#include "core/transfer/VersionCheck.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
-#include "app/FileHelpers.h"
+#include "core/app/FileHelpers.h"
 
 QString ProgramFileName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();

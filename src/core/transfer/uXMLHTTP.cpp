@@ -1,6 +1,6 @@
-#include "transfer/uXMLHTTP.h"
+#include "core/transfer/uXMLHTTP.h"
 
-#include "transfer/TransferNetwork.h"
+#include "core/transfer/TransferNetwork.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>

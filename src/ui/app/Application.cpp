@@ -1,16 +1,16 @@
-#include "app/Application.h"
+#include "ui/app/Application.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "app/Version.h"
-#include "app/fCover.h"
-#include "platform/Clock.h"
-#include "platform/DesktopShell.h"
-#include "platform/QtPrompt.h"
-#include "platform/QtSound.h"
-#include "platform/Registry.h"
-#include "platform/WebBrowser.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/app/Version.h"
+#include "core/platform/Clock.h"
+#include "core/platform/Registry.h"
+#include "ui/app/Forms.h"
+#include "ui/app/fCover.h"
+#include "ui/platform/DesktopShell.h"
+#include "ui/platform/QtPrompt.h"
+#include "ui/platform/QtSound.h"
+#include "ui/platform/WebBrowser.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

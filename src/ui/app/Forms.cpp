@@ -1,8 +1,8 @@
-#include "app/Forms.h"
+#include "ui/app/Forms.h"
 
-#include "app/fCover.h"
-#include "download/fFileDownload.h"
-#include "search/fWebSearch.h"
+#include "ui/app/fCover.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QHash>
 #include <QIcon>

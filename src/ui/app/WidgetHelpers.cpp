@@ -1,7 +1,7 @@
-#include "app/WidgetHelpers.h"
+#include "ui/app/WidgetHelpers.h"
 
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/platform/KeyedListView.h"
 
 #include <QAbstractItemView>
 #include <QColor>

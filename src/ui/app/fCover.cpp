@@ -1,13 +1,13 @@
-#include "app/fCover.h"
+#include "ui/app/fCover.h"
 
-#include "app/BrowserEmulation.h"
-#include "app/Forms.h"
-#include "app/OsText.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "app/Version.h"
-#include "platform/DoEvents.h"
-#include "search/fWebSearch.h"
+#include "core/app/BrowserEmulation.h"
+#include "core/app/OsText.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/app/Version.h"
+#include "core/platform/DoEvents.h"
+#include "ui/app/Forms.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,12 +1,12 @@
-#include "app/fCover.h"
+#include "ui/app/fCover.h"
 
-#include "app/FileHelpers.h"
-#include "app/ProgramValues.h"
-#include "app/ShellHelpers.h"
-#include "app/Version.h"
-#include "platform/Prompt.h"
-#include "transfer/VersionCheck.h"
-#include "transfer/uXMLHTTP.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/ShellHelpers.h"
+#include "core/app/Version.h"
+#include "core/platform/Prompt.h"
+#include "core/transfer/VersionCheck.h"
+#include "core/transfer/uXMLHTTP.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "download/FolderHistory.h"
+#include "ui/download/FolderHistory.h"
 
-#include "download/Naming.h"
+#include "core/download/Naming.h"
 
 #include <QComboBox>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "download/WindowPlacement.h"
+#include "ui/download/WindowPlacement.h"
 
-#include "app/SettingsStore.h"
-#include "app/Version.h"
+#include "core/app/SettingsStore.h"
+#include "core/app/Version.h"
 
 #include <QGuiApplication>
 #include <QScreen>

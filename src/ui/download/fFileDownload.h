@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/Downloader.h"
+#include "core/transfer/Downloader.h"
 
 #include <QIcon>
 #include <QMainWindow>

@@ -2,23 +2,23 @@
 // re-queueing and deleting rows or their files. The row logic lives in ListCommands; this
 // file guards it, holds back the list's painting around it and talks to the user.
 
-#include "download/fFileDownload.h"
-#include "tools/CacheTools.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/tools/CacheTools.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/ShellHelpers.h"
-#include "app/WidgetHelpers.h"
-#include "download/DownloadList.h"
-#include "download/ListCommands.h"
-#include "download/Scheduler.h"
-#include "platform/DoEvents.h"
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
-#include "platform/Prompt.h"
-#include "search/SearchList.h"
-#include "tools/Tools.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/ShellHelpers.h"
+#include "core/download/DownloadList.h"
+#include "core/download/ListCommands.h"
+#include "core/download/Scheduler.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Prompt.h"
+#include "core/search/SearchList.h"
+#include "ui/app/Forms.h"
+#include "ui/app/WidgetHelpers.h"
+#include "ui/platform/KeyedListView.h"
+#include "ui/tools/Tools.h"
 
 #include <QAction>
 #include <QHeaderView>

@@ -1,18 +1,18 @@
 // Handing a row's file or the list's names to the outside: opening the file, showing its
 // folder, the plain-text editor, the clipboard, the name exports and the status bar's path.
 
-#include "download/fFileDownload.h"
+#include "ui/download/fFileDownload.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/ShellHelpers.h"
-#include "download/DownloadList.h"
-#include "download/ListCommands.h"
-#include "platform/KeyedListModel.h"
-#include "platform/Prompt.h"
-#include "platform/Shell.h"
-#include "search/SearchList.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/ShellHelpers.h"
+#include "core/download/DownloadList.h"
+#include "core/download/ListCommands.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Prompt.h"
+#include "core/platform/Shell.h"
+#include "core/search/SearchList.h"
+#include "ui/app/Forms.h"
 
 #include <QClipboard>
 #include <QEvent>

@@ -1,17 +1,17 @@
 // The real type of downloaded files: judging one file, correcting a row's file and type, and
 // the two commands that offer both to the user.
 
-#include "download/fFileDownload.h"
+#include "ui/download/fFileDownload.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/DownloadList.h"
-#include "download/FileType.h"
-#include "download/Naming.h"
-#include "platform/Inet.h"
-#include "platform/KeyedListModel.h"
-#include "platform/Prompt.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/download/FileType.h"
+#include "core/download/Naming.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Prompt.h"
+#include "core/transfer/Inet.h"
+#include "ui/app/Forms.h"
 
 #include <QFile>
 #include <QTimer>

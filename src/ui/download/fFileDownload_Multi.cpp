@@ -1,13 +1,13 @@
 // The download window's parallel transfers: up to six slots, each a Downloader while it is
 // busy, whose events move their row's progress columns and decide its final state.
 
-#include "download/fFileDownload.h"
+#include "ui/download/fFileDownload.h"
 
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/DownloadList.h"
-#include "platform/Clock.h"
-#include "platform/KeyedListModel.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/Clock.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/Forms.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>

@@ -2,18 +2,18 @@
 // automatic options and the sound prompts. The decisions live in DownloadScheduler; this file
 // reads the controls for it and lends it the window's transfers.
 
-#include "download/fFileDownload.h"
+#include "ui/download/fFileDownload.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/Scheduler.h"
-#include "platform/Clock.h"
-#include "platform/DoEvents.h"
-#include "platform/Inet.h"
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
-#include "platform/Sound.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/Scheduler.h"
+#include "core/platform/Clock.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Sound.h"
+#include "core/transfer/Inet.h"
+#include "ui/app/Forms.h"
+#include "ui/platform/KeyedListView.h"
 
 #include <QAction>
 #include <QCheckBox>

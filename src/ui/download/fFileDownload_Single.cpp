@@ -1,18 +1,18 @@
 // The single-connection transfer of the download window: one row at a time through Inet1,
 // the body copied to disk while it arrives.
-#include "download/fFileDownload.h"
+#include "ui/download/fFileDownload.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "download/DownloadList.h"
-#include "download/Naming.h"
-#include "download/SingleTransfer.h"
-#include "platform/Clock.h"
-#include "platform/DoEvents.h"
-#include "platform/Inet.h"
-#include "platform/KeyedListModel.h"
-#include "platform/Prompt.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/download/Naming.h"
+#include "core/platform/Clock.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Prompt.h"
+#include "core/transfer/Inet.h"
+#include "core/transfer/SingleTransfer.h"
+#include "ui/app/Forms.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -1,16 +1,16 @@
-#include "download/fSeleFileSavePath.h"
+#include "ui/download/fSeleFileSavePath.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "app/ShellHelpers.h"
-#include "app/Version.h"
-#include "app/WidgetHelpers.h"
-#include "download/FolderHistory.h"
-#include "download/Naming.h"
-#include "platform/DoEvents.h"
-#include "platform/Prompt.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/app/ShellHelpers.h"
+#include "core/app/Version.h"
+#include "core/download/Naming.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/Prompt.h"
+#include "ui/app/Forms.h"
+#include "ui/app/WidgetHelpers.h"
+#include "ui/download/FolderHistory.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,6 +1,6 @@
-#include "platform/BrowserSession.h"
+#include "ui/platform/BrowserSession.h"
 
-#include "transfer/TransferNetwork.h"
+#include "core/transfer/TransferNetwork.h"
 
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Shell.h"
+#include "core/platform/Shell.h"
 
 // The real desktop: Qt's URL handlers, the freedesktop file-manager interface on the session
 // bus, and detached processes.

@@ -1,6 +1,6 @@
-#include "platform/KeyedListView.h"
+#include "ui/platform/KeyedListView.h"
 
-#include "platform/KeyedListModel.h"
+#include "core/platform/KeyedListModel.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>

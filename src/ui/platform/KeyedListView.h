@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KeyedListModel.h"
+#include "core/platform/KeyedListModel.h"
 
 #include <QColor>
 #include <QItemSelection>

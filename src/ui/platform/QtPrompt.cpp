@@ -1,6 +1,6 @@
-#include "platform/QtPrompt.h"
+#include "ui/platform/QtPrompt.h"
 
-#include "app/Version.h"
+#include "core/app/Version.h"
 
 #include <QFileDialog>
 #include <QInputDialog>

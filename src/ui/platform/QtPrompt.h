@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Prompt.h"
+#include "core/platform/Prompt.h"
 
 // The real dialogs: message boxes, input boxes, file dialogs and the folder chooser of Qt.
 // An empty title shows the application title.

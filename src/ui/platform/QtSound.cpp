@@ -1,4 +1,4 @@
-#include "platform/QtSound.h"
+#include "ui/platform/QtSound.h"
 
 #include <QAudioDevice>
 #include <QFileInfo>

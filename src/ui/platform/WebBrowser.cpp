@@ -1,9 +1,9 @@
-#include "platform/WebBrowser.h"
+#include "ui/platform/WebBrowser.h"
 
-#include "app/ProgramValues.h"
-#include "platform/BrowserSession.h"
-#include "platform/DoEvents.h"
-#include "platform/Prompt.h"
+#include "core/app/ProgramValues.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/Prompt.h"
+#include "ui/platform/BrowserSession.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/PageKinds.h"
+#include "core/search/PageKinds.h"
 
 #include <QMainWindow>
 #include <QStringList>

@@ -1,10 +1,10 @@
-#include "tools/CacheTools.h"
+#include "ui/tools/CacheTools.h"
 
-#include "app/OsText.h"
-#include "app/ProgramValues.h"
-#include "platform/Prompt.h"
-#include "platform/WebBrowser.h"
-#include "tools/fIEcache.h"
+#include "core/app/OsText.h"
+#include "core/app/ProgramValues.h"
+#include "core/platform/Prompt.h"
+#include "ui/platform/WebBrowser.h"
+#include "ui/tools/fIEcache.h"
 
 #include <QDir>
 #include <QPointer>

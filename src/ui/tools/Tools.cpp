@@ -1,10 +1,10 @@
-#include "tools/Tools.h"
+#include "ui/tools/Tools.h"
 
-#include "app/Forms.h"
-#include "download/fFileDownload.h"
-#include "tools/UrlReplace.h"
-#include "tools/fOption.h"
-#include "tools/frmAbout.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+#include "ui/tools/UrlReplace.h"
+#include "ui/tools/fOption.h"
+#include "ui/tools/frmAbout.h"
 
 #include <QPointer>
 

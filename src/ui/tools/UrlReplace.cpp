@@ -1,12 +1,12 @@
-#include "tools/UrlReplace.h"
+#include "ui/tools/UrlReplace.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/Version.h"
-#include "platform/KeyedListModel.h"
-#include "platform/Prompt.h"
-#include "tools/LinkReplace.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/Version.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Prompt.h"
+#include "core/tools/LinkReplace.h"
+#include "ui/app/Forms.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,15 +1,15 @@
-#include "tools/fIEcache.h"
+#include "ui/tools/fIEcache.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/Version.h"
-#include "app/WidgetHelpers.h"
-#include "platform/KeyedListModel.h"
-#include "platform/KeyedListView.h"
-#include "platform/WebBrowser.h"
-#include "tools/CacheTools.h"
-#include "tools/Form_Copy_Move.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/Version.h"
+#include "core/platform/KeyedListModel.h"
+#include "ui/app/Forms.h"
+#include "ui/app/WidgetHelpers.h"
+#include "ui/platform/KeyedListView.h"
+#include "ui/platform/WebBrowser.h"
+#include "ui/tools/CacheTools.h"
+#include "ui/tools/Form_Copy_Move.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UrlCache.h"
+#include "core/tools/UrlCache.h"
 
 #include <QDialog>
 #include <QHash>

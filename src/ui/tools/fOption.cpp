@@ -1,12 +1,12 @@
-#include "tools/fOption.h"
+#include "ui/tools/fOption.h"
 
-#include "app/FileHelpers.h"
-#include "app/Forms.h"
-#include "app/ProgramValues.h"
-#include "app/SettingsStore.h"
-#include "app/Version.h"
-#include "download/fFileDownload.h"
-#include "platform/Prompt.h"
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
+#include "core/app/Version.h"
+#include "core/platform/Prompt.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

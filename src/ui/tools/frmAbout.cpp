@@ -1,13 +1,13 @@
-#include "tools/frmAbout.h"
+#include "ui/tools/frmAbout.h"
 
-#include "app/Forms.h"
-#include "app/OsText.h"
-#include "app/ProgramValues.h"
-#include "app/ShellHelpers.h"
-#include "app/Version.h"
-#include "app/fCover.h"
-#include "platform/Prompt.h"
-#include "transfer/VersionCheck.h"
+#include "core/app/OsText.h"
+#include "core/app/ProgramValues.h"
+#include "core/app/ShellHelpers.h"
+#include "core/app/Version.h"
+#include "core/platform/Prompt.h"
+#include "core/transfer/VersionCheck.h"
+#include "ui/app/Forms.h"
+#include "ui/app/fCover.h"
 
 #include <QHBoxLayout>
 #include <QIcon>
