@@ -154,7 +154,7 @@ void DownloadWindowTest::aFirstLoadStartsFromTheDefaults() {
 
     QCOMPARE(w->Label1->text(), QStringLiteral("0条"));
     QCOMPARE(w->ListItems3->Headers(),
-             (QStringList{"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "B"}));
+             (QStringList{"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "原因"}));
     QCOMPARE(w->ListView3->toolTip(), QStringLiteral("双击鼠标：下载当前项或者打开文件"));
     QCOMPARE(w->ListView3->RowHeight(), 17);
     QCOMPARE(w->Command26->toolTip(), QStringLiteral("更改下载方式"));

@@ -564,7 +564,7 @@ void ListCommandsWindowTest::doColumnsFitTheirContent() {
     const int textWidth = w_->ListView3->fontMetrics().horizontalAdvance(longName);
     QVERIFY2(header->sectionSize(0) >= textWidth,
              qPrintable(QString::number(header->sectionSize(0))));
-    // The empty "B" column shrinks to its header.
+    // The empty reason column shrinks to its header.
     QVERIFY(header->sectionSize(6) < 300);
     QVERIFY(w_->ListView3->HasStripes());
     QCOMPARE(w_->ListView3->RowHeight(), 17);

@@ -5,7 +5,23 @@
 QStringList DownloadListHeaders() {
     return {QStringLiteral("名称"),     QStringLiteral("类型"),   QStringLiteral("文件大小"),
             QStringLiteral("已下载数"), QStringLiteral("百分比"), QStringLiteral("保存路径"),
-            QStringLiteral("B")};
+            QStringLiteral("原因")};
+}
+
+QString RowFilePath(const KeyedListModel& list, int position) {
+    return list.HiddenValue(position, DownloadHidden::FilePath);
+}
+
+void SetRowFilePath(KeyedListModel& list, int position, const QString& path) {
+    list.SetHiddenValue(position, DownloadHidden::FilePath, path);
+}
+
+QString RowFailureReason(const KeyedListModel& list, int position) {
+    return list.SubItem(position, DownloadColumn::Reason);
+}
+
+void SetRowFailureReason(KeyedListModel& list, int position, const QString& reason) {
+    list.SetSubItem(position, DownloadColumn::Reason, reason);
 }
 
 bool AddDownloadRow(KeyedListModel& list, const QString& link, const QString& name,

@@ -23,15 +23,32 @@ inline constexpr int Received = 3;
 inline constexpr int Percent = 4;
 inline constexpr int Folder = 5;
 inline constexpr int B = 6;
+// The seventh column, which the list never used, tells why a row failed.
+inline constexpr int Reason = B;
 } // namespace DownloadColumn
 
-// "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "B".
+// Values a download row carries that no column shows (KeyedListModel::HiddenValue slots).
+namespace DownloadHidden {
+// The path the row's transfer reserved or wrote its file at.
+inline constexpr int FilePath = 0;
+} // namespace DownloadHidden
+
+// "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "原因".
 QStringList DownloadListHeaders();
 
 // Appends a waiting row: Key = link, Text = name, then type, folder and the page the link was
 // found on (Tag). False, with the list unchanged, when the link is already listed.
 bool AddDownloadRow(KeyedListModel& list, const QString& link, const QString& name,
                     const QString& type, const QString& saveFolder, const QString& page);
+
+// The path the row's last transfer reserved or committed its file at; "" before any did. Every
+// command that acts on a row's file uses this path, never one rebuilt from the row's name later.
+QString RowFilePath(const KeyedListModel& list, int position);
+void SetRowFilePath(KeyedListModel& list, int position, const QString& path);
+
+// Why the row failed, in the user's words; "" for a row that did not fail.
+QString RowFailureReason(const KeyedListModel& list, int position);
+void SetRowFailureReason(KeyedListModel& list, int position, const QString& reason);
 
 struct DownloadStateCounts {
     int total = 0;

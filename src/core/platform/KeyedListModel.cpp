@@ -155,6 +155,24 @@ void KeyedListModel::SetText(int position, const QString& text) {
     setCell(position, 0, text);
 }
 
+QString KeyedListModel::HiddenValue(int position, int n) const {
+    if (!valid(position) || n < 0)
+        return QString();
+    return rows_[position - 1].hidden.value(n);
+}
+
+void KeyedListModel::SetHiddenValue(int position, int n, const QString& value) {
+    if (!valid(position) || n < 0)
+        return;
+    QStringList& hidden = rows_[position - 1].hidden;
+    if (hidden.size() <= n) {
+        if (value.isEmpty())
+            return;
+        hidden.resize(n + 1);
+    }
+    hidden[n] = value;
+}
+
 QString KeyedListModel::SubItem(int position, int n) const {
     if (!valid(position) || n < 1 || n >= ColumnCount())
         return QString();

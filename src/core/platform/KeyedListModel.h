@@ -58,6 +58,10 @@ public:
     bool SetKey(int position, const QString& key);
     QString Text(int position) const;
     void SetText(int position, const QString& text);
+    // Values a row carries that no column shows (where its file went, say), numbered from 0.
+    // They travel with the row through sorting and removal; views never hear of them.
+    QString HiddenValue(int position, int n) const;
+    void SetHiddenValue(int position, int n, const QString& value);
     // n from 1 to ColumnCount() - 1.
     QString SubItem(int position, int n) const;
     void SetSubItem(int position, int n, const QString& text);
@@ -105,6 +109,7 @@ private:
     struct Row {
         QString key;
         QStringList cells; // cells[0] = Text, cells[n] = SubItem(n)
+        QStringList hidden;
         QString tag;
         int smallIcon = 0;
         bool selected = false;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The files a transfer leaves in a save folder while it runs, and how the program knows them as
+// its own afterwards (after a crash, say), so that it never counts them as a user's files:
+// - the body on its way: a temporary file beside the target named ".quillfetch-<...>.part"
+//   (a fixed pattern rather than an unnamed file, which not every file system offers);
+// - the reservation: the two bytes 01 00 under the target's name, so that a second transfer of
+//   the same moment picks another name.
+
+// ".quillfetch-" and ".part": what every temporary body's file name starts and ends with.
+QString PartFilePrefix();
+QString PartFileSuffix();
+
+// True for a file name (no folder) of the temporary-body pattern.
+bool IsPartFileName(const QString& fileName);
+
+// True when `path` itself (never what a link points to) is a regular file holding exactly the
+// two reservation bytes 01 00.
+bool IsReservation(const QString& path);
+
+// A temporary body or a reservation: something a transfer of this program left, not a file
+// the user had.
+bool IsOwnLeftover(const QString& path);
