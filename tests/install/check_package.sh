@@ -38,7 +38,7 @@ for soname in $linked; do
     [ -n "$owner" ] || qf_fail "no installed package holds $soname"
     has_dependency "${owner%t64}" || qf_fail "Depends lacks $owner (for $soname): $depends"
 done
-for dep in libc6 libqt6widgets6 libqt6webenginecore6 libqt6webenginecore6-bin libqt6svg6; do
+for dep in libc6 libqt6widgets6 libqt6webenginecore6 libqt6webenginecore6-bin libqt6svg6 libqt6sql6-sqlite; do
     has_dependency "$dep" || qf_fail "Depends lacks $dep: $depends"
 done
 

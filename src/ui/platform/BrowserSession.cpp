@@ -1,6 +1,7 @@
 #include "ui/platform/BrowserSession.h"
 
 #include "core/transfer/TransferNetwork.h"
+#include "ui/platform/StoredCookies.h"
 
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -9,11 +10,17 @@
 
 BrowserSession::BrowserSession(QWebEngineProfile* profile, QNetworkCookieJar* jar)
     : QObject(profile), jar_(jar) {
+    // What earlier runs kept, read from the profile's database: the store below loads the same
+    // cookies for the browser but never announces them. The live mirror that follows replaces
+    // any of them the site sets again.
+    const QList<QNetworkCookie> stored =
+        ReadStoredCookies(StoredCookiesPath(profile->persistentStoragePath()));
+    for (const QNetworkCookie& cookie : stored)
+        jar_->insertCookie(cookie);
     QWebEngineCookieStore* store = profile->cookieStore();
     connect(store, &QWebEngineCookieStore::cookieAdded, this, &BrowserSession::cookieAdded);
     connect(store, &QWebEngineCookieStore::cookieRemoved, this, &BrowserSession::cookieRemoved);
-    // The store announces what it already holds (the cookies kept from earlier runs) only
-    // when asked; the answer arrives as cookieAdded, after the connections above.
+    // Cookies set in this run before the mirror started are announced when asked.
     store->loadAllCookies();
 }
 

@@ -7,7 +7,7 @@ class QNetworkCookieJar;
 class QWebEngineProfile;
 
 // Lets the transfers carry the embedded browser's session: the transfers' cookie jar follows
-// the profile's cookie store (every cookie it holds at the start, then every one it adds or
+// the profile's cookie store (every cookie earlier runs kept on disk, then every one it adds or
 // removes), and the transfers send the profile's User-Agent. A login made in any embedded
 // browser then authorises the downloads that follow.
 //
