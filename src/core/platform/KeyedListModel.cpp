@@ -173,6 +173,10 @@ void KeyedListModel::SetHiddenValue(int position, int n, const QString& value) {
     hidden[n] = value;
 }
 
+QStringList KeyedListModel::HiddenValues(int position) const {
+    return valid(position) ? rows_[position - 1].hidden : QStringList();
+}
+
 QString KeyedListModel::SubItem(int position, int n) const {
     if (!valid(position) || n < 1 || n >= ColumnCount())
         return QString();

@@ -62,6 +62,7 @@ public:
     // They travel with the row through sorting and removal; views never hear of them.
     QString HiddenValue(int position, int n) const;
     void SetHiddenValue(int position, int n, const QString& value);
+    QStringList HiddenValues(int position) const;
     // n from 1 to ColumnCount() - 1.
     QString SubItem(int position, int n) const;
     void SetSubItem(int position, int n, const QString& text);

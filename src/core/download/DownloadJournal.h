@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class KeyedListModel;
+
+// The download list on disk, so that a queue of two thousand articles outlives a crash, a
+// power cut or a killed program. Each write goes to a new file that is flushed and renamed over
+// the journal, and the journal it replaces is kept as the previous generation: whatever moment
+// a write is cut at, one of the two is whole. A journal that does not read is set aside for
+// inspection, never deleted, and the previous generation is read instead.
+
+// One row as the journal keeps it: every field of the list's row, the hidden values included.
+struct JournalRow {
+    QString key;
+    QStringList cells;
+    QStringList hidden;
+    QString tag;
+    int state = 0;
+};
+
+enum class JournalStatus {
+    None,         // no journal
+    Loaded,       // the journal read
+    FromPrevious, // the journal did not read (or was missing); its previous generation did
+    Newer,        // written by a newer version of the program: not read
+    Unreadable,   // neither generation reads
+};
+
+struct JournalLoad {
+    JournalStatus status = JournalStatus::None;
+    QList<JournalRow> rows;
+    QString setAside; // where a journal that did not read was moved; "" when none was
+};
+
+// The journal's format; a journal of a higher one is refused rather than misread.
+inline constexpr int kDownloadJournalFormat = 1;
+
+// The journal in the per-user data folder.
+QString DownloadJournalPath();
+// The previous generation of the journal at `path`.
+QString PreviousJournalPath(const QString& path);
+
+// Writes the whole list. False, with the reason in `error`, when the journal could not be
+// written; the journal on disk is then unchanged.
+bool WriteDownloadJournal(const QString& path, const KeyedListModel& list, QString* error);
+JournalLoad ReadDownloadJournal(const QString& path);
+// Removes both generations (what was set aside stays).
+void ForgetDownloadJournal(const QString& path);
+
+// Rows not completed (waiting, downloading or failed).
+int CountUnfinishedRows(const QList<JournalRow>& rows);
+
+// Appends the rows whose link the list does not hold yet, and returns how many. A row that was
+// downloading comes back waiting; a completed row stays completed only while its recorded file
+// is still there with its recorded size, else it waits again.
+int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows);
