@@ -41,10 +41,10 @@ void DownloadJournalTest::aWriteCutAtAnyByteLeavesTheLastWholeJournal() {
     const QString path = dir_.filePath("cut/downloads.journal");
     KeyedListModel list(DownloadListHeaders());
     addRow(list, "https://a/1", ItemState::Waiting);
-    QVERIFY(WriteDownloadJournal(path, list, nullptr));
+    QVERIFY(WriteDownloadJournal(path, list, {}, nullptr));
     addRow(list, "https://a/2", ItemState::Failed);
     SetRowFailureReason(list, 2, "连接被拒绝");
-    QVERIFY(WriteDownloadJournal(path, list, nullptr));
+    QVERIFY(WriteDownloadJournal(path, list, {}, nullptr));
 
     QFile written(path);
     QVERIFY(written.open(QIODevice::ReadOnly));
@@ -119,7 +119,7 @@ void DownloadJournalTest::restoredRowsClaimOnlyTheFilesTheyStillHave() {
     KeyedListModel before(DownloadListHeaders());
     addRow(before, "https://a/1", state, recordedSize, file);
     const QString path = dir_.filePath(QString("%1.journal").arg(QTest::currentDataTag()));
-    QVERIFY(WriteDownloadJournal(path, before, nullptr));
+    QVERIFY(WriteDownloadJournal(path, before, {}, nullptr));
 
     KeyedListModel after(DownloadListHeaders());
     addRow(after, "https://already/listed", ItemState::Waiting);

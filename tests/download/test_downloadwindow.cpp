@@ -5,6 +5,7 @@
 
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
+#include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Registry.h"
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void anExistingFileIsSkippedOnlyWhenSkipIsChosen();
     void aRowThatIsGoneIsNotDownloaded();
     void renamingFindsTheNextFreeName();
+    void theLastListIsOfferedBackOnlyWhenAsked();
 
 private:
     fFileDownload* load() { return Forms::fFileDownload(); }
@@ -644,6 +646,35 @@ void DownloadWindowTest::renamingFindsTheNextFreeName() {
     w->Option2->setChecked(true);
     QCOMPARE(w->重命名保存路径(base, "paper", "pdf", newName), base + "paper.pdf");
     QCOMPARE(newName, QStringLiteral("paper"));
+}
+
+void DownloadWindowTest::theLastListIsOfferedBackOnlyWhenAsked() {
+    ForgetDownloadJournal(DownloadJournalPath()); // what earlier cases left
+    QPointer<fFileDownload> w = load();
+    addRow(w, ItemState::Waiting);
+    addRow(w, ItemState::Completed, "5", "5"); // its file is not on disk
+    addRow(w, ItemState::Failed);
+    prompt_.answer(MsgResult::Yes); // close although rows wait
+    QVERIFY(w->close());
+    settle();
+
+    w = load();
+    QCOMPARE(w->ListItems3->Count(), 0);
+    QVERIFY(w->menu恢复上次的下载列表->isVisible());
+    QCOMPARE(w->menu恢复上次的下载列表->text(), QStringLiteral("恢复上次的下载列表（2项未完成）"));
+    w->menu恢复上次的下载列表_Click();
+    QCOMPARE(w->ListItems3->Count(), 3);
+    QCOMPARE(w->ListItems3->SmallIcon(2), ItemState::Waiting);
+    QCOMPARE(w->ListItems3->SmallIcon(3), ItemState::Failed);
+    QVERIFY(!w->menu恢复上次的下载列表->isVisible());
+
+    prompt_.answer(MsgResult::Yes); // clear the list
+    prompt_.answer(MsgResult::Yes); // and forget its journal
+    w->menu清空_Click();
+    QCOMPARE(w->ListItems3->Count(), 0);
+    QCOMPARE(prompt_.messages().size(), 3);
+    QVERIFY(ReadDownloadJournal(DownloadJournalPath()).rows.isEmpty());
+    QVERIFY(!w->menu恢复上次的下载列表->isVisible());
 }
 
 QF_TEST_MAIN(DownloadWindowTest)

@@ -28,11 +28,12 @@ bool writeBytes(const QString& path, const QByteArray& bytes) {
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// The captions of a menu in order; a sub-menu as "caption ▸ [entries]", separators left out.
+// The captions a menu shows, in order; a sub-menu as "caption ▸ [entries]", separators and
+// hidden entries left out.
 QStringList captions(const QMenu* menu) {
     QStringList all;
     for (QAction* action : menu->actions()) {
-        if (action->isSeparator())
+        if (action->isSeparator() || !action->isVisible())
             continue;
         if (action->menu())
             all << action->text() + " ▸ [" + captions(action->menu()).join(", ") + "]";

@@ -1,6 +1,7 @@
 #include "core/download/DownloadJournal.h"
 
 #include "core/download/DownloadList.h"
+#include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
 
 #include <QDateTime>
@@ -81,19 +82,29 @@ QString PreviousJournalPath(const QString& path) {
     return path + QStringLiteral(".1");
 }
 
-bool WriteDownloadJournal(const QString& path, const KeyedListModel& list, QString* error) {
+static QJsonObject rowObject(const JournalRow& row) {
+    QJsonObject object;
+    object.insert(QStringLiteral("key"), row.key);
+    object.insert(QStringLiteral("cells"), toArray(row.cells));
+    object.insert(QStringLiteral("hidden"), toArray(row.hidden));
+    object.insert(QStringLiteral("tag"), row.tag);
+    object.insert(QStringLiteral("state"), row.state);
+    return object;
+}
+
+bool WriteDownloadJournal(const QString& path, const KeyedListModel& list,
+                          const QList<JournalRow>& carried, QString* error) {
     QJsonArray rows;
     for (int position = 1; position <= list.Count(); ++position) {
         QStringList cells;
         for (int column = 0; column < list.ColumnCount(); ++column)
             cells.append(column == 0 ? list.Text(position) : list.SubItem(position, column));
-        QJsonObject row;
-        row.insert(QStringLiteral("key"), list.Key(position));
-        row.insert(QStringLiteral("cells"), toArray(cells));
-        row.insert(QStringLiteral("hidden"), toArray(list.HiddenValues(position)));
-        row.insert(QStringLiteral("tag"), list.Tag(position));
-        row.insert(QStringLiteral("state"), list.SmallIcon(position));
-        rows.append(row);
+        rows.append(rowObject({list.Key(position), cells, list.HiddenValues(position),
+                               list.Tag(position), list.SmallIcon(position)}));
+    }
+    for (const JournalRow& row : carried) {
+        if (!list.ContainsKey(row.key))
+            rows.append(rowObject(row));
     }
     QJsonObject top;
     top.insert(kFormatKey, kDownloadJournalFormat);
@@ -215,4 +226,37 @@ int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows) {
         list.SetSmallIcon(position, state);
     }
     return added;
+}
+
+JournalKeeper::JournalKeeper(const KeyedListModel& list, const Clock& clock, const QString& path)
+    : list_(list), clock_(clock), path_(path) {}
+
+size_t JournalKeeper::stateSignature() const {
+    size_t seed = qHash(list_.Count());
+    for (int position = 1; position <= list_.Count(); ++position) {
+        seed = qHashMulti(seed, list_.Key(position), list_.SmallIcon(position),
+                          list_.SubItem(position, DownloadColumn::Reason),
+                          RowFilePath(list_, position), list_.Text(position));
+    }
+    return qHashMulti(seed, carried_.size());
+}
+
+bool JournalKeeper::Tick() {
+    if (!dirty_)
+        return false;
+    const double since = clock_.elapsedSeconds() - lastWrite_;
+    if (since >= kProgressDelaySeconds ||
+        (since >= kStateChangeDelaySeconds && stateSignature() != writtenSignature_))
+        return WriteNow();
+    return false;
+}
+
+bool JournalKeeper::WriteNow() {
+    lastWrite_ = clock_.elapsedSeconds();
+    error_.clear();
+    if (!WriteDownloadJournal(path_, list_, carried_, &error_))
+        return false;
+    dirty_ = false;
+    writtenSignature_ = stateSignature();
+    return true;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class Clock;
 class KeyedListModel;
 
 // The download list on disk, so that a queue of two thousand articles outlives a crash, a
@@ -43,9 +44,11 @@ QString DownloadJournalPath();
 // The previous generation of the journal at `path`.
 QString PreviousJournalPath(const QString& path);
 
-// Writes the whole list. False, with the reason in `error`, when the journal could not be
-// written; the journal on disk is then unchanged.
-bool WriteDownloadJournal(const QString& path, const KeyedListModel& list, QString* error);
+// Writes the whole list, then the `carried` rows whose link the list does not hold (rows of an
+// earlier journal the user has not restored yet). False, with the reason in `error`, when the
+// journal could not be written; the journal on disk is then unchanged.
+bool WriteDownloadJournal(const QString& path, const KeyedListModel& list,
+                          const QList<JournalRow>& carried, QString* error);
 JournalLoad ReadDownloadJournal(const QString& path);
 // Removes both generations (what was set aside stays).
 void ForgetDownloadJournal(const QString& path);
@@ -57,3 +60,37 @@ int CountUnfinishedRows(const QList<JournalRow>& rows);
 // downloading comes back waiting; a completed row stays completed only while its recorded file
 // is still there with its recorded size, else it waits again.
 int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows);
+
+// Decides when the list goes to its journal: a few seconds after a row changed state, its
+// reason or its file (a burst of changes costs one write), and after progress alone at most
+// every 30 s. The host reports every change of the list and calls Tick() once a second.
+class JournalKeeper {
+public:
+    static constexpr double kStateChangeDelaySeconds = 3.0;
+    static constexpr double kProgressDelaySeconds = 30.0;
+
+    JournalKeeper(const KeyedListModel& list, const Clock& clock, const QString& path);
+
+    // Rows of an earlier journal that are written along until restored or forgotten.
+    void SetCarried(const QList<JournalRow>& rows) { carried_ = rows; }
+    const QList<JournalRow>& Carried() const { return carried_; }
+
+    void Changed() { dirty_ = true; }
+    // Writes when a write is due; true when it wrote.
+    bool Tick();
+    // Writes now (an orderly end); false when the write failed (see LastError()).
+    bool WriteNow();
+    QString LastError() const { return error_; }
+
+private:
+    size_t stateSignature() const;
+
+    const KeyedListModel& list_;
+    const Clock& clock_;
+    QString path_;
+    QList<JournalRow> carried_;
+    bool dirty_ = false;
+    double lastWrite_ = -1.0e9;
+    size_t writtenSignature_ = 0;
+    QString error_;
+};

@@ -5,6 +5,7 @@
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
+#include "core/download/DownloadJournal.h"
 #include "core/platform/DoEvents.h"
 #include "ui/app/Forms.h"
 #include "ui/search/fWebSearch.h"
@@ -33,7 +34,7 @@ fCover::fCover()
       Label2(new QLabel(QStringLiteral("有最新版本："), this)),
       Label4(new QLabel(
           QStringLiteral("(该软件仅用于科研人员辅助少量下载；请不要恶意下载和大量下载！)"), this)),
-      Image1(new QLabel(this)), Timer1(new QTimer(this)) {
+      JournalNotice(new QLabel(this)), Image1(new QLabel(this)), Timer1(new QTimer(this)) {
     const QIcon icon(QStringLiteral(":/quillfetch.svg"));
     setWindowIcon(icon);
     setWindowTitle(QStringLiteral("fCover"));
@@ -45,6 +46,8 @@ fCover::fCover()
     Label2->setCursor(Qt::PointingHandCursor);
     Label2->hide();
     Label4->setWordWrap(true);
+    JournalNotice->setWordWrap(true);
+    JournalNotice->hide();
     Image1->setPixmap(icon.pixmap(96, 96));
     Image1->setAlignment(Qt::AlignCenter);
 
@@ -66,12 +69,21 @@ fCover::fCover()
     layout->addWidget(Label1);
     layout->addWidget(Label2);
     layout->addWidget(Label4);
+    layout->addWidget(JournalNotice);
     setFixedWidth(420);
 }
 
 void fCover::Form_Load() {
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
     Label1->setText(VersionCaption(kVersionMajor, kVersionMinor, kVersionRevision));
+    const JournalLoad journal = ReadDownloadJournal(DownloadJournalPath());
+    const int unfinished = CountUnfinishedRows(journal.rows);
+    if (unfinished > 0) {
+        JournalNotice->setText(
+            QStringLiteral("上次的下载列表还有%1项未完成，可在下载窗口的“列表操作”菜单中恢复。")
+                .arg(unfinished));
+        JournalNotice->show();
+    }
     show();
     // Paint the window before the slower rest of start-up.
     DoEvents();

@@ -26,6 +26,7 @@ public:
     QLabel* Label1;        // version
     QLabel* Label2;        // new-version notice
     QLabel* Label4;        // fixed notice
+    QLabel* JournalNotice; // the last run's download list can be restored
     QLabel* Image1;
     QTimer* Timer1;
 

@@ -297,6 +297,7 @@ void fFileDownload::Form_Load() {
     Combo2->setCurrentIndex(0);
 
     LoginPanel_Load();
+    setUpJournal();
     Timer1->start();
 }
 
@@ -436,6 +437,7 @@ void fFileDownload::Form_Unload(bool& Cancel) {
     Timer_Down->stop();
     Timer2->stop();
     stopForClose();
+    writeJournalNow();
     if (settings) {
         SaveWindowPlacement(this, *settings);
         settings->Write(Keys::ThreadCount, Combo1->currentIndex());

@@ -200,6 +200,8 @@ public:
     void menu清除全部出错项_Click();
     void menu清除完成项_Click();
     void menu清空_Click();
+    // Puts the rows of the last run's journal back into the list.
+    void menu恢复上次的下载列表_Click();
     void menu删除网页类型文件项_Click();
     void menu删除出错项_Click();
     void menu取消下载选中项_Click();
@@ -240,6 +242,7 @@ public:
     QAction* menu清除全部出错项 = nullptr;
     QAction* menu清除完成项 = nullptr;
     QAction* menu清空 = nullptr;
+    QAction* menu恢复上次的下载列表 = nullptr;
     QMenu* menu删除文件 = nullptr;
     QAction* menu删除网页类型文件项 = nullptr;
     QAction* menu删除出错项 = nullptr;
@@ -356,6 +359,18 @@ private:
     // false when the window went away meanwhile.
     bool waitForLoginPage(double start);
     bool loginWindowGone(const QPointer<fFileDownload>& self) const;
+    // --- journal of the list ---
+    struct JournalParts;
+    JournalParts* journal_ = nullptr; // a child object of the window
+    // Reads the last run's journal and starts keeping this one.
+    void setUpJournal();
+    // Shows the restore entry with the count of unfinished rows, or hides it.
+    void offerJournalRows();
+    // After the list was cleared: forget the journal too, or keep offering its rows.
+    void askToForgetJournal();
+    // Writes the journal when a write is due (called once a second) or at once.
+    void keepJournal();
+    void writeJournalNow();
     // --- list commands ---
     // The menu bar, the list's context menu and the list's events.
     void setUpListCommands();

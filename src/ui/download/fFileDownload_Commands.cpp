@@ -108,6 +108,10 @@ void fFileDownload::setUpListCommands() {
                          &fFileDownload::menu清除完成项_Click);
     menu清空 = add(list, QStringLiteral("清空"), QStringLiteral("menu清空"),
                    &fFileDownload::menu清空_Click);
+    menu恢复上次的下载列表 =
+        add(list, QStringLiteral("恢复上次的下载列表"), QStringLiteral("menu恢复上次的下载列表"),
+            &fFileDownload::menu恢复上次的下载列表_Click);
+    menu恢复上次的下载列表->setVisible(false);
 
     menu删除文件 = submenu(list, QStringLiteral("删除文件"), QStringLiteral("menu删除文件"));
     menu删除网页类型文件项 =
@@ -385,6 +389,7 @@ void fFileDownload::menu清空_Click() {
         return;
     changeRows([this] { ListItems3->Clear(); });
     showRowCount();
+    askToForgetJournal();
 }
 
 // --- files of rows ---

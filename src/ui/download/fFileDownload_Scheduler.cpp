@@ -171,6 +171,7 @@ void fFileDownload::Timer1_Timer() {
         readSchedulerSettings(Combo1, Combo2, menu自动定位到下载项), options);
     menu下载全部->setEnabled(outcome.startMenuEnabled);
     Shape1->setVisible(outcome.lampVisible);
+    keepJournal();
 }
 
 void fFileDownload::Command4_Click() {
