@@ -226,6 +226,9 @@ public:
     void menu复制名称_Click();
     void menu导出全部名称_Click();
     void menu导出未完成项名称_Click();
+    // The selected completed rows, or all completed rows when none is selected, as a citation
+    // file whose format the chosen extension names.
+    void menu导出引文_Click();
     void StatusBar1_PanelClick(int panel);
 
     QAction* menu全选专利列表 = nullptr;
@@ -253,6 +256,7 @@ public:
     QMenu* menu导出名称 = nullptr;
     QAction* menu导出全部名称 = nullptr;
     QAction* menu导出未完成项名称 = nullptr;
+    QAction* menu导出引文 = nullptr;
     QAction* menu退出本下载窗口 = nullptr;
     QMenu* menu工具 = nullptr;
     QAction* 设置 = nullptr;

@@ -151,6 +151,8 @@ void fFileDownload::setUpListCommands() {
     menu导出未完成项名称 =
         add(menu导出名称, QStringLiteral("未完成项"), QStringLiteral("menu导出未完成项名称"),
             &fFileDownload::menu导出未完成项名称_Click);
+    menu导出引文 = add(list, QStringLiteral("导出为RIS/BibTeX/CSL-JSON…"),
+                       QStringLiteral("menu导出引文"), &fFileDownload::menu导出引文_Click);
     list->addSeparator();
     menu退出本下载窗口 =
         add(list, QStringLiteral("关闭本下载窗口"), QStringLiteral("menu退出本下载窗口"),
