@@ -488,15 +488,15 @@ void ExportTest::whichFilesGoToTheTextEditor_data() {
         << limit << "quilltext" << true << "startProgram"
         << "";
     QTest::newRow("is one byte more refused?") << limit + 1 << "quilltext" << true << ""
-                                               << "该文件太大，超过了2M，不便于用记事本打开！";
+                                               << "该文件太大，超过了2M，不便于用文本编辑器打开！";
     QTest::newRow("does an empty file open?") << qint64(0) << "quilltext" << true << "startProgram"
                                               << "";
     QTest::newRow("without a text editor, does the file's own application open it?")
         << qint64(10) << "" << true << "openFile"
-        << "";
+        << "没有找到可用的文本编辑器，将用该文件类型的默认程序打开。";
     QTest::newRow("when the editor cannot start, does the file's own application open it?")
         << qint64(10) << "quilltext" << false << "openFile"
-        << "";
+        << "没有找到可用的文本编辑器，将用该文件类型的默认程序打开。";
     QTest::newRow("is a missing file reported?") << qint64(-1) << "quilltext" << true << ""
                                                  << "该文件不存在！";
 }

@@ -203,15 +203,7 @@ QString DoiOfAddress(const QString& address) {
 
 QString ArticleIdentity(const QString& link) {
     const QString doi = DoiOfAddress(link);
-    if (!doi.isEmpty())
-        return QStringLiteral("doi:") + doi.toLower();
-    QUrl url(link.trimmed());
-    if (!url.isValid() || url.host().isEmpty())
-        return link;
-    url.setFragment(QString());
-    url.setScheme(url.scheme().toLower());
-    url.setHost(url.host().toLower());
-    return url.toString(QUrl::FullyEncoded);
+    return doi.isEmpty() ? link : QStringLiteral("doi:") + doi.toLower();
 }
 
 CitationEntry CitationOf(const QString& title, const QString& link, const QString& page,

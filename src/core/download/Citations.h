@@ -26,8 +26,7 @@ std::optional<CitationFormat> CitationFormatOfPath(const QString& path);
 QString DoiOfAddress(const QString& address);
 
 // One article, however its link is spelled: the DOI (case-blind) when the link names one, else
-// the link with its scheme and host in lower case and without a fragment. Two links with one
-// identity fetch the same file.
+// the link itself. Two links with one identity fetch the same file.
 QString ArticleIdentity(const QString& link);
 
 // The entry of a completed download: the DOI from the link, else from the page the link was

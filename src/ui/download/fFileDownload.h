@@ -2,6 +2,7 @@
 
 #include "core/transfer/Downloader.h"
 
+#include <QHash>
 #include <QIcon>
 #include <QMainWindow>
 #include <QMap>
@@ -205,6 +206,7 @@ public:
     void menu取消下载选中项_Click();
     void menu批量替换网址_Click();
     void menu退出本下载窗口_Click();
+    void menu退出软件_Click();
     // 工具(&T) and 帮助(&H)
     void 设置_Click();
     void menu检查文件是否存在_Click();
@@ -258,6 +260,7 @@ public:
     QAction* menu导出未完成项名称 = nullptr;
     QAction* menu导出引文 = nullptr;
     QAction* menu退出本下载窗口 = nullptr;
+    QAction* menu退出软件 = nullptr;
     QMenu* menu工具 = nullptr;
     QAction* 设置 = nullptr;
     QAction* menu检查文件是否存在 = nullptr;
@@ -337,6 +340,9 @@ private:
     void showRowCount();
 
     bool unloading_ = false;
+    // Each listed article's identity and the link it is listed under; an entry whose row has
+    // gone or changed its link no longer counts.
+    QHash<QString, QString> articleKeys_;
 
     // --- scheduler ---
     struct SchedulerParts;
@@ -349,6 +355,8 @@ private:
     // --- login panel ---
     void buildLoginPanel();
     void LoginPanel_Load();
+    // Keeps the gateway address and the account name for the next run.
+    void LoginPanel_Unload();
     // Puts the panel on the list's rectangle.
     void PlaceLoginPanel();
     // Navigates Web1 and waits for the page as 浏览 does; false when the window went away
@@ -410,3 +418,6 @@ private: // single-connection transfer
     bool WholeBodyDownload(int position, const QString& targetPath);
     bool singleTransferAbandoned(const QString& link, bool registered) const;
 };
+
+// "下载方式：" with the mode's number and what it means: "下载方式：1（单线程）".
+QString DownloadModeCaption(int mode);

@@ -33,10 +33,12 @@ namespace {
 const QString kFileMissing = QStringLiteral("该文件不存在！");
 const QString kFolderMissing = QStringLiteral("文件夹不存在！");
 const QString kOpenFailed = QStringLiteral("打开失败！");
+const QString kNoTextEditor =
+    QStringLiteral("没有找到可用的文本编辑器，将用该文件类型的默认程序打开。");
 const QString kNoCompletedRows = QStringLiteral("没有已完成的下载项可导出！");
 const QString kUnknownCitationType =
     QStringLiteral("请选择文件类型：.ris（RIS）、.bib（BibTeX）或 .json（CSL-JSON）。");
-const QString kTooLargeForEditor = QStringLiteral("该文件太大，超过了2M，不便于用记事本打开！");
+const QString kTooLargeForEditor = QStringLiteral("该文件太大，超过了2M，不便于用文本编辑器打开！");
 // The desktop's registered web browser (Debian's alternatives name for it).
 const QString kWebBrowser = QStringLiteral("x-www-browser");
 
@@ -138,8 +140,10 @@ void fFileDownload::menu用记事本打开文件_Click() {
     // The file goes to the desktop's text editor whatever its type, so that a page saved as
     // .htm shows its source; without one, its own default application is the fall-back.
     const QString editor = PlainTextEditorProgram();
-    if (editor.isEmpty() || !shell->startProgram(editor, path))
-        shell->openFile(path);
+    if (!editor.isEmpty() && shell->startProgram(editor, path))
+        return;
+    prompt->message(this, kNoTextEditor, MsgIcon::Information);
+    shell->openFile(path);
 }
 
 void fFileDownload::menu复制名称_Click() {
