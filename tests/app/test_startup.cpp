@@ -12,8 +12,11 @@
 #include "ui/search/fWebSearch.h"
 
 #include <QApplication>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 // The start-up window and the flow between the three windows, driven through their handlers
 // as the user's clicks would.
@@ -39,6 +42,8 @@ private Q_SLOTS:
     void aWindowClosedWhileItsHandlerRunsIsDeletedOnlyAfterwards();
     void aWindowClosedDuringItsOwnLoadIsNeverShown_data();
     void aWindowClosedDuringItsOwnLoadIsNeverShown();
+    void canTheProgramBeLeftFromEachWindow_data();
+    void canTheProgramBeLeftFromEachWindow();
 
 private:
     void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
@@ -185,6 +190,47 @@ void StartupTest::theMenusOpenEachOtherWindow() {
     QVERIFY(IsFormLoaded("fFileDownload"));
     Forms::fFileDownload()->menu资料检索分析窗口->trigger();
     QVERIFY(IsFormLoaded("fWebSearch"));
+}
+
+void StartupTest::canTheProgramBeLeftFromEachWindow_data() {
+    QTest::addColumn<QString>("window");
+    QTest::newRow("search window") << "fWebSearch";
+    QTest::newRow("download window") << "fFileDownload";
+}
+
+void StartupTest::canTheProgramBeLeftFromEachWindow() {
+    QFETCH(QString, window);
+    QPointer<QMainWindow> working = window == "fWebSearch"
+                                        ? static_cast<QMainWindow*>(Forms::fWebSearch())
+                                        : Forms::fFileDownload();
+    working->show();
+    // Reached as the user reaches it: a menu of the menu bar.
+    QAction* quit = nullptr;
+    for (QAction* top : working->menuBar()->actions()) {
+        if (top->menu()) {
+            for (QAction* entry : top->menu()->actions()) {
+                if (entry->text() == QStringLiteral("退出软件"))
+                    quit = entry;
+            }
+        }
+    }
+    QVERIFY2(quit, "no 退出软件 in the menu bar");
+    services_->settings.SaveSetting("Quillfetch", "设置", "quit-check", "kept");
+    const QPointer<QWidget> cover = Forms::Find("fCover");
+    QVERIFY(cover);
+    // Chosen inside the program's own event loop, the entry ends it, as the start-up
+    // window's button does; a loop still running after 5 s answers 99 instead.
+    QTimer::singleShot(0, quit, &QAction::trigger);
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    settle();
+    QVERIFY(!cover || !cover->isVisible());
+    QVERIFY(!working || !working->isVisible());
+    SettingsStore reread(services_->dir.path());
+    QCOMPARE(reread.GetSetting("Quillfetch", "设置", "quit-check", ""), QStringLiteral("kept"));
 }
 
 void StartupTest::anUnloadedWindowIsDeletedAndLoadsAnewWhenAskedAgain() {

@@ -19,13 +19,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 #include <memory>
 
@@ -50,6 +53,8 @@ private Q_SLOTS:
     void restoredPlacementsAreKeptInBounds();
     void closingMaximisedKeepsTheLastNormalSize();
     void aNormalCloseStoresPlacementAndThreads();
+    void doesTheLoginPanelRememberAllButThePassword_data();
+    void doesTheLoginPanelRememberAllButThePassword();
     void whenDoesClosingAsk_data();
     void whenDoesClosingAsk();
     void refusingTheCloseKeepsTheWindowButStoresModeAndRule();
@@ -134,7 +139,7 @@ void DownloadWindowTest::aFirstLoadStartsFromTheDefaults() {
     QCOMPARE(w->windowTitle(), QStringLiteral("文件下载-Quillfetch"));
     QVERIFY(!w->isVisible());
     QCOMPARE(Program().DownloadMode, 2);
-    QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2"));
+    QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2（多线程）"));
     QVERIFY(w->Combo1->isEnabled());
     QCOMPARE(w->Combo1->count(), 6);
     QCOMPARE(w->Combo1->currentText(), QStringLiteral("3"));
@@ -181,9 +186,9 @@ void DownloadWindowTest::storedSettingsAreApplied_data() {
     QTest::addColumn<QString>("expectedThreads");
     QTest::addColumn<bool>("threadsEnabled");
 
-    QTest::newRow("does mode 1 lock the thread box at 1 and ignore 线程?")
+    QTest::newRow("does mode 1 lock the thread box and keep 线程 for later?")
         << "1"
-        << "4" << 1 << "1" << false;
+        << "4" << 1 << "5" << false;
     QTest::newRow("does mode 2 take 线程 as the list index?") << "2"
                                                               << "4" << 2 << "5" << true;
     QTest::newRow("is the last entry reachable?") << "2"
@@ -212,7 +217,7 @@ void DownloadWindowTest::storedSettingsAreApplied() {
 
     fFileDownload* w = load();
     QCOMPARE(Program().DownloadMode, expectedMode);
-    QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：%1").arg(expectedMode));
+    QCOMPARE(w->Label7->text(), DownloadModeCaption(expectedMode));
     QCOMPARE(w->Combo1->currentText(), expectedThreads);
     QCOMPARE(w->Combo1->isEnabled(), threadsEnabled);
 }
@@ -286,9 +291,22 @@ void DownloadWindowTest::restoredPlacementsAreKeptInBounds_data() {
                                                    << "-300" << QRect(200, 0, 600, 400);
     QTest::newRow("is a Left of -15 raised to 0?") << "左"
                                                    << "-15" << QRect(0, 100, 600, 400);
+    // The default width, 15000 twips, is wider than the test screen and is cut to it.
     QTest::newRow("does an unreadable width take its default?")
         << "宽"
-        << "wide" << QRect(200, 100, 1000, 400);
+        << "wide" << QRect(0, 100, 800, 400);
+    // The offscreen screen is 800 by 800 pixels; 40 of them are kept for the title bar.
+    QTest::newRow("is a window wider than the screen narrowed to it?")
+        << "宽"
+        << "30000" << QRect(0, 100, 800, 400);
+    QTest::newRow("is a window taller than the screen cut to it?")
+        << "高"
+        << "15000" << QRect(200, 0, 600, 760);
+    QTest::newRow("is a window past the right edge moved back?")
+        << "左"
+        << "15000" << QRect(200, 100, 600, 400);
+    QTest::newRow("is a window past the bottom moved up?") << "上"
+                                                           << "9000" << QRect(200, 360, 600, 400);
 }
 
 void DownloadWindowTest::restoredPlacementsAreKeptInBounds() {
@@ -304,6 +322,60 @@ void DownloadWindowTest::restoredPlacementsAreKeptInBounds() {
     fFileDownload* w = load();
     QVERIFY(!w->isMaximized());
     QCOMPARE(QRect(w->pos(), w->size()), expected);
+}
+
+void DownloadWindowTest::doesTheLoginPanelRememberAllButThePassword_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("account");
+    QTest::addColumn<QString>("keptAddress");
+    QTest::addColumn<QString>("keptAccount");
+    QTest::newRow("emptied fields come back empty") << ""
+                                                    << ""
+                                                    << ""
+                                                    << "";
+    QTest::newRow("surrounding blanks are not kept") << "  http://127.0.0.1/gate/login  "
+                                                     << " 张三 "
+                                                     << "http://127.0.0.1/gate/login"
+                                                     << "张三";
+    QTest::newRow("an address without an account") << "http://127.0.0.1/sso?a=1&b=2"
+                                                   << ""
+                                                   << "http://127.0.0.1/sso?a=1&b=2"
+                                                   << "";
+}
+
+void DownloadWindowTest::doesTheLoginPanelRememberAllButThePassword() {
+    QFETCH(QString, address);
+    QFETCH(QString, account);
+    QFETCH(QString, keptAddress);
+    QFETCH(QString, keptAccount);
+    const QString password = QStringLiteral("s3cret-密码");
+    fFileDownload* w = load();
+    w->Text1->setText("http://127.0.0.1/earlier");
+    w->Text2->setText("earlier");
+    w->close();
+    settle();
+    w = load();
+    QCOMPARE(w->Text1->text(), QStringLiteral("http://127.0.0.1/earlier"));
+    w->Text1->setText(address);
+    w->Text2->setText(account);
+    w->Text3->setText(password);
+    w->close();
+    settle();
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    settings_->Sync();
+
+    w = load();
+    QCOMPARE(w->Text1->text(), keptAddress);
+    QCOMPARE(w->Text2->text(), keptAccount);
+    QVERIFY(w->Text3->text().isEmpty());
+    QDirIterator files(dir_.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY2(!bytes.contains(password.toUtf8()), qPrintable(file.fileName()));
+        QVERIFY2(!bytes.contains(QUrl::toPercentEncoding(password)), qPrintable(file.fileName()));
+    }
 }
 
 void DownloadWindowTest::closingMaximisedKeepsTheLastNormalSize() {

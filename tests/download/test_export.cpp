@@ -10,10 +10,16 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 #include <memory>
 
@@ -38,6 +44,85 @@ QByteArray gb18030(const QString& text) {
 // a letter outside the basic plane.
 const QString kWideTitle = QStringLiteral("Ørsted 效应与 α≤β 的 \U0001D53C 估计");
 
+// What a reference manager takes from one entry of a citation file.
+struct ImportedEntry {
+    QString title, journal, doi, url, attachment;
+    bool operator==(const ImportedEntry&) const = default;
+};
+
+// RIS and BibTeX are read back by Debian's bibutils (ris2xml, bib2xml), a parser that owes
+// nothing to the writer; its MODS output names the title, the journal, the DOI, the page and
+// the attached file.
+QList<ImportedEntry> importWithBibutils(const QString& path, QString& error) {
+    const QString tool = path.endsWith(".ris") ? "ris2xml" : "bib2xml";
+    if (QStandardPaths::findExecutable(tool).isEmpty()) {
+        error = tool + " is missing: install the Debian package bibutils";
+        return {};
+    }
+    QProcess process;
+    process.start(tool, {path});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        error = tool + " failed: " + process.readAllStandardError();
+        return {};
+    }
+    QList<ImportedEntry> entries;
+    QXmlStreamReader xml(process.readAllStandardOutput());
+    int hostDepth = 0;
+    int depth = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isEndElement()) {
+            if (depth == hostDepth)
+                hostDepth = 0;
+            --depth;
+            continue;
+        }
+        if (!xml.isStartElement())
+            continue;
+        ++depth;
+        const QStringView name = xml.name();
+        if (name == u"mods") {
+            entries.append(ImportedEntry{});
+        } else if (entries.isEmpty()) {
+            continue;
+        } else if (name == u"relatedItem" && xml.attributes().value("type") == u"host") {
+            hostDepth = depth;
+        } else if (name == u"title") {
+            (hostDepth ? entries.last().journal : entries.last().title) = xml.readElementText();
+            --depth;
+        } else if (name == u"identifier" && xml.attributes().value("type") == u"doi") {
+            entries.last().doi = xml.readElementText();
+            --depth;
+        } else if (name == u"url") {
+            const bool attachment = xml.attributes().value("access") == u"raw object";
+            (attachment ? entries.last().attachment : entries.last().url) = xml.readElementText();
+            --depth;
+        }
+    }
+    if (xml.hasError())
+        error = xml.errorString();
+    return entries;
+}
+
+QList<ImportedEntry> importCslJson(const QByteArray& bytes, QString& error) {
+    QJsonParseError parse;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parse);
+    if (parse.error != QJsonParseError::NoError || !document.isArray()) {
+        error = parse.errorString();
+        return {};
+    }
+    QList<ImportedEntry> entries;
+    for (const QJsonValue& value : document.array()) {
+        const QJsonObject item = value.toObject();
+        if (item.value("type").toString() != "article-journal" || item.value("id").isUndefined())
+            error = "an item without its type or id";
+        entries.append(
+            ImportedEntry{item.value("title").toString(), item.value("container-title").toString(),
+                          item.value("DOI").toString(), item.value("URL").toString(), QString()});
+    }
+    return entries;
+}
+
 } // namespace
 
 // The download window hands files and names out: exports written to real files, files and
@@ -55,6 +140,10 @@ private Q_SLOTS:
     void doesAnExportWithNoRowsLeaveAnEmptyFile();
     void whenIsNothingWritten();
     void isAFailedWriteReported();
+    void whenIsNoCitationFileWritten_data();
+    void whenIsNoCitationFileWritten();
+    void doesAReferenceManagerReadEveryCompletedRow_data();
+    void doesAReferenceManagerReadEveryCompletedRow();
 
     void isTheDownloadedFileOpened();
     void howIsTheFolderShown_data();
@@ -127,6 +216,106 @@ int ExportTest::addRow(const QString& name, const QString& type, int state,
 }
 
 // --- exports ---
+
+void ExportTest::whenIsNoCitationFileWritten_data() {
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("fileName"); // "" cancels the dialog; "-" expects no dialog
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no completed row: told, not asked for a file") << ItemState::Failed << "-"
+                                                                  << "没有已完成的下载项可导出！";
+    QTest::newRow("a type no reference manager reads")
+        << ItemState::Completed << "refs.txt"
+        << "请选择文件类型：.ris（RIS）、.bib（BibTeX）或 .json（CSL-JSON）。";
+    QTest::newRow("cancelled") << ItemState::Completed << ""
+                               << "";
+}
+
+void ExportTest::whenIsNoCitationFileWritten() {
+    QFETCH(int, state);
+    QFETCH(QString, fileName);
+    QFETCH(QString, message);
+    addRow("article", "pdf", state);
+    if (fileName.isEmpty())
+        services_->prompt.answerCancel();
+    else if (fileName != "-")
+        services_->prompt.answerText(folder() + fileName);
+    w_->menu导出引文_Click();
+    QCOMPARE(services_->prompt.messages(),
+             message.isEmpty() ? QStringList{} : QStringList{message});
+    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList{});
+}
+
+void ExportTest::doesAReferenceManagerReadEveryCompletedRow_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("selectFirst");
+    QTest::addColumn<bool>("attachments"); // CSL-JSON has no field for a file
+    QTest::newRow("RIS, all completed rows") << "refs.ris" << false << true;
+    QTest::newRow("BibTeX, all completed rows") << "refs.bib" << false << true;
+    QTest::newRow("CSL-JSON, all completed rows") << "refs.json" << false << false;
+    QTest::newRow("RIS, only the selected completed row") << "refs.ris" << true << true;
+    QTest::newRow("no extension typed: RIS") << "refs" << false << true;
+}
+
+void ExportTest::doesAReferenceManagerReadEveryCompletedRow() {
+    QFETCH(QString, fileName);
+    QFETCH(bool, selectFirst);
+    QFETCH(bool, attachments);
+    KeyedListModel* list = w_->ListItems3;
+    const QString science = "https://www.science.org";
+    // Today's record names its DOI in the link; a former one only in the page it came from; the
+    // third names none and is exported with what it has.
+    const QString today = science + "/doi/pdf/10.1126/science.ABC1234?download=true";
+    const QString former = "http://127.0.0.1/content/359/6371/eaao.full.pdf";
+    const QString formerPage = "http://127.0.0.1/lookup?doi=10.1126%2Fsciadv.7";
+    const QString bare = "http://127.0.0.1/files/plain.pdf";
+    const QString wideTitle = kWideTitle + " {50% & $x_1$}";
+    QVERIFY(w_->AddDownloadItem(today, wideTitle, "pdf", folder(), science + "/action/doSearch"));
+    QVERIFY(w_->AddDownloadItem(former, "Former", "pdf", folder(), formerPage));
+    QVERIFY(w_->AddDownloadItem(bare, "Bare", "", folder(), QString()));
+    QVERIFY(w_->AddDownloadItem("http://127.0.0.1/waiting.pdf", "Waiting", "pdf", folder(), {}));
+    for (int position = 1; position <= 3; ++position)
+        list->SetSmallIcon(position, ItemState::Completed);
+    // The committed path counts where a transfer recorded one.
+    SetRowFilePath(*list, 2, folder() + "Former (1).pdf");
+    list->SetSelected(1, selectFirst);
+    list->SetSelected(4, selectFirst); // a selected row that is not completed is left out
+
+    const QString target = folder() + fileName;
+    services_->prompt.answerText(target);
+    w_->menu导出引文_Click();
+    QVERIFY2(services_->prompt.messages().isEmpty(),
+             qPrintable(services_->prompt.messages().join('|')));
+
+    QList<ImportedEntry> expected{{wideTitle, "Science", "10.1126/science.ABC1234",
+                                   science + "/doi/10.1126/science.ABC1234",
+                                   folder() + wideTitle + ".pdf"},
+                                  {"Former", "Science", "10.1126/sciadv.7",
+                                   science + "/doi/10.1126/sciadv.7", folder() + "Former (1).pdf"},
+                                  {"Bare", "Science", "", bare, folder() + "Bare"}};
+    if (selectFirst)
+        expected = expected.mid(0, 1);
+    if (!attachments) {
+        for (ImportedEntry& entry : expected)
+            entry.attachment.clear();
+    }
+    const QString written = fileName.contains('.') ? target : target + ".ris";
+    const QByteArray bytes = readBytes(written);
+    QVERIFY(
+        QStringDecoder(QStringDecoder::Utf8).decode(bytes).operator QString().contains(kWideTitle));
+    QString error;
+    const QList<ImportedEntry> imported = written.endsWith(".json")
+                                              ? importCslJson(bytes, error)
+                                              : importWithBibutils(written, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(imported.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        QCOMPARE(imported[i].title, expected[i].title);
+        QCOMPARE(imported[i].journal, expected[i].journal);
+        QCOMPARE(imported[i].doi, expected[i].doi);
+        QCOMPARE(imported[i].url, expected[i].url);
+        QCOMPARE(imported[i].attachment, expected[i].attachment);
+    }
+}
 
 void ExportTest::isEveryNameWrittenOnItsOwnLine_data() {
     QTest::addColumn<bool>("unfinishedOnly");
@@ -299,15 +488,15 @@ void ExportTest::whichFilesGoToTheTextEditor_data() {
         << limit << "quilltext" << true << "startProgram"
         << "";
     QTest::newRow("is one byte more refused?") << limit + 1 << "quilltext" << true << ""
-                                               << "该文件太大，超过了2M，不便于用记事本打开！";
+                                               << "该文件太大，超过了2M，不便于用文本编辑器打开！";
     QTest::newRow("does an empty file open?") << qint64(0) << "quilltext" << true << "startProgram"
                                               << "";
     QTest::newRow("without a text editor, does the file's own application open it?")
         << qint64(10) << "" << true << "openFile"
-        << "";
+        << "没有找到可用的文本编辑器，将用该文件类型的默认程序打开。";
     QTest::newRow("when the editor cannot start, does the file's own application open it?")
         << qint64(10) << "quilltext" << false << "openFile"
-        << "";
+        << "没有找到可用的文本编辑器，将用该文件类型的默认程序打开。";
     QTest::newRow("is a missing file reported?") << qint64(-1) << "quilltext" << true << ""
                                                  << "该文件不存在！";
 }

@@ -173,24 +173,38 @@ void ListCommandsWindowTest::doTheMenusHoldEveryCommandInOrder() {
         bar << action->text();
     QCOMPARE(bar, (QStringList{"列表操作(&D)", "窗口(&W)", "工具(&T)", "帮助(&H)"}));
     QCOMPARE(captions(w_->menu下载),
-             (QStringList{"全选", "全不选", "随机排序列表(打乱)", "自动调整列宽",
+             (QStringList{"全选",
+                          "全不选",
+                          "随机排序列表(打乱)",
+                          "自动调整列宽",
                           "重新下载 ▸ [选中项, 出错项, 网页类型文件(HTM/HTML/xml)项, "
                           "重新下载出错项和网页类型文件项, 文件大小小于指定数字的项]",
-                          "清除 ▸ [选中项, 全部出错项, 完成项]", "清空",
-                          "删除文件 ▸ [网页类型文件(HTM/HTML/xml)项, 出错项]", "开始下载",
-                          "停止下载", "取消下载选中项", "打开下载文件", "打开所在文件夹",
-                          "用记事本打开文件", "复制名称", "批量替换网址", "打开网址",
-                          "导出名称 ▸ [全部, 未完成项]", "关闭本下载窗口"}));
+                          "清除 ▸ [选中项, 全部出错项, 完成项]",
+                          "清空",
+                          "删除文件 ▸ [网页类型文件(HTM/HTML/xml)项, 出错项]",
+                          "开始下载",
+                          "停止下载",
+                          "取消下载选中项",
+                          "打开下载文件",
+                          "打开所在文件夹",
+                          "用文本编辑器打开文件",
+                          "复制名称",
+                          "批量替换网址",
+                          "打开网址",
+                          "导出名称 ▸ [全部, 未完成项]",
+                          "导出为RIS/BibTeX/CSL-JSON…",
+                          "关闭本下载窗口",
+                          "退出软件"}));
     QCOMPARE(captions(w_->menu窗口), QStringList{"资料检索分析窗口"});
     QCOMPARE(captions(w_->menu工具),
              (QStringList{"设置", "自动定位到下载项", "检查文件是否存在", "检查并纠正磁盘文件类型",
-                          "清空IE浏览器缓存", "打开文件判断类型"}));
+                          "清空浏览器缓存", "打开文件判断类型"}));
     QCOMPARE(captions(w_->menu帮助), QStringList{"关于"});
     QVERIFY(!w_->menu打开网址->isEnabled());
 
     // Clearing the browser's cache from here says so once, as from the search window.
     w_->menu清空IE浏览器缓存->trigger();
-    QCOMPARE(messages(), QStringList{"IE缓存清空完毕！"});
+    QCOMPARE(messages(), QStringList{"浏览器缓存清空完毕！"});
 }
 
 void ListCommandsWindowTest::whatDoesTheContextMenuOffer_data() {

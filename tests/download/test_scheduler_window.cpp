@@ -200,18 +200,19 @@ void SchedulerWindowTest::whatDoesSwitchingTheModeChange() {
     load(2, 4);
     addRows("1");
     tick(); // a transfer runs in slot 1
+    const QString threads = w_->Combo1->currentText();
     w_->Command26->click();
     QCOMPARE(Program().DownloadMode, 1);
-    QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：1"));
-    QCOMPARE(w_->Combo1->currentText(), QStringLiteral("1"));
+    QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：1（单线程）"));
+    QCOMPARE(w_->Combo1->currentText(), threads); // kept for the way back
     QVERIFY(!w_->Combo1->isEnabled());
     QVERIFY(w_->SlotLoaded(1)); // running transfers are not touched
 
     w_->Combo1->setCurrentIndex(3);
     w_->Command26->click();
     QCOMPARE(Program().DownloadMode, 2);
-    QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：2"));
-    QCOMPARE(w_->Combo1->currentText(), QStringLiteral("1"));
+    QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：2（多线程）"));
+    QCOMPARE(w_->Combo1->currentText(), w_->Combo1->itemText(3));
     QVERIFY(w_->Combo1->isEnabled());
 }
 

@@ -224,7 +224,7 @@ void DownloadsEndToEndTest::switchToSingleConnection() {
     QCOMPARE(Program().DownloadMode, 2);
     window_->Command26->click(); // 切换
     QCOMPARE(Program().DownloadMode, 1);
-    QCOMPARE(window_->Label7->text(), QStringLiteral("下载方式：1"));
+    QCOMPARE(window_->Label7->text(), QStringLiteral("下载方式：1（单线程）"));
     QVERIFY(!window_->Combo1->isEnabled());
 }
 

@@ -47,4 +47,9 @@ owners=$(dpkg-deb --contents "$deb" | awk '{print $2}' | sort -u)
 [ "$owners" = root/root ] || qf_fail "package files are owned by: $owners"
 
 qf_check_tree "$unpacked" /usr "$version" "$source_dir"
+
+# Debian's own checker: an error or a warning fails the package.
+command -v lintian >/dev/null || qf_fail "lintian is missing: install the Debian package lintian"
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" ||
+    qf_fail "lintian finds errors or warnings in $deb"
 echo "$deb: $(field Version), depends on $depends"

@@ -41,9 +41,11 @@ qf_check_tree() {
     local png="$base/share/icons/hicolor/256x256/apps/quillfetch.png"
     local metainfo="$base/share/metainfo/io.github.quillfetch.quillfetch.metainfo.xml"
     local copyright="$base/share/doc/quillfetch/copyright"
+    local changelog="$base/share/doc/quillfetch/changelog.gz"
+    local manpage="$base/share/man/man1/quillfetch.1.gz"
 
     [ -x "$bin" ] || qf_fail "no executable at $bin"
-    for f in "$desktop" "$svg" "$png" "$metainfo" "$copyright"; do
+    for f in "$desktop" "$svg" "$png" "$metainfo" "$copyright" "$changelog" "$manpage"; do
         qf_require_file "$f"
     done
 
@@ -81,6 +83,14 @@ ROWS
     appstreamcli validate-tree --no-net "$root" || qf_fail "appstreamcli rejects the installed tree"
 
     grep -q '^License: GPL-3.0-or-later$' "$copyright" || qf_fail "the copyright file names another licence"
+    grep -Eq '^Copyright: [0-9]{4} ' "$copyright" || qf_fail "the copyright file has no notice with a year"
+    zcat "$changelog" | head -n 1 | grep -q "^quillfetch ($version) " ||
+        qf_fail "the changelog does not start with release $version"
+    # The manual page must render without a complaint from groff.
+    local warnings
+    warnings=$(LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l -Tutf8 -Z "$manpage" 2>&1 >/dev/null) ||
+        qf_fail "man cannot render $manpage"
+    [ -z "$warnings" ] || qf_fail "the manual page has faults: $warnings"
 
     qf_check_starts "$bin"
 }

@@ -16,9 +16,11 @@ qf_check_tree "$destdir" /usr "$version" "$source_dir"
 # the program, started above as root from a writable folder, wrote nothing beside itself.
 expected='./usr/bin/quillfetch
 ./usr/share/applications/quillfetch.desktop
+./usr/share/doc/quillfetch/changelog.gz
 ./usr/share/doc/quillfetch/copyright
 ./usr/share/icons/hicolor/256x256/apps/quillfetch.png
 ./usr/share/icons/hicolor/scalable/apps/quillfetch.svg
+./usr/share/man/man1/quillfetch.1.gz
 ./usr/share/metainfo/io.github.quillfetch.quillfetch.metainfo.xml'
 installed=$(cd "$destdir" && find . -type f | LC_ALL=C sort)
 if [ "$installed" != "$expected" ]; then

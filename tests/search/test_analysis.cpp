@@ -97,6 +97,8 @@ private Q_SLOTS:
     void eachRunTakesItsOwnRecords();
     void aLinkAlreadyInTheDownloadListSucceedsWithoutASecondRow();
     void namesComeFromTitlesOrLinksAndStayOnOneLine();
+    void isEachArticleHandedOverOnce_data();
+    void isEachArticleHandedOverOnce();
     void aCancelledFolderDialogProcessesNothing();
     void anAcceptedFolderDialogGivesTheRecordsItsFolder();
     void theStopButtonEndsALongRun();
@@ -257,6 +259,51 @@ void AnalysisTest::namesComeFromTitlesOrLinksAndStayOnOneLine() {
     Program().UseLinkFileName = true;
     search()->RunAnalysis(fWebSearch::AnalysisRun::All);
     QCOMPARE(downloads().Text(1), QStringLiteral("science"));
+}
+
+void AnalysisTest::isEachArticleHandedOverOnce_data() {
+    QTest::addColumn<QString>("listed"); // already in the download list
+    QTest::addColumn<QString>("link");   // the record handed over
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("added"); // the new row's name; "" when none is added
+    const QString pdf = "https://www.science.org/doi/pdf/10.1126/science.";
+    QTest::newRow("the same DOI in other letters")
+        << pdf + "abc1234?download=true" << pdf + "ABC1234?download=true"
+        << "T"
+        << "";
+    QTest::newRow("the same DOI through another form of link")
+        << pdf + "abc1234?download=true"
+        << "https://www.science.org/doi/epdf/10.1126/science.abc1234"
+        << "T"
+        << "";
+    QTest::newRow("a path in other letters is another file") << "http://127.0.0.1/content/1.pdf"
+                                                             << "http://127.0.0.1/CONTENT/1.pdf"
+                                                             << "path case counts"
+                                                             << "path case counts";
+    QTest::newRow("another article")
+        << pdf + "abc1234?download=true" << pdf + "abc1235?download=true"
+        << "Other"
+        << "Other";
+    QTest::newRow("a title of blanks takes the link's name")
+        << "http://127.0.0.1/content/1.pdf"
+        << "http://127.0.0.1/content/named.pdf" << QStringLiteral("\u3000\u00a0 \t ") << "named";
+}
+
+void AnalysisTest::isEachArticleHandedOverOnce() {
+    QFETCH(QString, listed);
+    QFETCH(QString, link);
+    QFETCH(QString, title);
+    QFETCH(QString, added);
+    QVERIFY(search()->加入下载列表(listed, "first", "pdf", "", "page"));
+    // A list emptied since then forgets what it held.
+    Forms::fFileDownload()->ListItems3->Clear();
+    QVERIFY(search()->加入下载列表(listed, "first", "pdf", "", "page"));
+
+    QVERIFY(search()->加入下载列表(link, title, "pdf", "", "page"));
+    QCOMPARE(downloads().Count(), added.isEmpty() ? 1 : 2);
+    QCOMPARE(downloads().Text(1), QStringLiteral("first"));
+    if (!added.isEmpty())
+        QCOMPARE(downloads().Text(2), added);
 }
 
 void AnalysisTest::aCancelledFolderDialogProcessesNothing() {

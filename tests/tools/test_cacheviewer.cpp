@@ -273,7 +273,7 @@ void CacheViewerTest::craftUsers() {
 void CacheViewerTest::myCacheListsTheLoadedAddressesWithTheirBodies() {
     loadIntoCache({"/page.html", "/files/paper.pdf", "/setCookie/x.js"});
     auto viewer = openViewer();
-    QCOMPARE(viewer->windowTitle(), QString("IE浏览器Cookie 缓存和历史列表-Quillfetch"));
+    QCOMPARE(viewer->windowTitle(), QString("浏览器Cookie、缓存和历史列表-Quillfetch"));
     QCOMPARE(viewer->ListView1Tag, QString());
     viewer->Command1_Click();
     QCOMPARE(viewer->ListView1Tag, QString("我的缓存"));
@@ -546,7 +546,7 @@ void CacheViewerTest::clearBrowserCacheEmptiesEverythingAndSaysSoOnce() {
     ClearBrowserCache(true);
     watch.stop();
 
-    QCOMPARE(services_->prompt.messages(), QStringList{"IE缓存清空完毕！"});
+    QCOMPARE(services_->prompt.messages(), QStringList{"浏览器缓存清空完毕！"});
     QCOMPARE(services_->prompt.shown().at(0).icon, MsgIcon::Information);
     QVERIFY(!viewerShown);
     QVERIFY(!LoadedCacheViewer());
@@ -585,9 +585,9 @@ void CacheViewerTest::theSearchWindowsMenuEntriesReachTheViewer() {
     QAction* view = nullptr;
     QAction* clear = nullptr;
     for (QAction* action : tools->actions()) {
-        if (action->text() == "查看IE浏览器缓存")
+        if (action->text() == "查看浏览器缓存")
             view = action;
-        if (action->text() == "清空IE浏览器缓存")
+        if (action->text() == "清空浏览器缓存")
             clear = action;
     }
     QVERIFY(view && view->isEnabled());
@@ -604,12 +604,12 @@ void CacheViewerTest::theSearchWindowsMenuEntriesReachTheViewer() {
         }
     });
     view->trigger();
-    QCOMPARE(title, QString("IE浏览器Cookie 缓存和历史列表-Quillfetch"));
+    QCOMPARE(title, QString("浏览器Cookie、缓存和历史列表-Quillfetch"));
     QVERIFY(rows >= 1);
     QTRY_VERIFY(!LoadedCacheViewer());
 
     clear->trigger();
-    QCOMPARE(services_->prompt.messages(), QStringList{"IE缓存清空完毕！"});
+    QCOMPARE(services_->prompt.messages(), QStringList{"浏览器缓存清空完毕！"});
     QVERIFY(ListCacheEntries(ownDataFolder()).entries.isEmpty());
     Forms::Unload(search);
 }

@@ -230,7 +230,7 @@ void ToolDialogsTest::okUpdatesAnOpenDownloadWindowAtOnce() {
         dialog.Option1->setChecked(true);
         dialog.Command1_Click();
     }
-    QCOMPARE(download->Label7->text(), QStringLiteral("下载方式：1"));
+    QCOMPARE(download->Label7->text(), QStringLiteral("下载方式：1（单线程）"));
     QVERIFY(!download->Combo1->isEnabled());
     QCOMPARE(download->Combo1->currentText(), QStringLiteral("4")); // text left as it was
     QCOMPARE(stored(Keys::DownloadMode), QStringLiteral("1"));
@@ -242,7 +242,7 @@ void ToolDialogsTest::okUpdatesAnOpenDownloadWindowAtOnce() {
         dialog.Option2->setChecked(true);
         dialog.Command1_Click();
     }
-    QCOMPARE(download->Label7->text(), QStringLiteral("下载方式：2"));
+    QCOMPARE(download->Label7->text(), QStringLiteral("下载方式：2（多线程）"));
     QVERIFY(download->Combo1->isEnabled());
     QCOMPARE(download->Combo1->currentText(), QStringLiteral("1"));
     QCOMPARE(Program().DownloadMode, 2);

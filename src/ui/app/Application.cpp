@@ -13,7 +13,10 @@
 #include "ui/platform/WebBrowser.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSocketNotifier>
+#include <QTranslator>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -54,6 +57,26 @@ void installTerminationHandler(QObject* parent) {
 
 } // namespace
 
+int InstallChineseInterface(QCoreApplication& app) {
+    // Everything the program shows is Chinese, whatever the desktop's language: Qt's own
+    // buttons and dialogs, number formats, and the browser's own pages, which take the locale
+    // when the first browser profile is made.
+    const QLocale chinese(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China);
+    QLocale::setDefault(chinese);
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    int installed = 0;
+    for (const char* catalogue : {"qtbase", "qtwebengine", "qtmultimedia"}) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(chinese, QString::fromLatin1(catalogue), QStringLiteral("_"),
+                             folder) &&
+            QCoreApplication::installTranslator(translator))
+            ++installed;
+        else
+            delete translator;
+    }
+    return installed;
+}
+
 int RunQuillfetch(const AppServices& services) {
     Services() = services;
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
@@ -75,6 +98,7 @@ int QuillfetchMain(int argc, char** argv) {
         QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
     QApplication::setDesktopFileName(QStringLiteral("quillfetch"));
     installTerminationHandler(&app);
+    InstallChineseInterface(app);
 
     QtPrompt prompt;
     SystemClock clock;

@@ -10,3 +10,10 @@ int QuillfetchMain(int argc, char** argv);
 // the start-up window, runs the event loop until the start-up window is unloaded, then
 // deletes the windows. Returns the exit code.
 int RunQuillfetch(const AppServices& services);
+
+class QCoreApplication;
+
+// Sets the Chinese locale and installs Qt's own Chinese translations (its buttons, dialogs and
+// the browser's messages) from the system's translations folder. Returns how many catalogues
+// were found; none are found when Debian's qt6-translations-l10n is missing.
+int InstallChineseInterface(QCoreApplication& app);

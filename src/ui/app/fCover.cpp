@@ -115,6 +115,13 @@ void fCover::Command3_Click() {
     Forms::Unload(this);
 }
 
+void QuitFromAnyWindow() {
+    if (QWidget* cover = Forms::Find(QStringLiteral("fCover")))
+        Forms::Unload(cover);
+    else
+        QCoreApplication::exit(0);
+}
+
 void fCover::closeEvent(QCloseEvent* event) {
     event->accept();
     if (unloading_)

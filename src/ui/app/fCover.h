@@ -48,5 +48,8 @@ private:
     bool unloading_ = false;
 };
 
+// Ends the program from any window, as the start-up window's "退出软件" does.
+void QuitFromAnyWindow();
+
 // "版本:" followed by major.minor.revision as plain decimal numbers.
 QString VersionCaption(int major, int minor, int revision);

@@ -15,6 +15,8 @@ namespace {
 constexpr int kTwipsPerPixel = 15;
 constexpr int kMinimumWidthTwips = 4000;
 constexpr int kMinimumHeightTwips = 3000;
+// A window's size excludes the title bar the desktop adds above it.
+constexpr int kTitleBarAllowance = 40;
 
 // The window's own name is the section, so each window keeps its own placement.
 QString sectionOf(const QWidget* window) {
@@ -65,6 +67,28 @@ QString ScreenResolutionText(const QWidget* window) {
     return QStringLiteral("%1*%2").arg(size.width()).arg(size.height());
 }
 
+void FitOnScreen(QWidget* window) {
+    if (window == nullptr)
+        return;
+    QScreen* screen = window->screen();
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QSize room(area.width(), std::max(area.height() - kTitleBarAllowance, 1));
+    const QSize size = window->size().boundedTo(room).expandedTo(window->minimumSize());
+    if (size != window->size())
+        window->resize(size);
+    // A position from a larger screen would leave the window partly or wholly off this one.
+    const int x = std::clamp(window->x(), area.left(),
+                             std::max(area.left(), area.left() + room.width() - size.width()));
+    const int y = std::clamp(window->y(), area.top(),
+                             std::max(area.top(), area.top() + room.height() - size.height()));
+    if (QPoint(x, y) != window->pos())
+        window->move(x, y);
+}
+
 void SaveWindowPlacement(const QWidget* window, SettingsStore& settings) {
     if (window == nullptr)
         return;
@@ -98,4 +122,5 @@ void RestoreWindowPlacement(QWidget* window, const SettingsStore& settings) {
     window->setWindowState(Qt::WindowNoState);
     window->move(toPixels(left), toPixels(top));
     window->resize(toPixels(width), toPixels(height));
+    FitOnScreen(window);
 }

@@ -16,7 +16,11 @@ QString ScreenResolutionText(const QWidget* window);
 // and size stay stored; otherwise the screen size, then Top, Left, Width and Height.
 void SaveWindowPlacement(const QWidget* window, SettingsStore& settings);
 
+// Shrinks the window to the available area of its screen (the primary screen when it has none
+// yet), keeping room for a title bar, and moves it so that all of it lies inside.
+void FitOnScreen(QWidget* window);
+
 // Maximises the window unless the stored screen size is the current one; then applies the
-// stored position and size, kept on screen's positive side and at least 4000 by 3000 twips,
-// in the normal state. Does not show the window.
+// stored position and size, at least 4000 by 3000 twips and inside the screen's available
+// area, in the normal state. Does not show the window.
 void RestoreWindowPlacement(QWidget* window, const SettingsStore& settings);

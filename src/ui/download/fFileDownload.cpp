@@ -4,6 +4,7 @@
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
+#include "core/download/Citations.h"
 #include "core/download/DownloadList.h"
 #include "core/download/Naming.h"
 #include "core/platform/Clock.h"
@@ -148,7 +149,8 @@ void fFileDownload::buildControls() {
         IL_LV3[state] = stateIcon(state);
 
     ListView3->setModel(ListItems3);
-    const int widths[] = {320, 50, 90, 90, 60, 300, 30};
+    // The last column tells why a row failed: wide enough for a short reason.
+    const int widths[] = {320, 50, 90, 90, 60, 300, 160};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column)
         ListView3->header()->resizeSection(column, widths[column]);
     ListView3->setToolTip(QStringLiteral("双击鼠标：下载当前项或者打开文件"));
@@ -206,6 +208,8 @@ void fFileDownload::buildLayout() {
     secondRow->addWidget(Combo4);
     secondRow->addSpacing(12);
     secondRow->addWidget(Check4);
+    // The row is laid out narrower than this caption otherwise, and its end says what it does.
+    Check5->setMinimumWidth(Check5->sizeHint().width());
     secondRow->addWidget(Check5);
     secondRow->addWidget(Check6);
     secondRow->addStretch(1);
@@ -256,22 +260,19 @@ void fFileDownload::Form_Load() {
     int mode = program.DownloadMode;
     if (settings && settings->ReadInt(Keys::DownloadMode, mode) && (mode == 1 || mode == 2))
         program.DownloadMode = mode;
-    Label7->setText(QStringLiteral("下载方式：") + QString::number(program.DownloadMode));
+    Label7->setText(DownloadModeCaption(program.DownloadMode));
 
-    Combo1->setCurrentIndex(0);
-    if (program.DownloadMode == 1) {
-        Combo1->setEnabled(false);
-    } else {
-        Combo1->setEnabled(true);
-        // A stored index that is no number or names no entry counts as absent.
-        int index = 0;
-        ParseSettingInteger(QString::fromUtf8(Keys::ThreadCount.fixedDefault), index);
-        int stored = index;
-        if (settings && settings->ReadInt(Keys::ThreadCount, stored) && stored >= 0 &&
-            stored < Combo1->count())
-            index = stored;
-        Combo1->setCurrentIndex(index);
-    }
+    // The thread count is shown in both modes, so that switching back finds the user's
+    // count; only the multi-connection mode lets it be changed. A stored index that is no
+    // number or names no entry counts as absent.
+    int index = 0;
+    ParseSettingInteger(QString::fromUtf8(Keys::ThreadCount.fixedDefault), index);
+    int stored = index;
+    if (settings && settings->ReadInt(Keys::ThreadCount, stored) && stored >= 0 &&
+        stored < Combo1->count())
+        index = stored;
+    Combo1->setCurrentIndex(index);
+    Combo1->setEnabled(program.DownloadMode != 1);
 
     if (settings)
         program.SameNamePolicy = settings->Read(Keys::SameNamePolicy);
@@ -336,7 +337,17 @@ void fFileDownload::RefreshList() {
 
 bool fFileDownload::AddDownloadItem(const QString& link, const QString& name, const QString& type,
                                     const QString& saveFolder, const QString& page) {
-    return AddDownloadRow(*ListItems3, link, name, type, saveFolder, page);
+    // One article reached through two spellings of its link (the DOI in other letters, another
+    // form of the journal's link) would be fetched twice into two names.
+    const QString identity = ArticleIdentity(link);
+    const auto known = articleKeys_.constFind(identity);
+    if (known != articleKeys_.cend() && ListItems3->ContainsKey(*known) &&
+        ArticleIdentity(*known) == identity)
+        return false;
+    if (!AddDownloadRow(*ListItems3, link, name, type, saveFolder, page))
+        return false;
+    articleKeys_.insert(identity, link);
+    return true;
 }
 
 // --- counters ---
@@ -421,6 +432,7 @@ void fFileDownload::Form_Unload(bool& Cancel) {
         settings->Write(Keys::SameNamePolicy, program.SameNamePolicy);
         settings->Write(Keys::DownloadMode, program.DownloadMode);
     }
+    LoginPanel_Unload();
 
     const bool busy = CountDownloaderSlots() >= 2 || (Inet1 && Inet1->StillExecuting()) ||
                       !检测是否下载列表完毕() || Timer_Down->isActive();

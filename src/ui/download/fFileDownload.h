@@ -2,6 +2,7 @@
 
 #include "core/transfer/Downloader.h"
 
+#include <QHash>
 #include <QIcon>
 #include <QMainWindow>
 #include <QMap>
@@ -207,6 +208,7 @@ public:
     void menu取消下载选中项_Click();
     void menu批量替换网址_Click();
     void menu退出本下载窗口_Click();
+    void menu退出软件_Click();
     // 工具(&T) and 帮助(&H)
     void 设置_Click();
     void menu检查文件是否存在_Click();
@@ -228,6 +230,9 @@ public:
     void menu复制名称_Click();
     void menu导出全部名称_Click();
     void menu导出未完成项名称_Click();
+    // The selected completed rows, or all completed rows when none is selected, as a citation
+    // file whose format the chosen extension names.
+    void menu导出引文_Click();
     void StatusBar1_PanelClick(int panel);
 
     QAction* menu全选专利列表 = nullptr;
@@ -256,7 +261,9 @@ public:
     QMenu* menu导出名称 = nullptr;
     QAction* menu导出全部名称 = nullptr;
     QAction* menu导出未完成项名称 = nullptr;
+    QAction* menu导出引文 = nullptr;
     QAction* menu退出本下载窗口 = nullptr;
+    QAction* menu退出软件 = nullptr;
     QMenu* menu工具 = nullptr;
     QAction* 设置 = nullptr;
     QAction* menu检查文件是否存在 = nullptr;
@@ -336,6 +343,9 @@ private:
     void showRowCount();
 
     bool unloading_ = false;
+    // Each listed article's identity and the link it is listed under; an entry whose row has
+    // gone or changed its link no longer counts.
+    QHash<QString, QString> articleKeys_;
 
     // --- scheduler ---
     struct SchedulerParts;
@@ -348,6 +358,8 @@ private:
     // --- login panel ---
     void buildLoginPanel();
     void LoginPanel_Load();
+    // Keeps the gateway address and the account name for the next run.
+    void LoginPanel_Unload();
     // Puts the panel on the list's rectangle.
     void PlaceLoginPanel();
     // Navigates Web1 and waits for the page as 浏览 does; false when the window went away
@@ -421,3 +433,6 @@ private: // single-connection transfer
     bool WholeBodyDownload(int position, const QString& targetPath);
     bool singleTransferAbandoned(const QString& link, bool registered) const;
 };
+
+// "下载方式：" with the mode's number and what it means: "下载方式：1（单线程）".
+QString DownloadModeCaption(int mode);

@@ -17,6 +17,7 @@
 #include "core/search/SearchList.h"
 #include "ui/app/Forms.h"
 #include "ui/app/WidgetHelpers.h"
+#include "ui/app/fCover.h"
 #include "ui/platform/KeyedListView.h"
 #include "ui/tools/Tools.h"
 
@@ -136,7 +137,7 @@ void fFileDownload::setUpListCommands() {
         add(list, QStringLiteral("打开所在文件夹"), QStringLiteral("menu打开文件所在文件夹"),
             &fFileDownload::menu打开文件所在文件夹_Click);
     menu用记事本打开文件 =
-        add(list, QStringLiteral("用记事本打开文件"), QStringLiteral("menu用记事本打开文件"),
+        add(list, QStringLiteral("用文本编辑器打开文件"), QStringLiteral("menu用记事本打开文件"),
             &fFileDownload::menu用记事本打开文件_Click);
     menu复制名称 = add(list, QStringLiteral("复制名称"), QStringLiteral("menu复制名称"),
                        &fFileDownload::menu复制名称_Click);
@@ -155,10 +156,14 @@ void fFileDownload::setUpListCommands() {
     menu导出未完成项名称 =
         add(menu导出名称, QStringLiteral("未完成项"), QStringLiteral("menu导出未完成项名称"),
             &fFileDownload::menu导出未完成项名称_Click);
+    menu导出引文 = add(list, QStringLiteral("导出为RIS/BibTeX/CSL-JSON…"),
+                       QStringLiteral("menu导出引文"), &fFileDownload::menu导出引文_Click);
     list->addSeparator();
     menu退出本下载窗口 =
         add(list, QStringLiteral("关闭本下载窗口"), QStringLiteral("menu退出本下载窗口"),
             &fFileDownload::menu退出本下载窗口_Click);
+    menu退出软件 = add(list, QStringLiteral("退出软件"), QStringLiteral("menu退出软件"),
+                       &fFileDownload::menu退出软件_Click);
 
     menu窗口 = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
     menu窗口->setObjectName(QStringLiteral("menu窗口"));
@@ -180,7 +185,7 @@ void fFileDownload::setUpListCommands() {
                                      QStringLiteral("menu检查并纠正磁盘文件类型"),
                                      &fFileDownload::menu检查并纠正磁盘文件类型_Click);
     menu清空IE浏览器缓存 =
-        add(menu工具, QStringLiteral("清空IE浏览器缓存"), QStringLiteral("menu清空IE浏览器缓存"),
+        add(menu工具, QStringLiteral("清空浏览器缓存"), QStringLiteral("menu清空浏览器缓存"),
             &fFileDownload::menu清空IE浏览器缓存_Click);
     menu打开文件判断类型 =
         add(menu工具, QStringLiteral("打开文件判断类型"), QStringLiteral("menu打开文件判断类型"),
@@ -431,6 +436,10 @@ void fFileDownload::menu批量替换网址_Click() {
     ShowUrlReplace(this);
     if (stillLoaded())
         RefreshList();
+}
+
+void fFileDownload::menu退出软件_Click() {
+    QuitFromAnyWindow();
 }
 
 void fFileDownload::menu退出本下载窗口_Click() {

@@ -6,6 +6,7 @@
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
 #include "core/app/ShellHelpers.h"
+#include "core/download/Citations.h"
 #include "core/download/DownloadList.h"
 #include "core/download/ListCommands.h"
 #include "core/platform/KeyedListModel.h"
@@ -13,6 +14,7 @@
 #include "core/platform/Shell.h"
 #include "core/search/SearchList.h"
 #include "ui/app/Forms.h"
+#include "ui/search/fWebSearch.h"
 
 #include <QClipboard>
 #include <QEvent>
@@ -21,6 +23,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QSaveFile>
 
 #include <functional>
 #include <utility>
@@ -30,7 +33,12 @@ namespace {
 const QString kFileMissing = QStringLiteral("该文件不存在！");
 const QString kFolderMissing = QStringLiteral("文件夹不存在！");
 const QString kOpenFailed = QStringLiteral("打开失败！");
-const QString kTooLargeForEditor = QStringLiteral("该文件太大，超过了2M，不便于用记事本打开！");
+const QString kNoTextEditor =
+    QStringLiteral("没有找到可用的文本编辑器，将用该文件类型的默认程序打开。");
+const QString kNoCompletedRows = QStringLiteral("没有已完成的下载项可导出！");
+const QString kUnknownCitationType =
+    QStringLiteral("请选择文件类型：.ris（RIS）、.bib（BibTeX）或 .json（CSL-JSON）。");
+const QString kTooLargeForEditor = QStringLiteral("该文件太大，超过了2M，不便于用文本编辑器打开！");
 // The desktop's registered web browser (Debian's alternatives name for it).
 const QString kWebBrowser = QStringLiteral("x-www-browser");
 
@@ -132,8 +140,10 @@ void fFileDownload::menu用记事本打开文件_Click() {
     // The file goes to the desktop's text editor whatever its type, so that a page saved as
     // .htm shows its source; without one, its own default application is the fall-back.
     const QString editor = PlainTextEditorProgram();
-    if (editor.isEmpty() || !shell->startProgram(editor, path))
-        shell->openFile(path);
+    if (!editor.isEmpty() && shell->startProgram(editor, path))
+        return;
+    prompt->message(this, kNoTextEditor, MsgIcon::Information);
+    shell->openFile(path);
 }
 
 void fFileDownload::menu复制名称_Click() {
@@ -178,4 +188,60 @@ void fFileDownload::exportNames(bool unfinishedOnly) {
     target.close();
     if (!text.isEmpty() && !WriteExportFile(path, text))
         prompt->message(this, QStringLiteral("无法写入文件：") + path, MsgIcon::Error);
+}
+
+void fFileDownload::menu导出引文_Click() {
+    Prompt* prompt = Services().prompt;
+    if (!prompt)
+        return;
+    Forms::Hold hold(this);
+    // The rows are read before the dialog: the transfers go on while it is open, and what the
+    // user selected is what they meant to export.
+    bool anySelected = false;
+    for (int position = 1; position <= ListItems3->Count() && !anySelected; ++position)
+        anySelected = ListItems3->Selected(position) &&
+                      ListItems3->SmallIcon(position) == ItemState::Completed;
+    // The search list still holds each record's title as the page gave it; the row's name was
+    // cleaned for the file system (or taken from the link).
+    KeyedListModel* records = nullptr;
+    if (auto* search = dynamic_cast<fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch"))))
+        records = search->ListItems;
+    QList<CitationEntry> entries;
+    for (int position = 1; position <= ListItems3->Count(); ++position) {
+        if (ListItems3->SmallIcon(position) != ItemState::Completed ||
+            (anySelected && !ListItems3->Selected(position)))
+            continue;
+        const QString link = ListItems3->Key(position);
+        const int record = records ? records->PositionOfKey(link) : 0;
+        const QString title = record > 0 ? records->Text(record) : ListItems3->Text(position);
+        QString file = RowFilePath(*ListItems3, position);
+        if (file.isEmpty())
+            file = ItemFilePath(*ListItems3, position);
+        entries.append(CitationOf(title, link, ListItems3->Tag(position), file));
+    }
+    if (entries.isEmpty()) {
+        prompt->message(this, kNoCompletedRows, MsgIcon::Information);
+        return;
+    }
+    QString path =
+        prompt->saveFileName(this, QStringLiteral("导出引文"), QString(),
+                             QStringLiteral("RIS (*.ris);;BibTeX (*.bib);;CSL-JSON (*.json)"));
+    if (path.isEmpty() || !stillLoaded())
+        return;
+    // A name typed without an extension gets the first format's.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".ris");
+    const std::optional<CitationFormat> format = CitationFormatOfPath(path);
+    if (!format) {
+        prompt->message(this, kUnknownCitationType, MsgIcon::Error);
+        return;
+    }
+    // Written whole or not at all: a reference manager must never import half a file.
+    QSaveFile target(path);
+    if (!target.open(QIODevice::WriteOnly) ||
+        target.write(CitationFileText(entries, *format)) < 0 || !target.commit())
+        prompt->message(this,
+                        QStringLiteral("无法写入文件：") + path + QLatin1Char('\n') +
+                            target.errorString(),
+                        MsgIcon::Error);
 }

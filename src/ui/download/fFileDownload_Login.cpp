@@ -2,6 +2,7 @@
 
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
 #include "core/download/DownloadList.h"
 #include "core/download/LoginForm.h"
 #include "core/platform/Clock.h"
@@ -35,6 +36,9 @@ namespace {
 const QString kNoLoginAddress = QStringLiteral("必须先设置登录网址！");
 const QString kNoLoginAccount = QStringLiteral("帐号登录,必须先设置登录帐号和登录密码！");
 const QString kBlankPage = QStringLiteral("about:blank");
+// The gateway and the account name are kept between runs; the password never is.
+constexpr SettingKey kLoginAddressKey{"网页登录", "登录网址", "", SettingFormat::Text};
+constexpr SettingKey kLoginAccountKey{"网页登录", "登录帐号", "", SettingFormat::Text};
 constexpr int kReloadIntervalMs = 60000;
 // How long the panel waits for a page or for the answer to a login, in seconds.
 constexpr double kPageWaitSeconds = 10.0;
@@ -160,8 +164,19 @@ void fFileDownload::buildLoginPanel() {
 
 void fFileDownload::LoginPanel_Load() {
     Combo3->setCurrentIndex(0);
+    if (const SettingsStore* settings = Services().settings) {
+        Text1->setText(settings->Read(kLoginAddressKey));
+        Text2->setText(settings->Read(kLoginAccountKey));
+    }
     Web1->setSilent(true);
     Web1->Navigate(kBlankPage);
+}
+
+void fFileDownload::LoginPanel_Unload() {
+    if (SettingsStore* settings = Services().settings) {
+        settings->Write(kLoginAddressKey, TrimSpaces(Text1->text()));
+        settings->Write(kLoginAccountKey, TrimSpaces(Text2->text()));
+    }
 }
 
 void fFileDownload::PlaceLoginPanel() {

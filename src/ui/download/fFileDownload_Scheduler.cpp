@@ -200,9 +200,14 @@ void fFileDownload::stopForClose() {
 void fFileDownload::Command26_Click() {
     ProgramValues& program = Program();
     program.DownloadMode = program.DownloadMode == 2 ? 1 : 2;
-    Label7->setText(QStringLiteral("下载方式：") + QString::number(program.DownloadMode));
-    Combo1->setCurrentIndex(Combo1->findText(QStringLiteral("1")));
+    Label7->setText(DownloadModeCaption(program.DownloadMode));
+    // The count stays as the user set it; the single connection simply does not use it.
     Combo1->setEnabled(program.DownloadMode != 1);
+}
+
+QString DownloadModeCaption(int mode) {
+    return QStringLiteral("下载方式：") + QString::number(mode) +
+           (mode == 1 ? QStringLiteral("（单线程）") : QStringLiteral("（多线程）"));
 }
 
 bool fFileDownload::SlotLoaded(int slot) const {

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
 
@@ -75,10 +76,21 @@ MsgResult QtPrompt::message(QObject* owner, const QString& text, MsgIcon icon, M
 
 std::optional<QString> QtPrompt::input(QObject* owner, const QString& prompt, const QString& title,
                                        const QString& defaultText) {
-    bool accepted = false;
-    const QString text = QInputDialog::getText(ParentOf(owner), TitleOrDefault(title), prompt,
-                                               QLineEdit::Normal, defaultText, &accepted);
-    if (!accepted)
+    // The box is asked for addresses too: room for one, not the platform's narrow default.
+    // Made on the heap: its owner may go while it is open, and takes it along.
+    QPointer<QInputDialog> dialog = new QInputDialog(ParentOf(owner));
+    dialog->setWindowTitle(TitleOrDefault(title));
+    dialog->setLabelText(prompt);
+    dialog->setTextValue(defaultText);
+    dialog->setOkButtonText(QStringLiteral("确定"));
+    dialog->setCancelButtonText(QStringLiteral("取消"));
+    dialog->setMinimumWidth(560);
+    const int result = dialog->exec();
+    if (!dialog)
+        return std::nullopt;
+    const QString text = dialog->textValue();
+    delete dialog;
+    if (result != QDialog::Accepted)
         return std::nullopt;
     return text;
 }

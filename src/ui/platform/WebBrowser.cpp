@@ -51,6 +51,9 @@ QWebEngineProfile* BrowserProfile() {
         profile->setPersistentStoragePath(data + QStringLiteral("/QtWebEngine/") + storageName);
         profile->setCachePath(cache + QStringLiteral("/QtWebEngine/") + storageName);
         profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+        // Sites answer in the program's language, as the browser's own pages do (they follow
+        // the locale set at start-up).
+        profile->setHttpAcceptLanguage(QStringLiteral("zh-CN,zh;q=0.9,en;q=0.5"));
         // A gateway login usually sets session cookies; keeping them lets the login outlive
         // a restart of the program, as it did with the system browser's cookies.
         profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);

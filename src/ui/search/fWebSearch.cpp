@@ -16,6 +16,7 @@
 #include "ui/app/Forms.h"
 #include "ui/app/WidgetHelpers.h"
 #include "ui/app/fCover.h"
+#include "ui/download/WindowPlacement.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/download/fSeleFileSavePath.h"
 #include "ui/platform/KeyedListView.h"
@@ -163,6 +164,7 @@ fWebSearch::fWebSearch()
     // Roughly 9000 by 5000 twips, the smallest the layout still works in.
     setMinimumSize(600, 334);
     resize(1100, 760);
+    FitOnScreen(this);
 }
 
 void fWebSearch::buildMenus() {
@@ -193,6 +195,7 @@ void fWebSearch::buildMenus() {
     menu前进 = add(menu浏览, QStringLiteral("前进"), &fWebSearch::menu前进_Click);
     menu浏览->addSeparator();
     menu关闭本窗口 = add(menu浏览, QStringLiteral("关闭本窗口"), &fWebSearch::menu关闭本窗口_Click);
+    menu退出软件 = add(menu浏览, QStringLiteral("退出软件"), &fWebSearch::menu退出软件_Click);
 
     menu清除 = menuBar()->addMenu(QStringLiteral("清除(&C)"));
     menu清除选中项 = add(menu清除, QStringLiteral("清除选中项"), &fWebSearch::menu清除选中项_Click);
@@ -210,9 +213,9 @@ void fWebSearch::buildMenus() {
     menu打开下载窗口 =
         add(menu工具, QStringLiteral("打开下载窗口"), &fWebSearch::menu打开下载窗口_Click);
     menu工具->addSeparator();
-    connect(menu工具->addAction(QStringLiteral("查看IE浏览器缓存")), &QAction::triggered, this,
+    connect(menu工具->addAction(QStringLiteral("查看浏览器缓存")), &QAction::triggered, this,
             [this] { ShowCacheViewer(this); });
-    connect(menu工具->addAction(QStringLiteral("清空IE浏览器缓存")), &QAction::triggered, this,
+    connect(menu工具->addAction(QStringLiteral("清空浏览器缓存")), &QAction::triggered, this,
             [this] { ClearBrowserCache(true, this); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     connect(help->addAction(QStringLiteral("关于(&A)")), &QAction::triggered, this,
@@ -237,7 +240,7 @@ void fWebSearch::buildLayout() {
     buttons->addStretch(1);
     buttons->addWidget(new QLabel(QStringLiteral("网页打开超时设置：")));
     buttons->addWidget(Combo1);
-    buttons->addWidget(new QLabel(QStringLiteral("秒（方法：速度越慢，数据越大！）")));
+    buttons->addWidget(new QLabel(QStringLiteral("秒（网速越慢，设得越大！）")));
     auto* listLayout = new QVBoxLayout(listPane);
     listLayout->setContentsMargins(1, 2, 3, 3);
     listLayout->addLayout(buttons);
@@ -661,7 +664,10 @@ bool fWebSearch::AnalyseRecord(int position) {
 
 bool fWebSearch::加入下载列表(const QString& link, const QString& title, const QString& type,
                               const QString& saveFolder, const QString& page) {
-    const QString cleanTitle = TrimSpaces(RemoveLineBreaks(title));
+    QString cleanTitle = TrimSpaces(RemoveLineBreaks(title));
+    // Ideographic and no-break spaces are blanks too; such a title names nothing.
+    if (cleanTitle.trimmed().isEmpty())
+        cleanTitle.clear();
     const QString folder = saveFolder.isEmpty() ? Program().DefaultSaveFolder : saveFolder;
     QString name =
         CleanFileName(Program().UseLinkFileName ? RecordFileNameFromLink(link) : cleanTitle);
@@ -699,6 +705,9 @@ void fWebSearch::menu前进_Click() {
 }
 void fWebSearch::menu关闭本窗口_Click() {
     Forms::Unload(this);
+}
+void fWebSearch::menu退出软件_Click() {
+    QuitFromAnyWindow();
 }
 
 // --- clearing commands ---

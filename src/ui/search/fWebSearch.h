@@ -65,6 +65,7 @@ public:
     void menu后退_Click();
     void menu前进_Click();
     void menu关闭本窗口_Click();
+    void menu退出软件_Click();
     void menu清除选中项_Click();
     void menu清除分析成功项_Click();
     void menu清除标题含指定字符项_Click();
@@ -112,6 +113,7 @@ public:
     QAction* menu后退;
     QAction* menu前进;
     QAction* menu关闭本窗口;
+    QAction* menu退出软件 = nullptr;
     QAction* menu清除选中项;
     QAction* menu清除分析成功项;
     QAction* menu清除标题含指定字符项;

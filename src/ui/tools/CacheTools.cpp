@@ -80,6 +80,6 @@ void ClearBrowserCache(bool showMessage, QWidget* owner) {
     }
     if (showMessage) {
         if (Prompt* prompt = Services().prompt)
-            prompt->message(owner, QStringLiteral("IE缓存清空完毕！"), MsgIcon::Information);
+            prompt->message(owner, QStringLiteral("浏览器缓存清空完毕！"), MsgIcon::Information);
     }
 }

@@ -24,7 +24,7 @@
 
 namespace {
 
-const QString kDesignCaption = QStringLiteral("IE浏览器Cookie 缓存和历史列表");
+const QString kDesignCaption = QStringLiteral("浏览器Cookie、缓存和历史列表");
 const QString kMyCache = QStringLiteral("我的缓存");
 const QString kAllCaches = QStringLiteral("所有缓存");
 const QString kUserPrefix = QStringLiteral("用户:");
@@ -32,7 +32,7 @@ const QString kUserPrefix = QStringLiteral("用户:");
 constexpr int kColumnType = 1;
 constexpr int kColumnSize = 2;
 constexpr int kColumnFilePath = 3;
-constexpr int kSizeSortColumn = 3; // "SIZE(Byte)" counted from 1
+constexpr int kSizeSortColumn = 3; // "大小（字节）" counted from 1
 
 QString CountText(int count) {
     return QStringLiteral("共有") + QString::number(count) + QStringLiteral(" 个文件");
@@ -49,8 +49,8 @@ QString WithoutTrailingSlash(const QString& folder) {
 
 fIEcache::fIEcache(QWidget* owner)
     : QDialog(owner),
-      ListItems1(new KeyedListModel({QStringLiteral("URL"), QStringLiteral("TYPE"),
-                                     QStringLiteral("SIZE(Byte)"), QStringLiteral("FilePath")},
+      ListItems1(new KeyedListModel({QStringLiteral("网址"), QStringLiteral("类型"),
+                                     QStringLiteral("大小（字节）"), QStringLiteral("文件路径")},
                                     this)),
       ListView1(new KeyedListView(this)),
       ListItems2(new KeyedListModel({QStringLiteral("用户名"), QStringLiteral("文件夹")}, this)),

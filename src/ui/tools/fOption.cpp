@@ -122,14 +122,14 @@ void fOption::Command1_Click() {
         program.DownloadMode = 1;
         if (auto* download =
                 qobject_cast<fFileDownload*>(Forms::Find(QStringLiteral("ffileDownLoad")))) {
-            download->Label7->setText(QStringLiteral("下载方式：1"));
+            download->Label7->setText(DownloadModeCaption(1));
             download->Combo1->setEnabled(false);
         }
     } else if (Option2->isChecked()) {
         program.DownloadMode = 2;
         if (auto* download =
                 qobject_cast<fFileDownload*>(Forms::Find(QStringLiteral("FfileDownLoad")))) {
-            download->Label7->setText(QStringLiteral("下载方式：2"));
+            download->Label7->setText(DownloadModeCaption(2));
             download->Combo1->setEnabled(true);
             download->Combo1->setCurrentIndex(download->Combo1->findText(QStringLiteral("1")));
         }
