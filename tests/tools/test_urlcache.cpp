@@ -513,21 +513,23 @@ void UrlCacheTest::deletionsStayInsideTheCacheFolders() {
 void UrlCacheTest::aFolderSwappedForALinkLeadsNothingOut_data() {
     QTest::addColumn<QString>("swapWhen");
     QTest::addColumn<int>("listed");
+    QTest::addColumn<int>("copied");
     QTest::addColumn<int>("deleted");
     // Another user swaps a folder of their cache for a link to files that only root may
-    // delete, named as the cache's files were.
-    QTest::newRow("sub-folder swapped between listing and deleting") << "listed" << 1 << 0;
+    // read or delete, named as the cache's files were.
+    QTest::newRow("sub-folder swapped between listing and deleting") << "listed" << 1 << 0 << 0;
     // The deletion holds the folder it checked the entry in: the entry deleted is the
     // checked one, moved away with its folder.
-    QTest::newRow("sub-folder swapped after the entry was checked") << "deleting" << 1 << 1;
-    QTest::newRow("sub-folder swapped as the walk enters it") << "entering" << 0 << 0;
+    QTest::newRow("sub-folder swapped after the entry was checked") << "deleting" << 1 << 1 << 1;
+    QTest::newRow("sub-folder swapped as the walk enters it") << "entering" << 0 << 0 << 0;
     // The cache folder found inside its home stays the folder worked on.
-    QTest::newRow("cache folder swapped after it was found") << "found" << 1 << 1;
+    QTest::newRow("cache folder swapped after it was found") << "found" << 1 << 1 << 1;
 }
 
 void UrlCacheTest::aFolderSwappedForALinkLeadsNothingOut() {
     QFETCH(QString, swapWhen);
     QFETCH(int, listed);
+    QFETCH(int, copied);
     QFETCH(int, deleted);
     const QString home = root() + "/home/bob";
     const QString cache = home + "/" + kSub;
@@ -565,6 +567,16 @@ void UrlCacheTest::aFolderSwappedForALinkLeadsNothingOut() {
     found.first().opened->list(files, true, CacheFolder::Wanted::Files);
     if (swapWhen == "listed")
         swap("Cache/Cache_Data");
+    int copies = 0;
+    for (const QString& file : std::as_const(files)) {
+        const QString copy = root() + "/copy" + QString::number(copies);
+        if (found.first().opened->copyFile(file, copy)) {
+            QFile made(copy);
+            QVERIFY(made.open(QIODevice::ReadOnly));
+            QCOMPARE(made.readAll(), QByteArray("cached"));
+            ++copies;
+        }
+    }
     int done = 0;
     for (const QString& file : std::as_const(files))
         done += ForceDeleteFile(file, folders) ? 1 : 0;
@@ -573,6 +585,7 @@ void UrlCacheTest::aFolderSwappedForALinkLeadsNothingOut() {
     SetCacheWalkHook({});
 
     QCOMPARE(files.size(), listed);
+    QCOMPARE(copies, copied);
     QCOMPARE(done, deleted);
     QFile precious(outside + "/" + entry);
     QVERIFY(precious.open(QIODevice::ReadOnly));

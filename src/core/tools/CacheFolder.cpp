@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <dirent.h>
@@ -222,4 +223,45 @@ bool CacheFolder::removeEmptyFolder(const QString& path) const {
     if (names.isEmpty())
         names = NamesBelow(realPath_, path);
     return RemoveBelow(handle_, path, names, Removal::EmptyFolder);
+}
+
+bool CacheFolder::copyFile(const QString& path, const QString& target) const {
+    QStringList names = NamesBelow(path_, path);
+    if (names.isEmpty())
+        names = NamesBelow(realPath_, path);
+    if (names.isEmpty())
+        return false;
+    const Handle holder(OpenHoldingFolder(handle_, names));
+    if (!holder.valid())
+        return false;
+    // Not blocking: a pipe swapped in for the file would otherwise hold the window.
+    const int fd = ::openat(holder.get(), QFile::encodeName(names.last()).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    QFile in;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    constexpr qint64 kChunk = 1 << 20;
+    for (;;) {
+        const QByteArray chunk = in.read(kChunk);
+        if (chunk.isEmpty())
+            break;
+        if (out.write(chunk) != chunk.size()) {
+            out.cancelWriting();
+            return false;
+        }
+    }
+    if (in.error() != QFileDevice::NoError) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
 }

@@ -44,6 +44,9 @@ public:
     bool removeFile(const QString& path) const;
     // Removes the folder at `path` when it lies below this folder, is no link and is empty.
     bool removeEmptyFolder(const QString& path) const;
+    // Copies the plain file at `path` below this folder, reached as removeFile reaches it, to
+    // the new file `target`; false (and no `target`) when that fails.
+    bool copyFile(const QString& path, const QString& target) const;
 
 private:
     CacheFolder(int handle, QString path, QString realPath);

@@ -303,18 +303,32 @@ void fIEcache::Command3_Click() {
 
 // --- copying out ---
 
-QString fIEcache::exportedCopyOf(int position, const QString& exportFolder, int serial) {
+QString fIEcache::exportedCopyOf(int position, const CacheFolders& cacheFolders,
+                                 const QString& exportFolder, int serial) {
     const QString filePath = ListItems1->SubItem(position, kColumnFilePath);
-    const std::optional<CacheEntry> entry = ReadCacheEntry(filePath);
-    if (!entry)
-        return filePath; // a file that is no cache entry is copied as it is
     // One folder per entry, so that two addresses ending in the same name both arrive at
     // the copy dialog, whose same-name options then decide.
     const QString folder = exportFolder + '/' + QString::number(serial);
     if (!QDir().mkpath(folder))
         return {};
+    // The file is read through the cache folder it was listed in, never by its path again:
+    // another user's file swapped for a link would otherwise hand root's files to the copy.
+    const auto held = std::find_if(cacheFolders.cbegin(), cacheFolders.cend(),
+                                   [&filePath](const auto& f) { return f->holds(filePath); });
+    if (held == cacheFolders.cend())
+        return {};
+    const QString copied = folder + '/' + QFileInfo(filePath).fileName();
+    if (!(*held)->copyFile(filePath, copied))
+        return {};
+    const std::optional<CacheEntry> entry = ReadCacheEntry(copied);
+    if (!entry)
+        return copied; // a file that is no cache entry is copied as it is
     const QString target = folder + '/' + CacheBodyFileName(*entry);
-    return SaveCacheBody(*entry, target) ? target : QString();
+    if (target == copied)
+        return copied;
+    const bool saved = SaveCacheBody(*entry, target);
+    QFile::remove(copied);
+    return saved ? target : QString();
 }
 
 void fIEcache::Command6_Click() {
@@ -324,13 +338,12 @@ void fIEcache::Command6_Click() {
     QTemporaryDir exportFolder(QDir::tempPath() + QStringLiteral("/quillfetch-cache-XXXXXX"));
     QStringList files;
     int serial = 0;
+    const CacheFolders cacheFolders = deletableFolders();
     for (int position = 1; position <= ListItems1->Count(); ++position) {
         if (!ListItems1->Selected(position) ||
-            ListItems1->SubItem(position, kColumnFilePath).isEmpty())
+            ListItems1->SubItem(position, kColumnFilePath).isEmpty() || !exportFolder.isValid())
             continue;
-        const QString file = exportFolder.isValid()
-                                 ? exportedCopyOf(position, exportFolder.path(), ++serial)
-                                 : ListItems1->SubItem(position, kColumnFilePath);
+        const QString file = exportedCopyOf(position, cacheFolders, exportFolder.path(), ++serial);
         if (!file.isEmpty())
             files << file;
     }
