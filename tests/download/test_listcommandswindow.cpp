@@ -2,6 +2,7 @@
 #include "TestServices.h"
 
 #include "core/download/DownloadList.h"
+#include "core/download/ListCommands.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/Downloader.h"
 #include "ui/app/Forms.h"
@@ -381,41 +382,74 @@ void ListCommandsWindowTest::doesAClickShowTheFileInPanel2() {
 
 void ListCommandsWindowTest::doTheGuardedCommandsWaitForTransfers_data() {
     QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("active"); // "scheduler" or "slot"
-    for (const char* command :
-         {"shuffle", "clear selected", "clear failed", "clear completed", "clear all"}) {
-        QTest::addRow("%s while the scheduler is on", command) << command << "scheduler";
-        QTest::addRow("%s while a parallel slot is in use", command) << command << "slot";
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<bool>("errorIcon");
+    QTest::addColumn<QString>("active"); // "scheduler", "slot" or "busy"
+    const QString stopFirst = QStringLiteral("停止下载以后，才能执行此操作！");
+    // Every command that rewrites or removes rows.
+    const QList<std::tuple<const char*, QString, bool>> commands = {
+        {"ListView3_ColumnClick", QStringLiteral("停止下载后方可排序！"), false},
+        {"menu随机排序列表", stopFirst, false},
+        {"menu清除选中项", stopFirst, false},
+        {"menu清除全部出错项", stopFirst, false},
+        {"menu清除完成项", stopFirst, false},
+        {"menu清空", stopFirst, false},
+        {"menu取消下载选中项", QStringLiteral("停止下载后方可设置！"), true},
+        {"menu批量替换网址", stopFirst, false},
+        {"menu检查并纠正磁盘文件类型", stopFirst, false},
+    };
+    for (const auto& [command, refusal, errorIcon] : commands) {
+        QTest::addRow("%s while the scheduler is on", command)
+            << command << refusal << errorIcon << "scheduler";
+        QTest::addRow("%s while a parallel slot is in use", command)
+            << command << refusal << errorIcon << "slot";
+        QTest::addRow("%s while a transfer holds the busy flag", command)
+            << command << refusal << errorIcon << "busy";
     }
 }
 
 void ListCommandsWindowTest::doTheGuardedCommandsWaitForTransfers() {
     QFETCH(QString, command);
+    QFETCH(QString, refusal);
+    QFETCH(bool, errorIcon);
     QFETCH(QString, active);
+    const GuardedListCommand* guarded = FindGuardedListCommand(command);
+    QVERIFY(guarded);
+    QCOMPARE(guarded->refusal, refusal);
     addRow("a", "pdf", ItemState::Completed);
-    addRow("b", "pdf", ItemState::Failed);
-    addRow("c", "pdf", ItemState::Completed);
+    addRow("b", "htm", ItemState::Failed);
+    addRow("c", "pdf", ItemState::Waiting);
+    addRow("d", "pdf", ItemState::Downloading);
+    QVERIFY(writeBytes(folder() + "b.htm", "%PDF-1.4 not a page"));
     w_->menu全选专利列表_Click();
     if (active == "scheduler")
         w_->Timer_Down->start();
-    else
+    else if (active == "slot")
         w_->Downloader1.insert(2, new Downloader(w_));
-    const QString before = names();
-
-    if (command == "shuffle")
-        w_->menu随机排序列表_Click();
-    else if (command == "clear selected")
-        w_->menu清除选中项_Click();
-    else if (command == "clear failed")
-        w_->menu清除全部出错项_Click();
-    else if (command == "clear completed")
-        w_->menu清除完成项_Click();
     else
-        w_->menu清空_Click();
+        w_->DownloadBusy = true;
+    QStringList keys;
+    for (int n = 1; n <= w_->ListItems3->Count(); ++n)
+        keys << w_->ListItems3->Key(n);
+    const QString before = names() + ' ' + states();
 
-    QCOMPARE(names(), before);
-    QCOMPARE(messages(), QStringList{"停止下载以后，才能执行此操作！"});
-    QCOMPARE(services_->prompt.shown().first().icon, MsgIcon::Information);
+    // A command that is let through and opens a dialog or question finds it closed.
+    const auto closer = whenModal([](QWidget* modal) { modal->close(); });
+    if (command == "ListView3_ColumnClick") {
+        w_->ListView3_ColumnClick(0);
+    } else {
+        auto* action = w_->findChild<QAction*>(command);
+        QVERIFY(action);
+        action->trigger();
+    }
+
+    QCOMPARE(names() + ' ' + states(), before);
+    for (int n = 1; n <= w_->ListItems3->Count(); ++n)
+        QCOMPARE(w_->ListItems3->Key(n), keys.at(n - 1));
+    QVERIFY(QFile::exists(folder() + "b.htm"));
+    QCOMPARE(messages(), QStringList{refusal});
+    QCOMPARE(services_->prompt.shown().first().icon,
+             errorIcon ? MsgIcon::Error : MsgIcon::Information);
 }
 
 void ListCommandsWindowTest::doesClearingCompletedRowsCountTheRest() {

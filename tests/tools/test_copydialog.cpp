@@ -33,6 +33,10 @@ QByteArray Read(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+QString Done(int copied, int failed) {
+    return QStringLiteral("复制文件完成！已复制 %1 个文件，失败 %2 个。").arg(copied).arg(failed);
+}
+
 QStringList Names(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
@@ -61,6 +65,8 @@ private Q_SLOTS:
     void aFolderThatCannotBeMadeStopsBeforeTheRun();
     void stopFinishesTheFileInWorkAndAnotherStartGoesOn();
     void aSourceThatVanishesDuringTheRunLeavesTheOldTargetWhole();
+    void doesTheEndOfARunNameEachFailure_data();
+    void doesTheEndOfARunNameEachFailure();
     void closingDuringARunEndsItQuietly();
     void theChosenOptionRulesTheRunAndIsStored();
 
@@ -137,7 +143,7 @@ void CopyDialogTest::aRunMakesTheFolderCopiesAndRemembersIt() {
     QCOMPARE(services_->settings.Read(Keys::CopyTargetFolder), dst("new/sub/"));
     QCOMPARE(services_->settings.Read(Keys::CopyOptionIndex), QString("4"));
     QCOMPARE(Read(history()), (dst("new/sub/") + "\r\n").toUtf8());
-    QCOMPARE(services_->prompt.messages(), QStringList{"复制文件完成！"});
+    QCOMPARE(services_->prompt.messages(), QStringList{Done(2, 0)});
     QCOMPARE(services_->prompt.shown().at(0).icon, MsgIcon::Information);
     QCOMPARE(dialog->ProgressBar1->value(), 0);
     QCOMPARE(dialog->ProgressBar1->maximum(), 3);
@@ -229,6 +235,8 @@ void CopyDialogTest::stopFinishesTheFileInWorkAndAnotherStartGoesOn() {
         QVERIFY(dialog->Running());
         QCOMPARE(dialog->Command1->text(), QString("停止"));
         stoppedAt = dialog->Label3->text();
+        // A stop only stops: a folder typed meanwhile is neither made nor remembered.
+        dialog->Combo1->setEditText(dst("typed-meanwhile"));
         dialog->Command1_Click(); // "停止"
         QVERIFY(!dialog->Running());
         QCOMPARE(dialog->Command1->text(), QString("开始"));
@@ -237,7 +245,11 @@ void CopyDialogTest::stopFinishesTheFileInWorkAndAnotherStartGoesOn() {
 
     QCOMPARE(stoppedAt, names.first());
     QCOMPARE(Names(dst()), QStringList{names.first()}); // the file in work was finished
-    QCOMPARE(services_->prompt.messages(), QStringList{"复制文件完成！"});
+    QCOMPARE(services_->prompt.messages(), QStringList{Done(1, 0)});
+    QVERIFY(!QFileInfo::exists(dst("typed-meanwhile")));
+    QCOMPARE(services_->settings.Read(Keys::CopyTargetFolder), dst());
+    QVERIFY(!Read(history()).contains("typed-meanwhile"));
+    dialog->Combo1->setEditText(dst());
     QCOMPARE(dialog->Command1->text(), QString("开始"));
     QCOMPARE(dialog->ProgressBar1->value(), 0);
 
@@ -246,7 +258,7 @@ void CopyDialogTest::stopFinishesTheFileInWorkAndAnotherStartGoesOn() {
     dialog->Command1_Click();
     QCOMPARE(Names(dst()), names);
     QCOMPARE(Read(dst(names.last())), QByteArray(1000, char('a' + 19)));
-    QCOMPARE(services_->prompt.messages(), QStringList{"复制文件完成！"});
+    QCOMPARE(services_->prompt.messages(), QStringList{Done(20, 0)});
 }
 
 void CopyDialogTest::aSourceThatVanishesDuringTheRunLeavesTheOldTargetWhole() {
@@ -264,7 +276,73 @@ void CopyDialogTest::aSourceThatVanishesDuringTheRunLeavesTheOldTargetWhole() {
     QCOMPARE(Read(dst("a.pdf")), QByteArray("old"));
     QCOMPARE(Read(dst("b.pdf")), QByteArray("b"));
     QCOMPARE(Names(dst()), QStringList({"a.pdf", "b.pdf"})); // nothing half-written left
-    QCOMPARE(services_->prompt.messages(), QStringList{"复制文件完成！"});
+    QCOMPARE(services_->prompt.messages().size(), 1);
+    QVERIFY(services_->prompt.messages().first().startsWith(Done(1, 1)));
+}
+
+void CopyDialogTest::doesTheEndOfARunNameEachFailure_data() {
+    QTest::addColumn<QString>("trouble");
+    QTest::addColumn<QStringList>("sources");
+    QTest::addColumn<int>("option");
+    QTest::addColumn<QStringList>("targets"); // what the target folder holds afterwards
+    QTest::addColumn<QStringList>("report");  // the end message's lines, each a beginning
+    QTest::newRow("a folder holds the name")
+        << "folder in the way" << QStringList{"a.pdf", "b.pdf"} << 2 << QStringList{"b.pdf"}
+        << QStringList{Done(1, 1), "复制失败：<src>a.pdf（目的文件夹中已有"
+                                   "同名的文件、文件夹或链接）"};
+    QTest::newRow("the source vanishes")
+        << "source vanishes" << QStringList{"a.pdf", "b.pdf"} << 4 << QStringList{"b.pdf"}
+        << QStringList{Done(1, 1), "复制失败：<src>a.pdf（无法读取源文件："};
+    QTest::newRow("the target folder vanishes")
+        << "target vanishes" << QStringList{"a.pdf", "b.pdf"} << 4 << QStringList{}
+        << QStringList{Done(0, 2), "复制失败：<src>a.pdf（无法在目的文件夹中写入：",
+                       "复制失败：<src>b.pdf（无法在目的文件夹中写入："};
+    // Under "覆盖" a name trimmed of its blanks would replace another file.
+    QTest::newRow("blanks in names are kept")
+        << "" << QStringList{"a .pdf", "b.pdf "} << 2 << QStringList{"a .pdf", "a.pdf", "b.pdf "}
+        << QStringList{Done(2, 0)};
+}
+
+void CopyDialogTest::doesTheEndOfARunNameEachFailure() {
+    QFETCH(QString, trouble);
+    QFETCH(QStringList, sources);
+    QFETCH(int, option);
+    QFETCH(QStringList, targets);
+    QFETCH(QStringList, report);
+    for (const QString& name : std::as_const(sources))
+        QVERIFY(Write(src(name), name.toUtf8()));
+    if (sources.contains("a .pdf"))
+        QVERIFY(Write(dst("a.pdf"), "another file"));
+    QVERIFY(QDir().mkpath(trouble == "folder in the way" ? dst("a.pdf") : dst()));
+    services_->settings.Write(Keys::CopyOptionIndex, option);
+    auto dialog = open();
+    for (const QString& name : std::as_const(sources))
+        dialog->SourceFiles << src(name);
+    dialog->Combo1->setEditText(dst());
+    QTest::qWait(50);
+    AtNextPump([&] {
+        if (trouble == "source vanishes")
+            QVERIFY(QFile::remove(src("a.pdf")));
+        else if (trouble == "target vanishes")
+            QVERIFY(QDir(dst()).removeRecursively());
+    });
+    dialog->Command1_Click();
+
+    QStringList files = Names(dst());
+    if (trouble == "folder in the way")
+        QVERIFY(QFileInfo(dst("a.pdf")).isDir());
+    QCOMPARE(files, targets);
+    if (sources.contains("a .pdf"))
+        QCOMPARE(Read(dst("a.pdf")), QByteArray("another file"));
+    QCOMPARE(services_->prompt.messages().size(), 1);
+    const QStringList lines = services_->prompt.messages().first().split('\n');
+    QCOMPARE(lines.size(), report.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString expected = QString(report.at(i)).replace("<src>", src(""));
+        QVERIFY2(lines.at(i).startsWith(expected), qPrintable(lines.at(i)));
+    }
+    QCOMPARE(services_->prompt.shown().first().icon,
+             report.size() > 1 ? MsgIcon::Error : MsgIcon::Information);
 }
 
 void CopyDialogTest::closingDuringARunEndsItQuietly() {

@@ -79,10 +79,10 @@ void CopyRulesTest::splitPathGivesFolderBaseAndExtension_data() {
                            << "/d/x/"
                            << "paper"
                            << "pdf";
-    QTest::newRow("two dots, spaces") << "  /d/a.b.c  "
+    QTest::newRow("two dots, spaces") << "/d/ a.b.c  "
                                       << "/d/"
-                                      << "a.b"
-                                      << "c";
+                                      << " a.b"
+                                      << "c  ";
     QTest::newRow("only an extension") << "/d/.pdf"
                                        << "/d/"
                                        << ".pdf"
@@ -103,10 +103,15 @@ void CopyRulesTest::splitPathGivesFolderBaseAndExtension_data() {
                                   << "/d/"
                                   << "x"
                                   << "";
+    // Blanks are part of a Linux name: "a b .pdf" is not "a b.pdf".
     QTest::newRow("blanks around the dot") << "/d/a b .pdf"
                                            << "/d/"
-                                           << "a b"
+                                           << "a b "
                                            << "pdf";
+    QTest::newRow("blank at the end") << "/d/x.pdf "
+                                      << "/d/"
+                                      << "x"
+                                      << "pdf ";
 }
 
 void CopyRulesTest::splitPathGivesFolderBaseAndExtension() {

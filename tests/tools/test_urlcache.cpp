@@ -128,6 +128,8 @@ private Q_SLOTS:
     void cacheFoldersThatLeadOutOfTheirHomeAreNotListed();
     void walksNeverFollowLinks();
     void deletionsStayInsideTheCacheFolders();
+    void aFolderSwappedForALinkLeadsNothingOut_data();
+    void aFolderSwappedForALinkLeadsNothingOut();
     void theDeleteRuleKeepsCookiesAndTextFiles_data();
     void theDeleteRuleKeepsCookiesAndTextFiles();
 
@@ -506,6 +508,88 @@ void UrlCacheTest::deletionsStayInsideTheCacheFolders() {
     QVERIFY(!RemoveEmptyFolder(root() + "/loose", allowed));
     QVERIFY(!RemoveEmptyFolder(cache + "/Cache", allowed)); // the cache folder itself stays
     QVERIFY(Exists(cache + "/Cache"));
+}
+
+void UrlCacheTest::aFolderSwappedForALinkLeadsNothingOut_data() {
+    QTest::addColumn<QString>("swapWhen");
+    QTest::addColumn<int>("listed");
+    QTest::addColumn<int>("copied");
+    QTest::addColumn<int>("deleted");
+    // Another user swaps a folder of their cache for a link to files that only root may
+    // read or delete, named as the cache's files were.
+    QTest::newRow("sub-folder swapped between listing and deleting") << "listed" << 1 << 0 << 0;
+    // The deletion holds the folder it checked the entry in: the entry deleted is the
+    // checked one, moved away with its folder.
+    QTest::newRow("sub-folder swapped after the entry was checked") << "deleting" << 1 << 1 << 1;
+    QTest::newRow("sub-folder swapped as the walk enters it") << "entering" << 0 << 0 << 0;
+    // The cache folder found inside its home stays the folder worked on.
+    QTest::newRow("cache folder swapped after it was found") << "found" << 1 << 1 << 1;
+}
+
+void UrlCacheTest::aFolderSwappedForALinkLeadsNothingOut() {
+    QFETCH(QString, swapWhen);
+    QFETCH(int, listed);
+    QFETCH(int, copied);
+    QFETCH(int, deleted);
+    const QString home = root() + "/home/bob";
+    const QString cache = home + "/" + kSub;
+    const QString entry = "Cache/Cache_Data/aaaaaaaaaaaaaaaa_0";
+    const QString outside = root() + "/outside";
+    QVERIFY(WriteFile(cache + "/" + entry, "cached"));
+    QVERIFY(WriteFile(outside + "/" + entry, "precious"));
+    auto swap = [&](const QString& folder) {
+        QVERIFY(QDir().rename(cache + "/" + folder, cache + "/" + folder + ".moved"));
+        QVERIFY(Link(outside + "/" + folder, cache + "/" + folder));
+    };
+
+    UserCacheLayout layout;
+    layout.profileRoots = {root() + "/home/"};
+    layout.cacheSubPaths = {kSub};
+    const QList<UserCacheFolder> found = FindUserCacheFolders(layout);
+    QCOMPARE(found.size(), 1);
+    QVERIFY(found.first().opened);
+    const CacheFolders folders{found.first().opened};
+    if (swapWhen == "found") {
+        QVERIFY(QDir().rename(cache, cache + ".moved"));
+        QVERIFY(Link(outside, cache));
+    }
+
+    bool swapped = false;
+    SetCacheWalkHook([&](CacheWalkStep step, const QString& path) {
+        const bool entering = step == CacheWalkStep::EnteringFolder && swapWhen == "entering";
+        const bool deleting = step == CacheWalkStep::Deleting && swapWhen == "deleting";
+        if (!swapped && (entering || deleting) && path.contains("Cache_Data")) {
+            swapped = true;
+            swap("Cache/Cache_Data");
+        }
+    });
+    QStringList files;
+    found.first().opened->list(files, true, CacheFolder::Wanted::Files);
+    if (swapWhen == "listed")
+        swap("Cache/Cache_Data");
+    int copies = 0;
+    for (const QString& file : std::as_const(files)) {
+        const QString copy = root() + "/copy" + QString::number(copies);
+        if (found.first().opened->copyFile(file, copy)) {
+            QFile made(copy);
+            QVERIFY(made.open(QIODevice::ReadOnly));
+            QCOMPARE(made.readAll(), QByteArray("cached"));
+            ++copies;
+        }
+    }
+    int done = 0;
+    for (const QString& file : std::as_const(files))
+        done += ForceDeleteFile(file, folders) ? 1 : 0;
+    for (const QString& folder : {cache + "/Cache/Cache_Data", cache + "/Cache"})
+        RemoveEmptyFolder(folder, folders);
+    SetCacheWalkHook({});
+
+    QCOMPARE(files.size(), listed);
+    QCOMPARE(copies, copied);
+    QCOMPARE(done, deleted);
+    QFile precious(outside + "/" + entry);
+    QVERIFY(precious.open(QIODevice::ReadOnly));
+    QCOMPARE(precious.readAll(), QByteArray("precious"));
 }
 
 void UrlCacheTest::theDeleteRuleKeepsCookiesAndTextFiles_data() {

@@ -455,3 +455,30 @@ QString PlainTextEditorProgram() {
         QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation),
         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'), Qt::SkipEmptyParts));
 }
+
+const QList<GuardedListCommand>& GuardedListCommands() {
+    static const QString stopFirst = QStringLiteral("停止下载以后，才能执行此操作！");
+    // Re-queueing and deleting files stay open while downloading: they only take rows that
+    // are completed or failed, never one in work.
+    static const QList<GuardedListCommand> commands = {
+        {QStringLiteral("ListView3_ColumnClick"), QStringLiteral("停止下载后方可排序！")},
+        {QStringLiteral("menu随机排序列表"), stopFirst},
+        {QStringLiteral("menu清除选中项"), stopFirst},
+        {QStringLiteral("menu清除全部出错项"), stopFirst},
+        {QStringLiteral("menu清除完成项"), stopFirst},
+        {QStringLiteral("menu清空"), stopFirst},
+        {QStringLiteral("menu取消下载选中项"), QStringLiteral("停止下载后方可设置！"), true},
+        // A replacement rewrites every row's key: a running transfer would lose its row.
+        {QStringLiteral("menu批量替换网址"), stopFirst},
+        {QStringLiteral("menu检查并纠正磁盘文件类型"), stopFirst},
+    };
+    return commands;
+}
+
+const GuardedListCommand* FindGuardedListCommand(const QString& command) {
+    for (const GuardedListCommand& guarded : GuardedListCommands()) {
+        if (guarded.command == command)
+            return &guarded;
+    }
+    return nullptr;
+}

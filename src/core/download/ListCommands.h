@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <Qt>
@@ -91,3 +92,18 @@ QString PlainTextEditorProgram(const QStringList& configFolders,
 // The same for this session: XDG_CONFIG_HOME and XDG_CONFIG_DIRS, the applications folders of
 // XDG_DATA_HOME and XDG_DATA_DIRS, and XDG_CURRENT_DESKTOP.
 QString PlainTextEditorProgram();
+
+// --- commands refused while a transfer is in work ---
+
+// A command that rewrites or removes rows, which a running transfer may be writing to (its
+// key, its state, its file): the window refuses it with `refusal` while a transfer is in work.
+struct GuardedListCommand {
+    QString command; // the menu entry's object name; "ListView3_ColumnClick" for sorting
+    QString refusal;
+    bool errorIcon = false; // the refusal's icon: error, else information
+};
+
+// Every guarded command of the download window, in menu order.
+const QList<GuardedListCommand>& GuardedListCommands();
+// The entry of `command`, or nullptr when the command is not guarded.
+const GuardedListCommand* FindGuardedListCommand(const QString& command);

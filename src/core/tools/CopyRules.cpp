@@ -37,10 +37,9 @@ bool IsDigits(const QString& text) {
 } // namespace
 
 QString SplitPath(const QString& path, QString& extension, QString& baseName) {
-    const QString trimmed = TrimSpaces(path);
-    const qsizetype slash = trimmed.lastIndexOf('/');
-    const QString folder = trimmed.left(slash + 1);
-    const QString name = trimmed.mid(slash + 1);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QString folder = path.left(slash + 1);
+    const QString name = path.mid(slash + 1);
     const qsizetype dot = name.lastIndexOf('.');
     extension.clear();
     baseName = name;
@@ -55,8 +54,6 @@ QString SplitPath(const QString& path, QString& extension, QString& baseName) {
         baseName = name;
         extension.clear();
     }
-    extension = TrimSpaces(extension);
-    baseName = TrimSpaces(baseName);
     return folder;
 }
 
@@ -104,47 +101,58 @@ CopyDecision DecideCopy(int option, const QString& source, const QString& target
     }
 }
 
-bool CopyFileSafely(const QString& source, const QString& target, bool replace) {
-    if (!replace && NameTaken(target))
+bool CopyFileSafely(const QString& source, const QString& target, bool replace, QString* reason) {
+    auto fail = [reason](const QString& why, const QFileDevice* device = nullptr) {
+        if (reason)
+            *reason = device ? why + QStringLiteral("：") + device->errorString() : why;
         return false;
+    };
+    if (!replace && NameTaken(target))
+        return fail(QStringLiteral("目的文件夹中已有同名的文件、文件夹或链接"));
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
-        return false;
+        return fail(QStringLiteral("无法读取源文件"), &in);
     const QDateTime modified = QFileInfo(source).lastModified();
     QSaveFile out(target);
     // Never write into the target itself: that is what keeps it whole when the copy fails.
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly))
-        return false;
+        return fail(QStringLiteral("无法在目的文件夹中写入"), &out);
     for (;;) {
         const QByteArray chunk = in.read(kCopyChunk);
         if (chunk.isEmpty())
             break;
         if (out.write(chunk) != chunk.size()) {
             out.cancelWriting();
-            return false;
+            return fail(QStringLiteral("写入目的文件出错"), &out);
         }
     }
     // A read error ends the loop like the end of the file does.
     if (in.error() != QFileDevice::NoError || !in.atEnd()) {
         out.cancelWriting();
-        return false;
+        return fail(QStringLiteral("读取源文件出错"), &in);
     }
     // A copy keeps the original's time, so that the same file copied again is recognised as
     // the same (the size-and-time option).
     // Written out first: a write after the time is set would set it anew.
     if (!out.flush()) {
         out.cancelWriting();
-        return false;
+        return fail(QStringLiteral("写入目的文件出错"), &out);
     }
     if (modified.isValid())
         out.setFileTime(modified, QFileDevice::FileModificationTime);
-    return out.commit();
+    if (!out.commit())
+        return fail(QStringLiteral("无法保存目的文件"), &out);
+    return true;
 }
 
-std::optional<QString> CopyWithAutoRename(const QString& source, const QString& targetFolder) {
-    if (!FileExists(source))
+std::optional<QString> CopyWithAutoRename(const QString& source, const QString& targetFolder,
+                                          QString* reason) {
+    if (!FileExists(source)) {
+        if (reason)
+            *reason = QStringLiteral("源文件不存在");
         return std::nullopt;
+    }
     QString extension;
     QString name;
     SplitPath(source, extension, name);
@@ -157,7 +165,7 @@ std::optional<QString> CopyWithAutoRename(const QString& source, const QString& 
         const QString counter = QStringLiteral("[%1]").arg(n, 3, 10, QChar('0'));
         candidate = folder + FitFileNameComponent(base, counter + suffix) + counter + suffix;
     }
-    if (!CopyFileSafely(source, candidate, false))
+    if (!CopyFileSafely(source, candidate, false, reason))
         return std::nullopt;
     return candidate;
 }
@@ -179,20 +187,19 @@ CopyOutcome CopyIntoFolder(const QString& source, const QString& targetFolder, i
         outcome.decision = CopyDecision::SameFolder;
         return outcome;
     }
-    QString extension;
-    QString base;
-    SplitPath(source, extension, base);
-    outcome.target = folder + JoinName(base, extension);
+    // The name exactly as it is: a name rebuilt from trimmed parts could be another file's.
+    outcome.target = folder + source.mid(source.lastIndexOf('/') + 1);
     outcome.decision = DecideCopy(option, source, outcome.target);
     switch (outcome.decision) {
     case CopyDecision::Copy:
-        outcome.copied = CopyFileSafely(source, outcome.target, false);
+        outcome.copied = CopyFileSafely(source, outcome.target, false, &outcome.failure);
         break;
     case CopyDecision::Replace:
-        outcome.copied = CopyFileSafely(source, outcome.target, true);
+        outcome.copied = CopyFileSafely(source, outcome.target, true, &outcome.failure);
         break;
     case CopyDecision::Rename:
-        if (const std::optional<QString> made = CopyWithAutoRename(source, folder)) {
+        if (const std::optional<QString> made =
+                CopyWithAutoRename(source, folder, &outcome.failure)) {
             outcome.copied = true;
             outcome.target = *made;
         }
@@ -202,4 +209,19 @@ CopyOutcome CopyIntoFolder(const QString& source, const QString& targetFolder, i
         break;
     }
     return outcome;
+}
+
+QString CopyRunReport(int copied, const QList<CopyFailure>& failures) {
+    QString report = QStringLiteral("复制文件完成！已复制 %1 个文件，失败 %2 个。")
+                         .arg(copied)
+                         .arg(failures.size());
+    for (qsizetype i = 0; i < failures.size() && i < kNamedCopyFailures; ++i) {
+        const CopyFailure& failure = failures.at(i);
+        report += QStringLiteral("\n复制失败：") + failure.source + QStringLiteral("（") +
+                  failure.reason + QStringLiteral("）");
+    }
+    if (failures.size() > kNamedCopyFailures)
+        report += QStringLiteral("\n……另有 %1 个文件复制失败。")
+                      .arg(failures.size() - kNamedCopyFailures);
+    return report;
 }

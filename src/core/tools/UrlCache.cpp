@@ -94,44 +94,11 @@ bool IsInsideResolved(const QString& resolvedPath, const QString& resolvedFolder
     return resolvedPath.startsWith(WithTrailingSlash(resolvedFolder));
 }
 
-enum class Wanted { Folders, Files };
-
-void ListEntries(const QString& folder, QStringList& list, bool recursive, Wanted wanted) {
-    if (!folder.startsWith('/'))
-        return;
-    const QString base = WithTrailingSlash(folder);
-    bool ok = false;
-    const struct stat self = LinkStatus(WithoutTrailingSlash(base), ok);
-    if (!ok || !S_ISDIR(self.st_mode))
-        return; // a link to a folder is not a folder to walk
-    const bool driveRoot = base == QLatin1String("/");
-    // Hidden and system entries count, as their attributes did; links are looked at, never
-    // followed (QDir::System also lists broken ones, so that none is taken for nothing).
-    const QStringList names = QDir(base).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    QStringList subfolders;
-    for (const QString& name : names) {
-        if (name.compare(QLatin1String("pagefile.sys"), Qt::CaseInsensitive) == 0)
-            continue;
-        if (driveRoot && name.compare(QLatin1String("RECYCLER"), Qt::CaseInsensitive) == 0)
-            continue;
-        const QString path = base + name;
-        bool statOk = false;
-        const struct stat status = LinkStatus(path, statOk);
-        if (!statOk || S_ISLNK(status.st_mode))
-            continue;
-        if (S_ISDIR(status.st_mode)) {
-            subfolders << path;
-            if (wanted == Wanted::Folders)
-                list << path;
-        } else if (wanted == Wanted::Files) {
-            list << path;
-        }
-    }
-    if (!recursive)
-        return;
-    for (const QString& sub : subfolders)
-        ListEntries(sub, list, true, wanted);
+void ListEntries(const QString& folder, QStringList& list, bool recursive,
+                 CacheFolder::Wanted wanted) {
+    // A link to a folder is not a folder to walk.
+    if (const auto opened = CacheFolder::Open(folder, false))
+        opened->list(list, recursive, wanted);
 }
 
 QString TypeForContentType(const QString& contentType) {
@@ -441,11 +408,13 @@ bool DeleteCacheEntryFiles(const QString& entryFilePath) {
     const QFileInfo info(entryFilePath);
     if (!IsCacheEntryFileName(info.fileName()))
         return false;
+    const auto folder = CacheFolder::Open(info.path(), true);
+    if (!folder)
+        return false;
     const QString stem = info.path() + '/' + info.fileName().left(16);
-    const QStringList folders{info.path()};
     for (const char* suffix : {"_1", "_s"})
-        ForceDeleteFile(stem + QLatin1String(suffix), folders);
-    ForceDeleteFile(entryFilePath, folders);
+        folder->removeFile(stem + QLatin1String(suffix));
+    folder->removeFile(entryFilePath);
     bool exists = false;
     LinkStatus(entryFilePath, exists);
     return !exists;
@@ -507,11 +476,11 @@ QString UrlFileType(const QString& text) {
 }
 
 void ListSubfolders(const QString& folder, QStringList& list, bool recursive) {
-    ListEntries(folder, list, recursive, Wanted::Folders);
+    ListEntries(folder, list, recursive, CacheFolder::Wanted::Folders);
 }
 
 void ListFiles(const QString& folder, QStringList& list, bool recursive) {
-    ListEntries(folder, list, recursive, Wanted::Files);
+    ListEntries(folder, list, recursive, CacheFolder::Wanted::Files);
 }
 
 bool LiesInside(const QString& path, const QStringList& folders) {
@@ -523,42 +492,45 @@ bool LiesInside(const QString& path, const QStringList& folders) {
     return false;
 }
 
-bool ForceDeleteFile(const QString& path, const QStringList& allowedFolders) {
-    if (path.isEmpty() || path.contains(QChar(0)))
-        return false;
-    bool statOk = false;
-    const struct stat status = LinkStatus(path, statOk);
-    if (!statOk || S_ISDIR(status.st_mode) || S_ISLNK(status.st_mode))
-        return false;
-    // The folder that holds the file, resolved: a link further up that now leads elsewhere
-    // stops the deletion here.
-    if (!LiesInside(QFileInfo(path).path(), allowedFolders))
-        return false;
+namespace {
+
+CacheFolders OpenFolders(const QStringList& folders) {
+    CacheFolders opened;
+    for (const QString& folder : folders) {
+        if (auto handle = CacheFolder::Open(folder, true))
+            opened << std::move(handle);
+    }
+    return opened;
+}
+
+const CacheFolder* HoldingFolder(const QString& path, const CacheFolders& folders) {
+    for (const auto& folder : folders) {
+        if (folder && folder->holds(path))
+            return folder.get();
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool ForceDeleteFile(const QString& path, const CacheFolders& allowedFolders) {
     // On Linux a file's own mode does not protect it from deletion (its folder's does), so
     // nothing is changed on the file: a deletion that fails leaves it exactly as it was.
-    return ::unlink(QFile::encodeName(path).constData()) == 0;
+    const CacheFolder* folder = HoldingFolder(path, allowedFolders);
+    return folder && folder->removeFile(path);
+}
+
+bool ForceDeleteFile(const QString& path, const QStringList& allowedFolders) {
+    return ForceDeleteFile(path, OpenFolders(allowedFolders));
+}
+
+bool RemoveEmptyFolder(const QString& folder, const CacheFolders& allowedFolders) {
+    const CacheFolder* holder = HoldingFolder(folder, allowedFolders);
+    return holder && holder->removeEmptyFolder(folder);
 }
 
 bool RemoveEmptyFolder(const QString& folder, const QStringList& allowedFolders) {
-    if (folder.isEmpty() || folder.contains(QChar(0)))
-        return false;
-    const QString path = WithoutTrailingSlash(folder);
-    bool statOk = false;
-    const struct stat status = LinkStatus(path, statOk);
-    if (!statOk || !S_ISDIR(status.st_mode))
-        return false;
-    // Only folders below the allowed ones: never one of those folders itself.
-    const QString resolved = Resolved(path);
-    bool below = false;
-    for (const QString& allowed : allowedFolders) {
-        const QString top = Resolved(allowed);
-        if (!top.isEmpty() && resolved != top && IsInsideResolved(resolved, top))
-            below = true;
-    }
-    if (!below)
-        return false;
-    // rmdir removes only an empty folder.
-    return ::rmdir(QFile::encodeName(path).constData()) == 0;
+    return RemoveEmptyFolder(folder, OpenFolders(allowedFolders));
 }
 
 UserCacheLayout UserCacheLayoutFor(const QString& osText, const QString& home,
@@ -617,22 +589,28 @@ QList<UserCacheFolder> FindUserCacheFolders(const UserCacheLayout& layout,
         const QString resolvedHome = Resolved(h);
         for (const QString& sub : layout.cacheSubPaths) {
             const QString folder = WithoutTrailingSlash(WithTrailingSlash(h) + sub);
-            if (!FolderExists(folder))
+            // Opened first and judged by where the handle really is: the folder's owner may
+            // swap a link in at any moment, the open handle stays where it was judged.
+            std::shared_ptr<const CacheFolder> opened = CacheFolder::Open(folder, false);
+            // Only the running program's own cache may itself be a link (a cache moved to
+            // another disk).
+            const bool throughLink = !opened;
+            if (throughLink)
+                opened = CacheFolder::Open(folder, true);
+            if (!opened)
                 continue;
-            const QString resolved = Resolved(folder);
+            const QString resolved = opened->realPath();
+            const bool ownFolder = !own.isEmpty() && resolved == own;
             // A cache folder that leads out of its home (a link to "/", to another user's
             // files) is no cache folder of that user.
-            const bool ownFolder = !own.isEmpty() && resolved == own;
             if (!ownFolder && !IsInsideResolved(resolved, resolvedHome))
                 continue;
-            bool ok = false;
-            const struct stat status = LinkStatus(folder, ok);
-            if (!ownFolder && (!ok || S_ISLNK(status.st_mode)))
+            if (throughLink && !ownFolder)
                 continue;
             if (listed.contains(resolved))
                 continue;
             listed.insert(resolved);
-            folders << UserCacheFolder{QFileInfo(h).fileName(), folder};
+            folders << UserCacheFolder{QFileInfo(h).fileName(), folder, std::move(opened)};
         }
     }
     return folders;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/tools/CacheFolder.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -98,13 +100,17 @@ void ListSubfolders(const QString& folder, QStringList& list, bool recursive);
 // The same for the files (every entry that is neither a folder nor a link).
 void ListFiles(const QString& folder, QStringList& list, bool recursive);
 
-// Deletes one file, but only when it is neither a folder nor a link and lies (by its real
-// path) inside one of `allowedFolders`. Whatever stands in the way (rights, a file in use)
-// is left to the file system: the deletion then fails and nothing else is tried.
+// Deletes one file, but only when it is neither a folder nor a link and lies below one of
+// `allowedFolders`, reached from that folder name by name without following a link (the
+// first allowed folder whose path it begins with). Whatever stands in the way (rights, a file
+// in use) is left to the file system: the deletion then fails and nothing else is tried.
+bool ForceDeleteFile(const QString& path, const CacheFolders& allowedFolders);
+// The same with the allowed folders opened now (a link given as one of them is followed).
 bool ForceDeleteFile(const QString& path, const QStringList& allowedFolders);
 
 // Removes `folder` when it is empty, is no link and lies below one of `allowedFolders` (never
-// one of those folders itself).
+// one of those folders itself), reached as ForceDeleteFile reaches a file.
+bool RemoveEmptyFolder(const QString& folder, const CacheFolders& allowedFolders);
 bool RemoveEmptyFolder(const QString& folder, const QStringList& allowedFolders);
 
 // True when `path` (resolved) is one of `folders` or lies inside one of them (resolved).
@@ -134,11 +140,14 @@ UserCacheLayout UserCacheLayoutFor(const QString& osText, const QString& home,
 struct UserCacheFolder {
     QString userName; // the home folder's name
     QString folder;   // the cache folder, without a final "/"
+    // The cache folder, held open since it was found inside its home: walks and deletions go
+    // through it, so a folder swapped for a link later cannot take them elsewhere.
+    std::shared_ptr<const CacheFolder> opened;
 };
 
 // The cache folders of the layout, home by home in the order found, and the homes looked at
 // (`profileFolders`). A home or a cache folder that is a link, or a cache folder that leads
-// out of its home, is passed over.
+// out of its home (judged by where its open handle really is), is passed over.
 QList<UserCacheFolder> FindUserCacheFolders(const UserCacheLayout& layout,
                                             QStringList* profileFolders = nullptr);
 

@@ -182,6 +182,11 @@ public:
     // connection is busy, or a parallel slot is in use. Commands that rename, move or remove
     // what a transfer works on refuse then.
     bool TransfersActive() const;
+    // A transfer is in work: TransfersActive, or a transfer still holds the busy flag.
+    bool TransferInWork() const;
+    // For a command of GuardedListCommands: while a transfer is in work, tells the user why
+    // the command cannot run and returns true.
+    bool RefusedWhileInWork(const QString& command);
     void menu打开文件判断类型_Click();
     void menu检查并纠正磁盘文件类型_Click();
     QAction* menu打开文件判断类型 = nullptr;
@@ -388,8 +393,6 @@ private:
     void setUpListCommands();
     // The busy rule of the context menu applied to the list menu.
     void updateListMenuStates();
-    // Shows the message when transfers may touch the list; true then.
-    bool refusedWhileTransfersActive();
     // The sort's and the context menu's busy test.
     bool schedulerOrTransferBusy() const;
     // Lets pending events run once; false when the window was closed meanwhile.
@@ -399,7 +402,7 @@ private:
     // The row the user works on: the current row when it is selected, else the first
     // selected one; 0 when none is selected.
     int workedRow() const;
-    void removeRows(int (*remove)(KeyedListModel&));
+    void removeRows(const QString& command, int (*remove)(KeyedListModel&));
     void exportNames(bool unfinishedOnly);
     // The worked row's file when it is on disk; "" after saying it is missing, or when no row
     // is selected. Needs the prompt.

@@ -31,9 +31,6 @@
 
 namespace {
 
-const QString kStopFirst = QStringLiteral("停止下载以后，才能执行此操作！");
-const QString kStopBeforeSorting = QStringLiteral("停止下载后方可排序！");
-const QString kStopBeforeCancelling = QStringLiteral("停止下载后方可设置！");
 const QString kClearQuestion = QStringLiteral("您确定要清空列表的所有信息吗？");
 const QString kShuffled = QStringLiteral("随机排序完成！");
 const QString kAskNumber = QStringLiteral("请输入数字：");
@@ -218,10 +215,15 @@ bool fFileDownload::stillLoaded() const {
     return Forms::Find(QStringLiteral("fFileDownload")) == this;
 }
 
-bool fFileDownload::refusedWhileTransfersActive() {
-    if (!TransfersActive())
+bool fFileDownload::TransferInWork() const {
+    return TransfersActive() || DownloadBusy;
+}
+
+bool fFileDownload::RefusedWhileInWork(const QString& command) {
+    const GuardedListCommand* guarded = FindGuardedListCommand(command);
+    if (!guarded || !TransferInWork())
         return false;
-    tell(this, kStopFirst, MsgIcon::Information);
+    tell(this, guarded->refusal, guarded->errorIcon ? MsgIcon::Error : MsgIcon::Information);
     return true;
 }
 
@@ -299,10 +301,8 @@ void fFileDownload::ListView3_MouseDown(Qt::MouseButton button, const QPoint& gl
 }
 
 void fFileDownload::ListView3_ColumnClick(int column) {
-    if (schedulerOrTransferBusy()) {
-        tell(this, kStopBeforeSorting, MsgIcon::Information);
+    if (RefusedWhileInWork(QStringLiteral("ListView3_ColumnClick")))
         return;
-    }
     // The first click on any column sorts descending; each further click flips the order.
     sortOrder_ = sortOrder_ == Qt::DescendingOrder ? Qt::AscendingOrder : Qt::DescendingOrder;
     changeRows([this, column] { SortDownloadList(*ListItems3, column, sortOrder_); });
@@ -327,7 +327,7 @@ void fFileDownload::ShuffleList(bool showMessage) {
 }
 
 void fFileDownload::menu随机排序列表_Click() {
-    if (refusedWhileTransfersActive())
+    if (RefusedWhileInWork(menu随机排序列表->objectName()))
         return;
     ShuffleList(true);
 }
@@ -363,34 +363,34 @@ void fFileDownload::menu重新下载文件大小小于指定数字的项_Click()
 
 // --- removing rows ---
 
-void fFileDownload::removeRows(int (*remove)(KeyedListModel&)) {
-    if (refusedWhileTransfersActive() || ListItems3->Count() == 0)
+void fFileDownload::removeRows(const QString& command, int (*remove)(KeyedListModel&)) {
+    if (RefusedWhileInWork(command) || ListItems3->Count() == 0)
         return;
     changeRows([this, remove] { remove(*ListItems3); });
     showRowCount();
 }
 
 void fFileDownload::menu清除选中项_Click() {
-    removeRows(&RemoveSelectedRows);
+    removeRows(menu清除选中项->objectName(), &RemoveSelectedRows);
 }
 
 void fFileDownload::menu清除全部出错项_Click() {
-    removeRows(&RemoveFailedRows);
+    removeRows(menu清除全部出错项->objectName(), &RemoveFailedRows);
 }
 
 void fFileDownload::menu清除完成项_Click() {
-    removeRows(&RemoveCompletedRows);
+    removeRows(menu清除完成项->objectName(), &RemoveCompletedRows);
 }
 
 void fFileDownload::menu清空_Click() {
-    if (refusedWhileTransfersActive())
+    if (RefusedWhileInWork(menu清空->objectName()))
         return;
     Forms::Hold hold(this);
     if (tell(this, kClearQuestion, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes ||
         !stillLoaded())
         return;
     // Transfers may have started while the question was open.
-    if (refusedWhileTransfersActive())
+    if (RefusedWhileInWork(menu清空->objectName()))
         return;
     changeRows([this] { ListItems3->Clear(); });
     showRowCount();
@@ -422,16 +422,16 @@ void fFileDownload::menu检查文件是否存在_Click() {
 void fFileDownload::menu取消下载选中项_Click() {
     if (!letPendingEventsRun())
         return;
-    if (DownloadBusy) {
-        tell(this, kStopBeforeCancelling, MsgIcon::Error);
+    if (RefusedWhileInWork(menu取消下载选中项->objectName()))
         return;
-    }
     changeRows([this] { FailSelectedWaitingRows(*ListItems3); });
 }
 
 // --- dialogs and the window ---
 
 void fFileDownload::menu批量替换网址_Click() {
+    if (RefusedWhileInWork(menu批量替换网址->objectName()))
+        return;
     Forms::Hold hold(this);
     ShowUrlReplace(this);
     if (stillLoaded())

@@ -18,7 +18,6 @@
 
 namespace {
 
-const QString kStopFirst = QStringLiteral("停止下载以后，才能执行此操作！");
 // Any file at all: Linux names often have no dot, and a download whose type was unknown is
 // stored without an extension, so the pattern is "*" under the familiar caption.
 const QString kAnyFileFilter = QStringLiteral("*.* (*)");
@@ -89,11 +88,8 @@ void fFileDownload::menu打开文件判断类型_Click() {
 void fFileDownload::menu检查并纠正磁盘文件类型_Click() {
     Prompt* prompt = Services().prompt;
     Forms::Hold hold(this);
-    if (TransfersActive()) {
-        if (prompt)
-            prompt->message(this, kStopFirst, MsgIcon::Information);
+    if (RefusedWhileInWork(menu检查并纠正磁盘文件类型->objectName()))
         return;
-    }
     const int rows = ListItems3->Count();
     if (rows == 0)
         return;

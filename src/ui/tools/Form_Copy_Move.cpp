@@ -163,15 +163,13 @@ bool Form_Copy_Move::复制相同文件自动重命名(const QString& source, co
 }
 
 void Form_Copy_Move::执行(bool showMessage) {
-    // A click during a run is a stop request, and it stops the run whatever the steps before
-    // find (a folder box edited meanwhile, files gone meanwhile).
-    const bool stopRequest = running_;
-    auto endHere = [this, stopRequest] {
-        if (stopRequest) {
-            Command1->setText(kStart);
-            running_ = false;
-        }
-    };
+    // A click during a run only stops it: the folder box, the settings and the history are
+    // the start's business, and a stop must not create a folder typed meanwhile.
+    if (running_) {
+        Command1->setText(kStart);
+        running_ = false;
+        return;
+    }
 
     QString folder = MakeFolderPath(Combo1->currentText(), [this](const QString& text) {
         ::showMessage(this, text, MsgIcon::Error);
@@ -179,7 +177,6 @@ void Form_Copy_Move::执行(bool showMessage) {
     Combo1->setEditText(folder);
     if (folder.isEmpty()) {
         ::showMessage(this, QStringLiteral("创建文件夹出错！"), MsgIcon::Error);
-        endHere();
         return;
     }
     if (!folder.endsWith('/'))
@@ -204,14 +201,8 @@ void Form_Copy_Move::执行(bool showMessage) {
 
     Label3->setText(QString());
     SourceFiles.removeIf([](const QString& path) { return !FileExists(path); });
-    if (SourceFiles.isEmpty()) {
-        endHere();
+    if (SourceFiles.isEmpty())
         return;
-    }
-    if (stopRequest) {
-        endHere();
-        return;
-    }
     run(showMessage);
 }
 
@@ -219,9 +210,10 @@ void Form_Copy_Move::run(bool showMessage) {
     QPointer<Form_Copy_Move> self(this);
     Command1->setText(kStop);
     running_ = true;
-    // The run works on the list and the folder it started with: a stop click lets 执行 run
-    // again, which drops vanished files from SourceFiles and may change TargetFolder.
+    // The run works on the list and the folder it started with.
     const QStringList files = SourceFiles;
+    int copied = 0;
+    QList<CopyFailure> failures;
     const QString target = TargetFolder;
     ProgressBar1->setRange(0, int(files.size()) + 1);
     ProgressBar1->setValue(0);
@@ -232,23 +224,25 @@ void Form_Copy_Move::run(bool showMessage) {
         const QString& source = files.at(i);
         if (LiesInFolder(source, target))
             continue;
-        QString extension;
-        QString base;
-        SplitPath(source, extension, base);
-        Label3->setText(extension.isEmpty() ? base : base + '.' + extension);
+        Label3->setText(source.mid(source.lastIndexOf('/') + 1));
         // A click on "停止" (or on an option, or "关闭") is taken here.
         KeepResponsive();
         if (!self)
             return;
-        // Copy errors are not reported; the run goes on with the next file.
-        CopyIntoFolder(source, target, sameNameOption_);
+        // A failed copy is told at the end; the run goes on with the next file.
+        const CopyOutcome outcome = CopyIntoFolder(source, target, sameNameOption_);
+        if (outcome.copied)
+            ++copied;
+        else if (!outcome.failure.isEmpty())
+            failures << CopyFailure{source, outcome.failure};
     }
     ProgressBar1->setValue(0);
     Label3->setText(QString());
     Command1->setText(kStart);
     running_ = false;
     if (showMessage && !closed_)
-        ::showMessage(this, QStringLiteral("复制文件完成！"), MsgIcon::Information);
+        ::showMessage(this, CopyRunReport(copied, failures),
+                      failures.isEmpty() ? MsgIcon::Information : MsgIcon::Error);
 }
 
 void Form_Copy_Move::done(int result) {

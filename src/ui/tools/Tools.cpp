@@ -38,5 +38,10 @@ void ShowUrlReplace(QWidget* parent) {
         return;
     Forms::Hold holdParent(parent);
     Forms::Hold holdDownload(download);
-    runModal(new UrlReplace(download->ListItems3, parent));
+    auto* dialog = new UrlReplace(download->ListItems3, parent);
+    // The automatic start may switch the scheduler on while the dialog is open.
+    dialog->RefusedNow = [window = QPointer<fFileDownload>(download)] {
+        return window && window->RefusedWhileInWork(QStringLiteral("menu批量替换网址"));
+    };
+    runModal(dialog);
 }

@@ -69,6 +69,10 @@ void UrlReplace::Command1_Click() {
         tell(this, QStringLiteral("请输入字符串！"), MsgIcon::Error);
         return;
     }
+    if (RefusedNow && RefusedNow()) {
+        reject();
+        return;
+    }
     // The search text is taken as typed: leading or trailing blanks are part of it.
     LinkReplaceResult result;
     if (list_)

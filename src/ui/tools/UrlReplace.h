@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QPointer>
 
+#include <functional>
+
 class KeyedListModel;
 class QLabel;
 class QLineEdit;
@@ -27,6 +29,11 @@ public:
     QLineEdit* Text2; // the replacement, may stay empty
     QPushButton* Command1;
     QPushButton* Command2;
+
+    // Asked when "替换" is clicked: true when the replacement must not run now (a transfer
+    // started while the dialog was open); it has told the user why. The dialog then closes
+    // without a change.
+    std::function<bool()> RefusedNow;
 
 private:
     QPointer<KeyedListModel> list_;

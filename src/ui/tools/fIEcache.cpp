@@ -22,6 +22,8 @@
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
 
+#include <algorithm>
+
 namespace {
 
 const QString kDesignCaption = QStringLiteral("浏览器Cookie、缓存和历史列表");
@@ -119,12 +121,13 @@ QString fIEcache::ownDataFolder() const {
     return WithoutTrailingSlash(OwnCacheFolder) + '/' + QLatin1String(kCacheDataSubfolder);
 }
 
-QStringList fIEcache::deletableFolders() const {
-    QStringList folders;
-    if (!OwnCacheFolder.isEmpty())
-        folders << OwnCacheFolder;
-    for (int i = 1; i <= ListItems2->Count(); ++i)
-        folders << ListItems2->SubItem(i, 1);
+CacheFolders fIEcache::deletableFolders() const {
+    CacheFolders folders;
+    if (!OwnCacheFolder.isEmpty()) {
+        if (auto own = CacheFolder::Open(OwnCacheFolder, true))
+            folders << std::move(own);
+    }
+    folders << listedFolders_;
     return folders;
 }
 
@@ -199,12 +202,14 @@ void fIEcache::ListUserCacheFolders() {
     UserProfileFolders.clear();
     ListItems2->Clear();
     ListItems3->Clear();
+    listedFolders_.clear();
     const QList<UserCacheFolder> folders = FindUserCacheFolders(Layout, &UserProfileFolders);
     for (const UserCacheFolder& found : folders) {
-        if (!ListItems2->Add(found.folder, found.userName))
+        if (!found.opened || !ListItems2->Add(found.folder, found.userName))
             continue;
         ListItems2->SetSubItem(ListItems2->Count(), 1, found.folder);
-        ListSubfolders(found.folder, CacheSubfolders, true);
+        listedFolders_ << found.opened;
+        found.opened->list(CacheSubfolders, true, CacheFolder::Wanted::Folders);
     }
     for (const QString& folder : std::as_const(CacheSubfolders)) {
         if (!folder.isEmpty())
@@ -214,7 +219,14 @@ void fIEcache::ListUserCacheFolders() {
 
 void fIEcache::ListCacheFiles(const QString& cacheFolder, const QString& profileName) {
     QStringList files;
-    ListFiles(cacheFolder, files, true);
+    // Through the folder as it was opened when found, if it was.
+    const QString folder = WithoutTrailingSlash(cacheFolder);
+    const auto opened = std::find_if(listedFolders_.cbegin(), listedFolders_.cend(),
+                                     [&folder](const auto& f) { return f->path() == folder; });
+    if (opened != listedFolders_.cend())
+        (*opened)->list(files, true, CacheFolder::Wanted::Files);
+    else
+        ListFiles(cacheFolder, files, true);
     for (const QString& file : std::as_const(files)) {
         if (!ListItems1->Add(file, kUserPrefix + profileName))
             continue;
@@ -232,7 +244,7 @@ void fIEcache::强制删除(const QString& path) {
 }
 
 void fIEcache::删除空文件夹() {
-    const QStringList allowed = deletableFolders();
+    const CacheFolders allowed = deletableFolders();
     for (qsizetype i = CacheSubfolders.size() - 1; i >= 0; --i) {
         const QString& folder = CacheSubfolders.at(i);
         // The running browser's own folders stay: it writes its records into them.
@@ -291,18 +303,32 @@ void fIEcache::Command3_Click() {
 
 // --- copying out ---
 
-QString fIEcache::exportedCopyOf(int position, const QString& exportFolder, int serial) {
+QString fIEcache::exportedCopyOf(int position, const CacheFolders& cacheFolders,
+                                 const QString& exportFolder, int serial) {
     const QString filePath = ListItems1->SubItem(position, kColumnFilePath);
-    const std::optional<CacheEntry> entry = ReadCacheEntry(filePath);
-    if (!entry)
-        return filePath; // a file that is no cache entry is copied as it is
     // One folder per entry, so that two addresses ending in the same name both arrive at
     // the copy dialog, whose same-name options then decide.
     const QString folder = exportFolder + '/' + QString::number(serial);
     if (!QDir().mkpath(folder))
         return {};
+    // The file is read through the cache folder it was listed in, never by its path again:
+    // another user's file swapped for a link would otherwise hand root's files to the copy.
+    const auto held = std::find_if(cacheFolders.cbegin(), cacheFolders.cend(),
+                                   [&filePath](const auto& f) { return f->holds(filePath); });
+    if (held == cacheFolders.cend())
+        return {};
+    const QString copied = folder + '/' + QFileInfo(filePath).fileName();
+    if (!(*held)->copyFile(filePath, copied))
+        return {};
+    const std::optional<CacheEntry> entry = ReadCacheEntry(copied);
+    if (!entry)
+        return copied; // a file that is no cache entry is copied as it is
     const QString target = folder + '/' + CacheBodyFileName(*entry);
-    return SaveCacheBody(*entry, target) ? target : QString();
+    if (target == copied)
+        return copied;
+    const bool saved = SaveCacheBody(*entry, target);
+    QFile::remove(copied);
+    return saved ? target : QString();
 }
 
 void fIEcache::Command6_Click() {
@@ -312,13 +338,12 @@ void fIEcache::Command6_Click() {
     QTemporaryDir exportFolder(QDir::tempPath() + QStringLiteral("/quillfetch-cache-XXXXXX"));
     QStringList files;
     int serial = 0;
+    const CacheFolders cacheFolders = deletableFolders();
     for (int position = 1; position <= ListItems1->Count(); ++position) {
         if (!ListItems1->Selected(position) ||
-            ListItems1->SubItem(position, kColumnFilePath).isEmpty())
+            ListItems1->SubItem(position, kColumnFilePath).isEmpty() || !exportFolder.isValid())
             continue;
-        const QString file = exportFolder.isValid()
-                                 ? exportedCopyOf(position, exportFolder.path(), ++serial)
-                                 : ListItems1->SubItem(position, kColumnFilePath);
+        const QString file = exportedCopyOf(position, cacheFolders, exportFolder.path(), ++serial);
         if (!file.isEmpty())
             files << file;
     }

@@ -75,16 +75,20 @@ public:
 
 private:
     QString ownDataFolder() const;
-    // The folders deletions may touch: the listed cache folders and the own one.
-    QStringList deletableFolders() const;
+    // The folders deletions and copies may reach into: the listed cache folders, as they were
+    // opened when listed, and the own one.
+    CacheFolders deletableFolders() const;
     // True while a browser may be running on the own cache, whose bookkeeping files and
     // folders are then left to it.
     bool ownCacheIsLive() const;
     bool belongsToLiveCache(const QString& path) const;
     void deleteRow(int position);
     void finishDeleting();
-    QString exportedCopyOf(int position, const QString& exportFolder, int serial);
+    QString exportedCopyOf(int position, const CacheFolders& cacheFolders,
+                           const QString& exportFolder, int serial);
 
+    // The cache folders of the last all-users listing, held open since they were found.
+    CacheFolders listedFolders_;
     QHash<QString, qint64> bodySizes_; // by entry file, from the last listing of my cache
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };
