@@ -391,13 +391,18 @@ void SingleTransferTest::aWebPageStartsTheAutomaticLogin() {
 void SingleTransferTest::anUnknownContentTypeKeepsTheRowsType() {
     server_->serve("/a", "word", "application/msword");
     server_->serve("/b", "bytes", "application/octet-stream");
+    // A launcher's name, which the desktop would run on a double-click.
+    server_->serve("/c", "[Desktop Entry]", "desktop");
     const int first = addRow("/a", "first");
     const int second = addRow("/b", "second", "caj");
+    const int third = addRow("/c", "third");
     window_->Inet下载当前文件(first);
     window_->Inet下载当前文件(second);
+    window_->Inet下载当前文件(third);
     QCOMPARE(cell(first, DownloadColumn::Type), QStringLiteral("pdf"));
     QCOMPARE(cell(second, DownloadColumn::Type), QStringLiteral("caj"));
-    QCOMPARE(filesInFolder(), (QStringList{"first.pdf", "second.caj"}));
+    QCOMPARE(cell(third, DownloadColumn::Type), QStringLiteral("pdf"));
+    QCOMPARE(filesInFolder(), (QStringList{"first.pdf", "second.caj", "third.pdf"}));
 }
 
 void SingleTransferTest::aRefusedConnectionFailsTheRow() {
