@@ -360,6 +360,8 @@ void SingleTransferTest::whatDoesAWebPageBecome() {
     QCOMPARE(readAll(folder() + "paper." + type), page.toUtf8());
     QCOMPARE(filesInFolder(), QStringList{"paper." + type});
     QCOMPARE(sound_.played, QStringList{ProgramFolder() + "101.wav"});
+    // Kept for the automatic re-download, which never asks again after a 404.
+    QCOMPARE(RowHttpStatus(*window_->ListItems3, row), status);
 }
 
 void SingleTransferTest::aWebPageStartsTheAutomaticLogin_data() {

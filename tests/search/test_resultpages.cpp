@@ -114,13 +114,13 @@ private slots:
         QTest::addColumn<bool>("recorded");
         const QString today = QStringLiteral("https://www.science.org/toc/science/390/6771");
         const QString doi = QStringLiteral("/doi/10.1126/science.abc1234");
-        QTest::newRow("a script link?") << false << kPage << "javascript:alert(document.cookie)"
-                                        << false;
-        QTest::newRow("a script link in capitals?") << false << kPage << "JavaScript:void(0)"
-                                                    << false;
+        QTest::newRow("a script link?")
+            << false << kPage << "javascript:alert(document.cookie)" << false;
+        QTest::newRow("a script link in capitals?")
+            << false << kPage << "JavaScript:void(0)" << false;
         QTest::newRow("a local file?") << false << kPage << "file:///etc/passwd" << false;
-        QTest::newRow("a data address?") << false << kPage << "data:text/html,<script>x</script>"
-                                         << false;
+        QTest::newRow("a data address?")
+            << false << kPage << "data:text/html,<script>x</script>" << false;
         QTest::newRow("ftp?") << false << kPage << "ftp://ftp.example.org/a.pdf" << false;
         QTest::newRow("a relative link?") << false << kPage << "/content/a.pdf" << false;
         QTest::newRow("http without a host?") << false << kPage << "http:///a.pdf" << false;
@@ -131,8 +131,8 @@ private slots:
         QTest::newRow("today: a page shown over ftp?")
             << true << "ftp://www.science.org/toc/science/390/6771"
             << "https://www.science.org" + doi << false;
-        QTest::newRow("https in capitals?") << false << kPage << "HTTPS://www.science.org/a.pdf"
-                                            << true;
+        QTest::newRow("https in capitals?")
+            << false << kPage << "HTTPS://www.science.org/a.pdf" << true;
         QTest::newRow("http with a port and a query?")
             << false << kPage << "http://127.0.0.1:8080/a.pdf?x=1&amp;y=2" << true;
         QTest::newRow("today: the site's own DOI link?")
@@ -157,7 +157,9 @@ private slots:
         const auto collect = [&](const QString&, const QString& link, const QString&) {
             links << link;
         };
-        const auto refuse = [&](const QString& link) { refused << link; };
+        const auto refuse = [&](const QString& link) {
+            refused << link;
+        };
         if (today)
             ExtractTodayRecords(dom, PageKind::TodayIssue, collect, refuse);
         else

@@ -89,10 +89,10 @@ QString DecodeAmpersands(const QString& text) {
     return result;
 }
 
-int ExtractResultRecords(const Dom& document,
-                         const std::function<void(const QString& title, const QString& link,
-                                                  const QString& page)>& add,
-                         const std::function<void(const QString& link)>& refused) {
+int ExtractResultRecords(
+    const Dom& document,
+    const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
+    const std::function<void(const QString& link)>& refused) {
     static const QString li = QStringLiteral("LI");
     static const QString span = QStringLiteral("SPAN");
     static const QString anchor = QStringLiteral("A");

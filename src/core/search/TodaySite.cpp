@@ -158,10 +158,10 @@ QString TodayPdfLink(const QString& pageAddress, const QString& doi) {
     return origin + prefix + m.pdfPath + doi + QLatin1Char('?') + m.pdfQuery;
 }
 
-int ExtractTodayRecords(const Dom& document, PageKind kind,
-                        const std::function<void(const QString& title, const QString& link,
-                                                 const QString& page)>& add,
-                        const std::function<void(const QString& link)>& refused) {
+int ExtractTodayRecords(
+    const Dom& document, PageKind kind,
+    const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
+    const std::function<void(const QString& link)>& refused) {
     static const QString anchor = QStringLiteral("A");
     const TodayMarkup& m = Markup();
     const QList<int> cards = TodayItemCards(document, kind);
@@ -185,8 +185,9 @@ int ExtractTodayRecords(const Dom& document, PageKind kind,
                 // The record's link is built on the page's host, but an anchor that is itself
                 // a script or a local file is no article's link.
                 const QString pdf = TodayPdfLink(document.URL, *doi);
-                const QString refusedLink =
-                    !IsWebAddress(link.href) ? link.href : !IsWebAddress(pdf) ? pdf : QString();
+                const QString refusedLink = !IsWebAddress(link.href) ? link.href
+                                            : !IsWebAddress(pdf)     ? pdf
+                                                                     : QString();
                 if (!refusedLink.isEmpty()) {
                     if (refused)
                         refused(refusedLink);

@@ -129,12 +129,19 @@ QString ContentTypeWithoutParameters(const QString& header) {
 
 bool IsUsableFileType(const QString& type) {
     // What the table above can answer, and what the type check of a file's first bytes can.
-    static const QSet<QString> known{
-        "swf", "js",   "wpl", "vnd.rn-realmedia", "kdh", "caj", "pdf", "caa", "nh",  "html",
-        "txt", "htm",  "xml", "css",              "plain", "jpg", "jpeg", "gif", "png", "bmp",
-        "tif", "pjpeg", "g3fax", "ief", "ico", "mpeg", "quicktime", "mp4", "avi", "asf", "amr",
-        "x-mpegurl", "wma", "wav", "ram", "mid", "application", "text", "image", "video",
-        "audio", "exe", "rar", "zip", "docx", "rm", "mp3", "doc", "xls", "ppt"};
+    static const QSet<QString> known{"swf",         "js",    "wpl",       "vnd.rn-realmedia",
+                                     "kdh",         "caj",   "pdf",       "caa",
+                                     "nh",          "html",  "txt",       "htm",
+                                     "xml",         "css",   "plain",     "jpg",
+                                     "jpeg",        "gif",   "png",       "bmp",
+                                     "tif",         "pjpeg", "g3fax",     "ief",
+                                     "ico",         "mpeg",  "quicktime", "mp4",
+                                     "avi",         "asf",   "amr",       "x-mpegurl",
+                                     "wma",         "wav",   "ram",       "mid",
+                                     "application", "text",  "image",     "video",
+                                     "audio",       "exe",   "rar",       "zip",
+                                     "docx",        "rm",    "mp3",       "doc",
+                                     "xls",         "ppt"};
     return known.contains(type);
 }
 

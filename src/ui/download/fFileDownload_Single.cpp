@@ -152,6 +152,8 @@ bool fFileDownload::Inet下载文件(int position) {
         return finish(false);
     }
 
+    // The automatic re-download never asks again for a file the server says is not there.
+    SetRowHttpStatus(list, position, Inet1->StatusCode());
     const double announced = AnnouncedLength(Inet1->GetHeader(QStringLiteral("content-length")));
     const QString type = FileTypeForContentType(
         ContentTypeWithoutParameters(Inet1->GetHeader(QStringLiteral("Content-Type"))));
