@@ -170,36 +170,20 @@ void InetTest::doesAHostileContentTypeNameNoFile_data() {
     QTest::addColumn<QString>("extension");
     QTest::newRow("a launcher's name without a slash") << "desktop"
                                                        << "";
-    QTest::newRow("a script's name without a slash") << "sh"
-                                                     << "";
     QTest::newRow("an extension of the table without a slash") << "pdf"
                                                                << "";
-    QTest::newRow("a launcher's Content-Type") << "application/x-desktop"
-                                               << "";
     QTest::newRow("a shell script's Content-Type") << "text/x-shellscript"
                                                    << "";
-    QTest::newRow("a program's Content-Type") << "application/x-msdownload"
-                                              << "";
     QTest::newRow("path characters") << "../../.local/bin/x"
                                      << "";
     QTest::newRow("path characters after a known main type") << "text/../../x"
                                                              << "";
     QTest::newRow("a dot that adds a second extension") << "image/png.desktop"
                                                         << "";
-    QTest::newRow("an unknown main type") << "x/html"
-                                          << "";
-    QTest::newRow("a backslash") << "text\\html"
-                                 << "";
     QTest::newRow("a very long subtype")
         << QStringLiteral("application/") + QString(100000, 'a') << "";
-    QTest::newRow("a NUL inside") << QStringLiteral("text/ht") + QChar(0) + "ml"
-                                  << "";
-    QTest::newRow("octet-stream names nothing") << "application/octet-stream"
-                                                << "";
     QTest::newRow("the table's own row, any letter case") << "Application/PDF; x=1"
                                                           << "pdf";
-    QTest::newRow("the table's renaming row") << "image/tiff"
-                                              << "tif";
 }
 
 void InetTest::doesAHostileContentTypeNameNoFile() {

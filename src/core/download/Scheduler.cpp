@@ -113,8 +113,8 @@ int DownloadScheduler::nextAcceptedRow(bool makeFolders) {
     for (int position = 1; position <= rows; ++position) {
         if (list_.SmallIcon(position) != ItemState::Waiting)
             continue;
-        // Only web addresses are fetched; a row's link may have been rewritten since it came.
-        // Fetching it again would fail the same way, so the automatic re-download leaves it.
+        // Only web addresses are fetched, however a row came into the list. Trying it again
+        // would fail the same way, so the automatic re-download leaves it.
         if (const QString link = list_.Key(position); !IsWebAddress(link)) {
             list_.SetSmallIcon(position, ItemState::Failed);
             SetRowFailureReason(list_, position, NotWebAddressReason(link));
