@@ -5,6 +5,7 @@
 
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
+#include "core/download/LoginForm.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/TransferNetwork.h"
@@ -81,6 +82,8 @@ private Q_SLOTS:
     void checkingAutomaticLoginNeedsTheEntries();
     void aLoginWithoutItsEntriesStopsAndClearsAutomaticLogin_data();
     void aLoginWithoutItsEntriesStopsAndClearsAutomaticLogin();
+    void whichPagesDoesTheLoginFill_data();
+    void whichPagesDoesTheLoginFill();
     void testLoginOpensTheProtectedFile();
     void fieldNamesMatchInAnyLetterCase_data();
     void fieldNamesMatchInAnyLetterCase();
@@ -196,6 +199,9 @@ void LoginPanelTest::serveGateway(const TestHttpServer::LoginForm& form) {
 
 void LoginPanelTest::enterLogin(fFileDownload* w, const QString& address, const QString& account,
                                 const QString& password) {
+    // The test gateways speak plain http: the user has said once that the password may go
+    // there unencrypted.
+    SetPlainHttpLoginChoice(*Services().settings, address, true);
     w->Text1->setText(address);
     w->Text2->setText(account);
     w->Text3->setText(password);
@@ -296,10 +302,15 @@ void LoginPanelTest::openingThePanelShowsTheSelectedRowOnlyWithoutALoginSetUp_da
     QTest::addColumn<bool>("reload");
     QTest::addColumn<bool>("automatic");
     QTest::addColumn<bool>("navigates");
-    QTest::newRow("does a selected row's link open?") << true << false << false << true;
-    QTest::newRow("does nothing open without a selection?") << false << false << false << false;
-    QTest::newRow("does the minute reload keep the page?") << true << true << false << false;
-    QTest::newRow("does the automatic login keep the page?") << true << false << true << false;
+    QTest::addColumn<QString>("link"); // the selected row's, when not the article's
+    QTest::newRow("does a script link run nothing in the shown page?")
+        << true << false << false << false << "javascript:document.title='ran'";
+    QTest::newRow("does a selected row's link open?") << true << false << false << true << "";
+    QTest::newRow("does nothing open without a selection?")
+        << false << false << false << false << "";
+    QTest::newRow("does the minute reload keep the page?") << true << true << false << false << "";
+    QTest::newRow("does the automatic login keep the page?")
+        << true << false << true << false << "";
 }
 
 void LoginPanelTest::openingThePanelShowsTheSelectedRowOnlyWithoutALoginSetUp() {
@@ -307,11 +318,15 @@ void LoginPanelTest::openingThePanelShowsTheSelectedRowOnlyWithoutALoginSetUp() 
     QFETCH(bool, reload);
     QFETCH(bool, automatic);
     QFETCH(bool, navigates);
+    QFETCH(QString, link);
     server_.serveHtml(path("article"), "<!DOCTYPE html><html><head><title>Article</title>"
                                        "</head><body>abstract</body></html>");
     fFileDownload* w = openWindow();
     w->AddDownloadItem(url("other"), "other", "pdf", "/tmp/", "");
-    w->AddDownloadItem(url("article"), "article", "html", "/tmp/", "");
+    if (link.isEmpty())
+        w->AddDownloadItem(url("article"), "article", "html", "/tmp/", "");
+    else // a row whose link came in before links were checked
+        AddDownloadRow(*w->ListItems3, link, "article", "html", "/tmp/", "");
     w->ListItems3->SetSelected(2, selected);
     enterLogin(w, url("login"), "reader", "secret");
     w->Check1->setChecked(reload);
@@ -326,6 +341,11 @@ void LoginPanelTest::openingThePanelShowsTheSelectedRowOnlyWithoutALoginSetUp() 
     } else {
         QVERIFY(!w->Web1->Busy());
         QCOMPARE(w->Web1->LocationURL(), QStringLiteral("about:blank"));
+        // A script sent to the page would have run before this copy's own script answers.
+        QVERIFY(w->Web1->Document(QStringList{QStringLiteral("BODY")}, {}));
+        QCoreApplication::processEvents();
+        QVERIFY(w->Web1->Title() != QStringLiteral("ran"));
+        QCOMPARE(w->Label12->text().isEmpty(), link.isEmpty());
     }
 }
 
@@ -508,6 +528,65 @@ void LoginPanelTest::aLoginWithoutItsEntriesStopsAndClearsAutomaticLogin() {
 }
 
 // --- logging in ---
+
+void LoginPanelTest::whichPagesDoesTheLoginFill_data() {
+    QTest::addColumn<QString>("address"); // "gateway", "redirected" or another address
+    QTest::addColumn<int>("stored");      // the stored answer for plain http: -1 none, 0, 1
+    QTest::addColumn<bool>("interactive");
+    QTest::addColumn<int>("answer"); // to the question: -1 not asked, 0 no, 1 yes
+    QTest::addColumn<bool>("sent");
+    QTest::addColumn<int>("storedAfter");
+    QTest::addColumn<QString>("status"); // part of the panel's status afterwards
+    QTest::newRow("does a redirect to another site get no account?")
+        << "redirected" << 1 << true << -1 << false << 1 << "不是登录网址的网站";
+    QTest::newRow("does answering no send nothing and is it remembered?")
+        << "gateway" << -1 << true << 0 << false << 0 << "不以明文";
+    QTest::newRow("does an automatic login over unanswered http ask and send nothing?")
+        << "gateway" << -1 << false << -1 << false << -1 << "测试登录";
+    QTest::newRow("does a script address open nothing?")
+        << "javascript:document.title='ran'" << -1 << true << -1 << false << -1 << "不是 http";
+    QTest::newRow("does answering yes send and is it remembered?")
+        << "gateway" << -1 << true << 1 << true << 1 << "";
+}
+
+void LoginPanelTest::whichPagesDoesTheLoginFill() {
+    QFETCH(QString, address);
+    QFETCH(int, stored);
+    QFETCH(bool, interactive);
+    QFETCH(int, answer);
+    QFETCH(bool, sent);
+    QFETCH(int, storedAfter);
+    QFETCH(QString, status);
+    const TestHttpServer::LoginForm form = gateway();
+    serveGateway(form);
+    // Another site (another port) with the same form, where a redirect leads.
+    TestHttpServer elsewhere;
+    elsewhere.serveLoginForm(form);
+    server_.redirect(path("start"), 302, elsewhere.url(form.path));
+    const QString login = address == "gateway"      ? url("login")
+                          : address == "redirected" ? url("start")
+                                                    : address;
+    SettingsStore& settings = *Services().settings;
+    if (stored >= 0)
+        SetPlainHttpLoginChoice(settings, login, stored == 1);
+    if (answer >= 0)
+        prompt_.answer(answer == 1 ? MsgResult::Yes : MsgResult::No);
+    fFileDownload* w = openWindow();
+    w->Text1->setText(login);
+    w->Text2->setText("reader");
+    w->Text3->setText("secret");
+
+    w->FillLoginForm(interactive);
+    QCOMPARE(prompt_.shown().size(), answer >= 0 ? 1 : 0);
+    QCOMPARE(posts(form.path).size(), sent ? 1 : 0);
+    // The other site was shown its form (GET) and was sent nothing (no POST).
+    QCOMPARE(elsewhere.requestsFor(form.path).size(), address == "redirected" ? 1 : 0);
+    const std::optional<bool> after = PlainHttpLoginChoice(settings, login);
+    QCOMPARE(after ? int(*after) : -1, storedAfter);
+    QVERIFY2(status.isEmpty() ? w->Label12->text().isEmpty() : w->Label12->text().contains(status),
+             qPrintable(w->Label12->text()));
+    QVERIFY(w->Command5->isEnabled());
+}
 
 void LoginPanelTest::testLoginOpensTheProtectedFile() {
     const TestHttpServer::LoginForm form = gateway();

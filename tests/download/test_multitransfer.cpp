@@ -251,6 +251,7 @@ void MultiTransferTest::anErrorPageEndsFailedButIsKept() {
     QCOMPARE(file.readAll(), QByteArray("<html><body>Not here</body></html>"));
     QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:gone"));
     QCOMPARE(window_->CountDownloaderSlots(), 1);
+    QCOMPARE(RowHttpStatus(*window_->ListItems3, 1), 404);
 }
 
 void MultiTransferTest::anErrorOfSlot2LeavesSlots1And3Running() {

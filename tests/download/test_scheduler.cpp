@@ -163,6 +163,9 @@ private Q_SLOTS:
     void whichRowsAreProblems();
     void whichRowsDoTheRequeueCommandsTake_data();
     void whichRowsDoTheRequeueCommandsTake();
+    void isARowWhoseLinkIsNoWebAddressRefused();
+    void howOftenIsAFailingRowFetchedAgain_data();
+    void howOftenIsAFailingRowFetchedAgain();
 };
 
 void SchedulerTest::whatDoesATickStart_data() {
@@ -349,7 +352,7 @@ void SchedulerTest::whatDoesTheHousekeepingDo_data() {
          false,
          "11111",
          {}});
-    row("do five failed rows stop again what the web-page re-download started?",
+    row("does a re-download with nothing to take leave a finished list off, silently?",
         {"44444",
          false,
          {true, 1, false, true, true},
@@ -361,7 +364,7 @@ void SchedulerTest::whatDoesTheHousekeepingDo_data() {
          true,
          false,
          "44444",
-         {102}});
+         {}});
     row("do four failed rows let it run?", {"44441",
                                             false,
                                             {true, 1, false, true, true},
@@ -385,6 +388,10 @@ void SchedulerTest::whatDoesTheHousekeepingDo() {
     if (c.slotLoaded)
         rig.transfers.loaded.insert(3);
     rig.busy = c.busyBefore;
+    // The automatic re-download saw these failures a pause ago.
+    rig.clock.advance(100.0);
+    for (int n = 1; n <= rig.list.Count(); ++n)
+        rig.list.SetHiddenValue(n, DownloadHidden::FailureSeenAt, QStringLiteral("70"));
     const QString countersBefore = StatusCountsText(CountDownloadStates(rig.list));
 
     const HousekeepingOutcome outcome =
@@ -468,6 +475,75 @@ void SchedulerTest::whichRowsDoTheRequeueCommandsTake() {
     }
     QCOMPARE(after, typesAfterList);
     QCOMPARE(taken, int(statesAfter.count('1')) - 1);
+}
+
+void SchedulerTest::isARowWhoseLinkIsNoWebAddressRefused() {
+    Rig rig;
+    AddDownloadRow(rig.list, "javascript:alert(1)", "script", "pdf", rig.dir.path(), {});
+    rig.addRows("1");
+    rig.clock.advance(1.0);
+    rig.scheduler.tick({1, 1, 0, false});
+    QCOMPARE(rig.transfers.started, QStringList{"s2"});
+    QCOMPARE(rig.states(), QStringLiteral("42"));
+    QVERIFY(RowFailureReason(rig.list, 1).contains(QStringLiteral("javascript:alert(1)")));
+}
+
+void SchedulerTest::howOftenIsAFailingRowFetchedAgain_data() {
+    QTest::addColumn<int>("choice");  // 0 failed rows, 1 web-page rows
+    QTest::addColumn<int>("status");  // the answer every request gets
+    QTest::addColumn<int>("fetches"); // in the half hour after the first failure
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("is a 404 never fetched again?") << 0 << 404 << 0 << "服务器答复404";
+    QTest::newRow("is a 404 page never fetched again as a web page?")
+        << 1 << 404 << 0 << "服务器答复404";
+    QTest::newRow("is a refusal fetched three more times, the pauses growing?")
+        << 0 << 503 << 3 << "已下载4次仍未成功";
+    QTest::newRow("is a web page instead of the file bounded the same way?")
+        << 1 << 200 << 3 << "已下载4次仍未成功";
+}
+
+void SchedulerTest::howOftenIsAFailingRowFetchedAgain() {
+    QFETCH(int, choice);
+    QFETCH(int, status);
+    QFETCH(int, fetches);
+    QFETCH(QString, reason);
+    Rig rig;
+    const bool webPage = choice == 1;
+    // The transfer: every request ends at once as the first one did.
+    const auto answer = [&](int position) {
+        rig.list.SetSmallIcon(position, webPage ? ItemState::Completed : ItemState::Failed);
+        if (webPage)
+            rig.list.SetSubItem(position, DownloadColumn::Type, QStringLiteral("html"));
+        SetRowHttpStatus(rig.list, position, status);
+    };
+    rig.addRows("2", {"pdf"});
+    answer(1);
+    QList<double> fetchedAt;
+    rig.transfers.duringSingle = [&](int position) {
+        fetchedAt << rig.clock.elapsedSeconds();
+        answer(position);
+    };
+    rig.window.on = false;
+    const HousekeepingOptions options{true, choice, false, false, false};
+    for (int second = 1; second <= 1800; ++second) {
+        rig.clock.advance(1.0);
+        rig.scheduler.housekeeping({1, 1, 0, false}, options);
+        if (rig.window.on)
+            rig.scheduler.tick({1, 1, 0, false});
+    }
+    QCOMPARE(fetchedAt.size(), fetches);
+    double failedAt = 0.0;
+    for (int n = 0; n < fetchedAt.size(); ++n) {
+        QVERIFY2(fetchedAt[n] - failedAt >= AutomaticRedownload::kPauseSeconds[n],
+                 qPrintable(QString::number(fetchedAt[n] - failedAt)));
+        failedAt = fetchedAt[n];
+    }
+    QVERIFY2(RowFailureReason(rig.list, 1).contains(reason),
+             qPrintable(RowFailureReason(rig.list, 1)));
+    // The user's own re-queue starts the count afresh.
+    QCOMPARE(webPage ? RequeueWebPageRows(rig.list) : RequeueFailedRows(rig.list), 1);
+    QCOMPARE(RowFailureReason(rig.list, 1), QString());
+    QCOMPARE(RowHttpStatus(rig.list, 1), 0);
 }
 
 QF_TEST_GUILESS_MAIN(SchedulerTest)

@@ -360,6 +360,8 @@ void SingleTransferTest::whatDoesAWebPageBecome() {
     QCOMPARE(readAll(folder() + "paper." + type), page.toUtf8());
     QCOMPARE(filesInFolder(), QStringList{"paper." + type});
     QCOMPARE(sound_.played, QStringList{ProgramFolder() + "101.wav"});
+    // Kept for the automatic re-download, which never asks again after a 404.
+    QCOMPARE(RowHttpStatus(*window_->ListItems3, row), status);
 }
 
 void SingleTransferTest::aWebPageStartsTheAutomaticLogin_data() {
@@ -391,13 +393,18 @@ void SingleTransferTest::aWebPageStartsTheAutomaticLogin() {
 void SingleTransferTest::anUnknownContentTypeKeepsTheRowsType() {
     server_->serve("/a", "word", "application/msword");
     server_->serve("/b", "bytes", "application/octet-stream");
+    // A launcher's name, which the desktop would run on a double-click.
+    server_->serve("/c", "[Desktop Entry]", "desktop");
     const int first = addRow("/a", "first");
     const int second = addRow("/b", "second", "caj");
+    const int third = addRow("/c", "third");
     window_->Inet下载当前文件(first);
     window_->Inet下载当前文件(second);
+    window_->Inet下载当前文件(third);
     QCOMPARE(cell(first, DownloadColumn::Type), QStringLiteral("pdf"));
     QCOMPARE(cell(second, DownloadColumn::Type), QStringLiteral("caj"));
-    QCOMPARE(filesInFolder(), (QStringList{"first.pdf", "second.caj"}));
+    QCOMPARE(cell(third, DownloadColumn::Type), QStringLiteral("pdf"));
+    QCOMPARE(filesInFolder(), (QStringList{"first.pdf", "second.caj", "third.pdf"}));
 }
 
 void SingleTransferTest::aRefusedConnectionFailsTheRow() {

@@ -6,6 +6,7 @@
 
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
+#include "core/download/LoginForm.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/Downloader.h"
 #include "core/transfer/Inet.h"
@@ -586,6 +587,8 @@ void DownloadsEndToEndTest::doesTheAutomaticLoginLetTheNextTransferFetchThePdf()
     server_->serve("/journal/paper.pdf", pdf, "application/pdf");
 
     handOverPath("/journal/paper.pdf", "paper");
+    // The gateway speaks plain http; the user allowed the password to go there once.
+    SetPlainHttpLoginChoice(*Services().settings, server_->url(gateway.path), true);
     window_->Text1->setText(server_->url(gateway.path));
     window_->Text2->setText(gateway.user);
     window_->Text3->setText(gateway.password);

@@ -96,6 +96,7 @@ private Q_SLOTS:
     void withNothingSelectedEveryRecordIsHandedOver();
     void eachRunTakesItsOwnRecords();
     void aLinkAlreadyInTheDownloadListSucceedsWithoutASecondRow();
+    void aRecordWhoseLinkIsNoWebAddressIsNotHandedOver();
     void namesComeFromTitlesOrLinksAndStayOnOneLine();
     void isEachArticleHandedOverOnce_data();
     void isEachArticleHandedOverOnce();
@@ -176,6 +177,22 @@ void AnalysisTest::analysingAnEmptyListSaysSoAndStartsNothing() {
     QCOMPARE(prompt_->shown().first().icon, MsgIcon::Information);
     QVERIFY(search()->Command2->isEnabled());
     QVERIFY(!IsFormLoaded("fFileDownload"));
+}
+
+void AnalysisTest::aRecordWhoseLinkIsNoWebAddressIsNotHandedOver() {
+    const QStringList links{"javascript:alert(1)", "file:///etc/passwd",
+                            "http://127.0.0.1/content/1.pdf"};
+    for (const QString& link : links)
+        search()->加入LV1(QStringLiteral("Paper"), link, {}, "pdf", {});
+    search()->Command2_Click();
+
+    QCOMPARE(downloads().Count(), 1);
+    QVERIFY(downloads().ContainsKey(links[2]));
+    QCOMPARE(search()->ListItems->SubItem(1, 2), QStringLiteral("分析失败"));
+    QCOMPARE(search()->ListItems->SubItem(2, 2), QStringLiteral("分析失败"));
+    QCOMPARE(search()->ListItems->SubItem(3, 2), QStringLiteral("成功"));
+    QCOMPARE(search()->StatusPanel3->text(),
+             QStringLiteral("本次分析成功：1条，2条的链接不是 http 或 https 网址，未加入下载列表"));
 }
 
 void AnalysisTest::withNothingSelectedEveryRecordIsHandedOver() {

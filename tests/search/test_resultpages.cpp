@@ -1,4 +1,6 @@
+#include "core/search/PageKinds.h"
 #include "core/search/ResultPages.h"
+#include "core/search/TodaySite.h"
 
 #include "TestEnvironment.h"
 
@@ -101,6 +103,62 @@ private slots:
         QCOMPARE(records,
                  QList<Record>({{"Structure of a protein",
                                  "https://www.science.org/doi/pdf/10.1126/science.1", kPage}}));
+    }
+
+    // Both generations: the former page's PDF anchor carries the link itself; today's card
+    // carries a DOI link from which the PDF link is built on the page's own host.
+    void whichLinksBecomeRecords_data() {
+        QTest::addColumn<bool>("today");
+        QTest::addColumn<QString>("pageUrl");
+        QTest::addColumn<QString>("href");
+        QTest::addColumn<bool>("recorded");
+        const QString today = QStringLiteral("https://www.science.org/toc/science/390/6771");
+        const QString doi = QStringLiteral("/doi/10.1126/science.abc1234");
+        QTest::newRow("a script link?")
+            << false << kPage << "javascript:alert(document.cookie)" << false;
+        QTest::newRow("a local file?") << false << kPage << "file:///etc/passwd" << false;
+        QTest::newRow("a data address?")
+            << false << kPage << "data:text/html,<script>x</script>" << false;
+        QTest::newRow("a line break inside?")
+            << false << kPage << "https://x.org/a.pdf\r\nCookie: a=b" << false;
+        QTest::newRow("today: a script anchor with a DOI in it?")
+            << true << today << "javascript:location='" + doi + "'" << false;
+        QTest::newRow("today: a page shown over ftp?")
+            << true << "ftp://www.science.org/toc/science/390/6771"
+            << "https://www.science.org" + doi << false;
+        QTest::newRow("https in capitals?")
+            << false << kPage << "HTTPS://www.science.org/a.pdf" << true;
+        QTest::newRow("today: the site's own DOI link?")
+            << true << today << "https://www.science.org" + doi << true;
+    }
+    void whichLinksBecomeRecords() {
+        QFETCH(bool, today);
+        QFETCH(QString, pageUrl);
+        QFETCH(QString, href);
+        QFETCH(bool, recorded);
+        Dom dom = page(pageUrl);
+        if (today) {
+            const int section = add(dom, -1, "SECTION", QStringLiteral("toc__section"));
+            const int card = add(dom, section, "DIV", QStringLiteral("card"));
+            const int title = add(dom, card, "H3", QStringLiteral("article-title"));
+            addAnchor(dom, title, QStringLiteral("Title"), href);
+        } else {
+            addEntry(dom, QStringLiteral("Title"), href);
+        }
+        QStringList links;
+        QStringList refused;
+        const auto collect = [&](const QString&, const QString& link, const QString&) {
+            links << link;
+        };
+        const auto refuse = [&](const QString& link) {
+            refused << link;
+        };
+        if (today)
+            ExtractTodayRecords(dom, PageKind::TodayIssue, collect, refuse);
+        else
+            ExtractResultRecords(dom, collect, refuse);
+        QCOMPARE(links.size(), recorded ? 1 : 0);
+        QCOMPARE(refused.size(), recorded ? 0 : 1);
     }
 
     void pdfAnchorText_data() {

@@ -58,8 +58,8 @@ void LinkReplaceTest::replacesKeysAndTags_data() {
     QTest::newRow("does an empty replacement remove every occurrence?")
         << QStringList{"http://h/x/x/a.pdf|http://h/x/", "http://h/b.pdf|x"} << "x/"
         << "" << QStringList{"http://h/a.pdf|http://h/", "http://h/b.pdf|x"} << 1;
-    QTest::newRow("is replaced text searched again?") << QStringList{"aaaa|aAa"} << "aa"
-                                                      << "a" << QStringList{"aa|aa"} << 1;
+    QTest::newRow("is replaced text searched again?") << QStringList{"http://h/aaaa|aAa"} << "aa"
+                                                      << "a" << QStringList{"http://h/aa|aa"} << 1;
     QTest::newRow("does a replacement holding the search text grow only once?")
         << QStringList{"http://h/a|"} << "a"
         << "aA" << QStringList{"http://h/aA|"} << 1;
@@ -110,10 +110,18 @@ void LinkReplaceTest::stopsAtARowWhoseLinkWouldBreakTheList_data() {
     QTest::addColumn<int>("other");
     QTest::addColumn<QStringList>("after");
 
+    QTest::newRow("a link that would no longer be a web address")
+        << QStringList{"http://h/1|https://h/", "https://h/2|", "https://h/3|"} << "https://h/"
+        << "javascript:" << int(LinkReplaceStop::NotWebAddress) << 2 << 0
+        << QStringList{"http://h/1|javascript:", "https://h/2|", "https://h/3|"};
+    QTest::newRow("a link that would become a local file")
+        << QStringList{"http://h/1|http://h/"} << "http://h"
+        << "file://" << int(LinkReplaceStop::NotWebAddress) << 1 << 0
+        << QStringList{"http://h/1|http://h/"};
     QTest::newRow("a link that would become empty")
-        << QStringList{"http://h/1|http://h/", "HTTP://H/|t", "http://h/3|http://h/"} << "http://h/"
+        << QStringList{"http://g/1|http://h/", "HTTP://H/|t", "http://h/3|http://h/"} << "http://h/"
         << "" << int(LinkReplaceStop::EmptyKey) << 2 << 0
-        << QStringList{"1|", "HTTP://H/|t", "http://h/3|http://h/"};
+        << QStringList{"http://g/1|", "HTTP://H/|t", "http://h/3|http://h/"};
     QTest::newRow("a link that would become a later row's link")
         << QStringList{"http://h/x|http://A/", "http://a/1|http://a/", "http://b/1|",
                        "http://a/2|a"}

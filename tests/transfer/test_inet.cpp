@@ -18,6 +18,8 @@ class InetTest : public QObject {
 private Q_SLOTS:
     void whatTypeDoesAContentTypeGive_data();
     void whatTypeDoesAContentTypeGive();
+    void doesAHostileContentTypeNameNoFile_data();
+    void doesAHostileContentTypeNameNoFile();
     void whatIsTheSiteRootOfALink_data();
     void whatIsTheSiteRootOfALink();
     void whichPortAndProtocolDoesALinkGet_data();
@@ -161,6 +163,35 @@ void InetTest::whatTypeDoesAContentTypeGive() {
     QFETCH(QString, header);
     QFETCH(QString, type);
     QCOMPARE(ContentTypeToType(ContentTypeWithoutParameters(header)), type);
+}
+
+void InetTest::doesAHostileContentTypeNameNoFile_data() {
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("extension");
+    QTest::newRow("a launcher's name without a slash") << "desktop"
+                                                       << "";
+    QTest::newRow("an extension of the table without a slash") << "pdf"
+                                                               << "";
+    QTest::newRow("a shell script's Content-Type") << "text/x-shellscript"
+                                                   << "";
+    QTest::newRow("path characters") << "../../.local/bin/x"
+                                     << "";
+    QTest::newRow("path characters after a known main type") << "text/../../x"
+                                                             << "";
+    QTest::newRow("a dot that adds a second extension") << "image/png.desktop"
+                                                        << "";
+    QTest::newRow("a very long subtype")
+        << QStringLiteral("application/") + QString(100000, 'a') << "";
+    QTest::newRow("the table's own row, any letter case") << "Application/PDF; x=1"
+                                                          << "pdf";
+}
+
+void InetTest::doesAHostileContentTypeNameNoFile() {
+    QFETCH(QString, header);
+    QFETCH(QString, extension);
+    const QString type = FileTypeForContentType(ContentTypeWithoutParameters(header));
+    QCOMPARE(type, extension);
+    QCOMPARE(IsUsableFileType(type), !extension.isEmpty());
 }
 
 void InetTest::whatIsTheSiteRootOfALink_data() {

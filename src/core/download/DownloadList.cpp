@@ -16,6 +16,15 @@ void SetRowFilePath(KeyedListModel& list, int position, const QString& path) {
     list.SetHiddenValue(position, DownloadHidden::FilePath, path);
 }
 
+int RowHttpStatus(const KeyedListModel& list, int position) {
+    return list.HiddenValue(position, DownloadHidden::HttpStatus).toInt();
+}
+
+void SetRowHttpStatus(KeyedListModel& list, int position, int status) {
+    list.SetHiddenValue(position, DownloadHidden::HttpStatus,
+                        status > 0 ? QString::number(status) : QString());
+}
+
 QString RowFailureReason(const KeyedListModel& list, int position) {
     return list.SubItem(position, DownloadColumn::Reason);
 }

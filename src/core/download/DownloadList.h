@@ -31,6 +31,14 @@ inline constexpr int Reason = B;
 namespace DownloadHidden {
 // The path the row's transfer reserved or wrote its file at.
 inline constexpr int FilePath = 0;
+// The HTTP status of the answer the row's last transfer got ("" when none came).
+inline constexpr int HttpStatus = 1;
+// How often the automatic re-download has re-queued the row since it was added or re-queued
+// by the user.
+inline constexpr int AutomaticRequeues = 2;
+// When the automatic re-download first saw the row's latest failure (monotonic seconds), or
+// "-" once it has decided not to re-queue it; "" before.
+inline constexpr int FailureSeenAt = 3;
 } // namespace DownloadHidden
 
 // "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "原因".
@@ -45,6 +53,10 @@ bool AddDownloadRow(KeyedListModel& list, const QString& link, const QString& na
 // command that acts on a row's file uses this path, never one rebuilt from the row's name later.
 QString RowFilePath(const KeyedListModel& list, int position);
 void SetRowFilePath(KeyedListModel& list, int position, const QString& path);
+
+// The HTTP status the row's last transfer was answered with; 0 when no answer came.
+int RowHttpStatus(const KeyedListModel& list, int position);
+void SetRowHttpStatus(KeyedListModel& list, int position, int status);
 
 // Why the row failed, in the user's words; "" for a row that did not fail.
 QString RowFailureReason(const KeyedListModel& list, int position);

@@ -1,6 +1,7 @@
 #include "core/download/Scheduler.h"
 
 #include "core/app/FileHelpers.h"
+#include "core/app/WebAddress.h"
 #include "core/download/DownloadList.h"
 #include "core/download/Naming.h"
 #include "core/platform/Clock.h"
@@ -28,7 +29,37 @@ void clearProgress(KeyedListModel& list, int position) {
     list.SetSubItem(position, DownloadColumn::Percent, QString());
 }
 
+// What is known of a row's last answer belongs to that answer only.
+void forgetLastAnswer(KeyedListModel& list, int position) {
+    SetRowHttpStatus(list, position, 0);
+    list.SetHiddenValue(position, DownloadHidden::FailureSeenAt, QString());
+}
+
+bool isWebPageResult(const QString& type) {
+    const QString lower = type.toLower();
+    return lower == QLatin1String("htm") || lower == QLatin1String("html") ||
+           lower == QLatin1String("xml");
+}
+
+const QString kGivenUp = QStringLiteral("-");
+
+// The transfer's own reason stays in front of what the automatic re-download adds.
+void addToFailureReason(KeyedListModel& list, int position, const QString& note) {
+    const QString reason = RowFailureReason(list, position);
+    SetRowFailureReason(list, position,
+                        reason.isEmpty() ? note : reason + QStringLiteral("；") + note);
+}
+
+QString pauseText(double seconds) {
+    return seconds < 60 ? QStringLiteral("%1秒").arg(seconds)
+                        : QStringLiteral("%1分钟").arg(seconds / 60);
+}
+
 } // namespace
+
+bool IsPermanentHttpFailure(int status) {
+    return status == 404 || status == 410;
+}
 
 // Only a file is deleted, never a folder of that name.
 void DeleteItemFile(const KeyedListModel& list, int position) {
@@ -45,6 +76,9 @@ void RequeueItem(KeyedListModel& list, int position, bool forceType) {
     if (forceType || isWebPageType(list.SubItem(position, DownloadColumn::Type)))
         list.SetSubItem(position, DownloadColumn::Type, QStringLiteral("xxx"));
     clearProgress(list, position);
+    SetRowFailureReason(list, position, QString());
+    forgetLastAnswer(list, position);
+    list.SetHiddenValue(position, DownloadHidden::AutomaticRequeues, QString());
     DeleteItemFile(list, position);
 }
 
@@ -79,6 +113,14 @@ int DownloadScheduler::nextAcceptedRow(bool makeFolders) {
     for (int position = 1; position <= rows; ++position) {
         if (list_.SmallIcon(position) != ItemState::Waiting)
             continue;
+        // Only web addresses are fetched, however a row came into the list. Trying it again
+        // would fail the same way, so the automatic re-download leaves it.
+        if (const QString link = list_.Key(position); !IsWebAddress(link)) {
+            list_.SetSmallIcon(position, ItemState::Failed);
+            SetRowFailureReason(list_, position, NotWebAddressReason(link));
+            list_.SetHiddenValue(position, DownloadHidden::FailureSeenAt, kGivenUp);
+            continue;
+        }
         const QString name = CleanFileName(list_.Text(position));
         if (name != list_.Text(position))
             list_.SetText(position, name);
@@ -108,6 +150,7 @@ void DownloadScheduler::tickSingle(const SchedulerSettings& settings) {
     if (position == 0)
         return;
     list_.SetSmallIcon(position, ItemState::Downloading);
+    forgetLastAnswer(list_, position);
     if (settings.locateStartedRow)
         window_.showRow(position);
     clearProgress(list_, position);
@@ -126,6 +169,7 @@ void DownloadScheduler::tickParallel(const SchedulerSettings& settings) {
             if (position == 0)
                 return;
             list_.SetSmallIcon(position, ItemState::Downloading);
+            forgetLastAnswer(list_, position);
             if (settings.locateStartedRow)
                 window_.showRow(position);
             QString newName;
@@ -168,22 +212,14 @@ HousekeepingOutcome DownloadScheduler::housekeeping(const SchedulerSettings& set
     if (options.autoStart && CountNotDownloaded(list_) >= 1)
         window_.setSchedulerOn(true);
 
-    if (options.autoRedownload && !window_.schedulerOn()) {
-        switch (options.redownloadChoice) {
-        case 0:
-            RequeueFailedRows(list_);
-            break;
-        case 1:
-            RequeueWebPageRows(list_);
-            break;
-        case 2:
-            RequeueFailedRows(list_);
-            RequeueWebPageRows(list_);
-            break;
-        default:
-            break;
-        }
-        window_.setSchedulerOn(true);
+    if (options.autoRedownload) {
+        // Failures are noted while other rows still run, so their pauses run meanwhile.
+        const bool off = !window_.schedulerOn();
+        const int requeued = redownloadAutomatically(options.redownloadChoice, off);
+        // Downloading is switched on for work only: a finished list with nothing re-queued
+        // would otherwise be switched on and off again (and sound 102) every other second.
+        if (off && (requeued > 0 || !IsDownloadListFinished(list_)))
+            window_.setSchedulerOn(true);
     }
 
     if (options.autoStop && window_.schedulerOn() &&
@@ -193,6 +229,62 @@ HousekeepingOutcome DownloadScheduler::housekeeping(const SchedulerSettings& set
             window_.playSound(SchedulerSound::Stopped);
     }
     return outcome;
+}
+
+int DownloadScheduler::redownloadAutomatically(int choice, bool mayRequeue) {
+    using namespace AutomaticRedownload;
+    const bool failedRows = choice == 0 || choice == 2;
+    const bool webPageRows = choice == 1 || choice == 2;
+    if (!failedRows && !webPageRows)
+        return 0;
+    const double current = now();
+    int requeued = 0;
+    const int rows = list_.Count();
+    for (int position = 1; position <= rows; ++position) {
+        const int state = list_.SmallIcon(position);
+        // As the re-queue commands take them: a failed row keeps a type other than a web
+        // page's, a web-page row always becomes "xxx".
+        const bool asFailed = failedRows && state == ItemState::Failed;
+        const bool asWebPage = !asFailed && webPageRows && isFinalState(state) &&
+                               isWebPageResult(list_.SubItem(position, DownloadColumn::Type));
+        if (!asFailed && !asWebPage)
+            continue;
+        const QString seen = list_.HiddenValue(position, DownloadHidden::FailureSeenAt);
+        if (seen == kGivenUp)
+            continue;
+        const int done = list_.HiddenValue(position, DownloadHidden::AutomaticRequeues).toInt();
+        const int attempts = done + 1;
+        const int status = RowHttpStatus(list_, position);
+        if (IsPermanentHttpFailure(status) || done >= kMaxRequeues) {
+            list_.SetHiddenValue(position, DownloadHidden::FailureSeenAt, kGivenUp);
+            addToFailureReason(
+                list_, position,
+                IsPermanentHttpFailure(status)
+                    ? QStringLiteral("服务器答复%1（文件不存在），不自动重新下载（已下载%2次）")
+                          .arg(status)
+                          .arg(attempts)
+                    : QStringLiteral("已下载%1次仍未成功，不再自动重新下载").arg(attempts));
+            continue;
+        }
+        const double pause = kPauseSeconds[static_cast<std::size_t>(done)];
+        if (seen.isEmpty()) {
+            list_.SetHiddenValue(position, DownloadHidden::FailureSeenAt,
+                                 QString::number(current, 'g', 17));
+            addToFailureReason(list_, position,
+                               QStringLiteral("已下载%1次，%2后自动重新下载（最多%3次）")
+                                   .arg(attempts)
+                                   .arg(pauseText(pause))
+                                   .arg(kMaxRequeues));
+            continue;
+        }
+        if (!mayRequeue || current - seen.toDouble() < pause)
+            continue;
+        RequeueItem(list_, position, asWebPage);
+        list_.SetHiddenValue(position, DownloadHidden::AutomaticRequeues,
+                             QString::number(done + 1));
+        ++requeued;
+    }
+    return requeued;
 }
 
 void DownloadScheduler::watchSlots(int threadCount) {

@@ -78,6 +78,20 @@ struct SchedulerSettings {
     bool locateStartedRow = false;
 };
 
+// The automatic re-download is bounded, so that a link that keeps failing is not asked for
+// again and again (a publisher suspends a whole institution's access for that): a row is
+// re-queued automatically at most kMaxRequeues times, each time only after a longer pause,
+// counted from when the housekeeping first saw it fail; an answer that says the file is not
+// there (IsPermanentHttpFailure) is never asked for again automatically. The user's own
+// re-queue commands start the count afresh.
+namespace AutomaticRedownload {
+inline constexpr int kMaxRequeues = 3;
+inline constexpr std::array<double, kMaxRequeues> kPauseSeconds{30.0, 120.0, 600.0};
+} // namespace AutomaticRedownload
+
+// 404 (not found) and 410 (gone).
+bool IsPermanentHttpFailure(int status);
+
 struct HousekeepingOptions {
     bool autoRedownload = false;
     // 0 failed rows, 1 web-page rows, 2 both (failed first).
@@ -139,6 +153,10 @@ private:
     void tickSingle(const SchedulerSettings& settings);
     void tickParallel(const SchedulerSettings& settings);
     void watchSlots(int threadCount);
+    // The automatic re-download's pass over the rows the choice takes: notes new failures,
+    // gives up on rows past the bound (saying so in their failure reason), and re-queues the
+    // rows whose pause is over when `mayRequeue`. Returns how many rows it re-queued.
+    int redownloadAutomatically(int choice, bool mayRequeue);
     void settleBusyFlag(const SchedulerSettings& settings);
     double now() const;
 
@@ -157,8 +175,8 @@ int CountProblemItems(const KeyedListModel& list);
 // when one is there.
 void DeleteItemFile(const KeyedListModel& list, int position);
 // The re-queue steps for one row: its file deleted, waiting, an "htm"/"html" type (any type
-// with `forceType`) made "xxx", progress cleared, and the file deleted again under the new
-// type.
+// with `forceType`) made "xxx", progress, failure reason and the automatic re-download's count
+// cleared, and the file deleted again under the new type.
 void RequeueItem(KeyedListModel& list, int position, bool forceType);
 
 // The re-download commands: the chosen rows go back to waiting with their progress cleared

@@ -2,6 +2,7 @@
 
 #include "core/app/FileHelpers.h"
 #include "core/app/SettingsStore.h"
+#include "core/app/WebAddress.h"
 
 #include <limits>
 
@@ -88,9 +89,10 @@ QString DecodeAmpersands(const QString& text) {
     return result;
 }
 
-int ExtractResultRecords(const Dom& document,
-                         const std::function<void(const QString& title, const QString& link,
-                                                  const QString& page)>& add) {
+int ExtractResultRecords(
+    const Dom& document,
+    const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
+    const std::function<void(const QString& link)>& refused) {
     static const QString li = QStringLiteral("LI");
     static const QString span = QStringLiteral("SPAN");
     static const QString anchor = QStringLiteral("A");
@@ -111,7 +113,13 @@ int ExtractResultRecords(const Dom& document,
         const QString link = TrimSpaces(document.at(pdfAnchor).href);
         if (link.isEmpty())
             continue;
-        add(title, DecodeAmpersands(link), document.URL);
+        const QString decoded = DecodeAmpersands(link);
+        if (!IsWebAddress(decoded)) {
+            if (refused)
+                refused(decoded);
+            continue;
+        }
+        add(title, decoded, document.URL);
         ++calls;
     }
     return calls;

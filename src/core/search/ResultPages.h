@@ -28,10 +28,12 @@ QStringList ResultPageTextTags();
 // are ignored. Blanks here are every white-space character, not only the space: the browser
 // renders "&nbsp;" as U+00A0 and a line break inside the anchor as "\n", and "Full<br>Text
 // (PDF)" is still the PDF link to a reader. "&amp;" in the link (any letter case) becomes "&".
-// `page` is the document's address.
+// `page` is the document's address. A link that is no web address (IsWebAddress: a
+// "javascript:", "file:" or "data:" link, say) adds nothing; `refused` hears of it instead.
 int ExtractResultRecords(
     const Dom& document,
-    const std::function<void(const QString& title, const QString& link, const QString& page)>& add);
+    const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
+    const std::function<void(const QString& link)>& refused = {});
 
 // Every "&amp;" (any letter case) replaced by "&", in one pass.
 QString DecodeAmpersands(const QString& text);

@@ -1,5 +1,6 @@
 #include "core/search/TodaySite.h"
 
+#include "core/app/WebAddress.h"
 #include "core/download/Naming.h"
 
 #include <QSet>
@@ -157,9 +158,10 @@ QString TodayPdfLink(const QString& pageAddress, const QString& doi) {
     return origin + prefix + m.pdfPath + doi + QLatin1Char('?') + m.pdfQuery;
 }
 
-int ExtractTodayRecords(const Dom& document, PageKind kind,
-                        const std::function<void(const QString& title, const QString& link,
-                                                 const QString& page)>& add) {
+int ExtractTodayRecords(
+    const Dom& document, PageKind kind,
+    const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
+    const std::function<void(const QString& link)>& refused) {
     static const QString anchor = QStringLiteral("A");
     const TodayMarkup& m = Markup();
     const QList<int> cards = TodayItemCards(document, kind);
@@ -180,10 +182,21 @@ int ExtractTodayRecords(const Dom& document, PageKind kind,
                 const QString text = link.innerText.simplified();
                 if (!doi || IsTrapDoi(*doi) || text.isEmpty())
                     continue;
+                // The record's link is built on the page's host, but an anchor that is itself
+                // a script or a local file is no article's link.
+                const QString pdf = TodayPdfLink(document.URL, *doi);
+                const QString refusedLink = !IsWebAddress(link.href) ? link.href
+                                            : !IsWebAddress(pdf)     ? pdf
+                                                                     : QString();
+                if (!refusedLink.isEmpty()) {
+                    if (refused)
+                        refused(refusedLink);
+                    break;
+                }
                 const QString key = QUrl::fromPercentEncoding(doi->toUtf8()).toLower();
                 if (!added.contains(key)) {
                     added.insert(key);
-                    add(text, TodayPdfLink(document.URL, *doi), document.URL);
+                    add(text, pdf, document.URL);
                     ++calls;
                 }
                 break; // one article per title

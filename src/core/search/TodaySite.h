@@ -40,10 +40,12 @@ QString TodayPdfLink(const QString& pageAddress, const QString& doi);
 // element of an item card; its title is the link's rendered text with every run of blanks
 // made one space and trimmed; its link is TodayPdfLink; `page` is the document's address.
 // Hidden links, trap DOIs, links without text and DOIs already added from the page (letter
-// case ignored) add nothing.
+// case ignored) add nothing. A PDF link that is no web address (a page shown from another
+// scheme) adds nothing either; `refused` hears of it instead.
 int ExtractTodayRecords(
     const Dom& document, PageKind kind,
-    const std::function<void(const QString& title, const QString& link, const QString& page)>& add);
+    const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
+    const std::function<void(const QString& link)>& refused = {});
 
 // The page number (startPage, from 0) and the page length (pageSize) of a search address.
 // A missing key or a value that is not a whole number gives 0 and the site's default

@@ -1,5 +1,6 @@
 #include "core/tools/LinkReplace.h"
 
+#include "core/app/WebAddress.h"
 #include "core/platform/KeyedListModel.h"
 
 LinkReplaceResult ReplaceInLinks(KeyedListModel& list, const QString& find,
@@ -16,6 +17,12 @@ LinkReplaceResult ReplaceInLinks(KeyedListModel& list, const QString& find,
         if (key != oldKey) {
             if (key.isEmpty()) {
                 result.stop = LinkReplaceStop::EmptyKey;
+                result.position = position;
+                return result;
+            }
+            // A row's link is fetched and may be opened in the login panel's browser.
+            if (!IsWebAddress(key)) {
+                result.stop = LinkReplaceStop::NotWebAddress;
                 result.position = position;
                 return result;
             }

@@ -6,9 +6,10 @@ class KeyedListModel;
 
 // Why a link replacement stopped before the end of the list.
 enum class LinkReplaceStop {
-    None,         // every row was done
-    EmptyKey,     // the row's link would become empty
-    DuplicateKey, // the row's link would become the link of another row
+    None,          // every row was done
+    EmptyKey,      // the row's link would become empty
+    DuplicateKey,  // the row's link would become the link of another row
+    NotWebAddress, // the row's link would no longer be an http or https address
 };
 
 struct LinkReplaceResult {
@@ -20,8 +21,9 @@ struct LinkReplaceResult {
 
 // Replaces every occurrence of `find` (letter case ignored, searched from the start, replaced
 // text not searched again) by `replacement` in each row's key and tag, from the first row to
-// the last. Keys must stay unique and non-empty: at a row whose new key would be empty or
-// another row's, the walk stops and leaves that row and the rest untouched; the rows before it
-// keep their replacement. An empty `find` changes nothing.
+// the last. Keys must stay unique, non-empty and web addresses (IsWebAddress): at a row whose
+// new key would be empty, another row's or no web address, the walk stops and leaves that row
+// and the rest untouched; the rows before it keep their replacement. An empty `find` changes
+// nothing.
 LinkReplaceResult ReplaceInLinks(KeyedListModel& list, const QString& find,
                                  const QString& replacement);

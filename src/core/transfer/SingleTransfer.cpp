@@ -2,7 +2,10 @@
 
 #include "core/app/FileHelpers.h"
 
+#include <QSet>
 #include <QStringList>
+
+#include <optional>
 
 #include <cmath>
 
@@ -43,18 +46,18 @@ bool isOneOf(const QString& text, std::initializer_list<const char*> words) {
     return false;
 }
 
-} // namespace
-
-QString ContentTypeToType(const QString& contentType) {
+// The table's row for a Content-Type; nullopt when it has none (the value is then kept whole
+// for the type column, but names no file type).
+std::optional<QString> tableType(const QString& contentType) {
     const QStringList parts = contentType.split('/');
     if (parts.size() != 2)
-        return contentType;
+        return std::nullopt;
     const QString main = TrimSpaces(parts[0]).toLower();
     const QString sub = withoutBlanks(TrimSpaces(parts[1])).toLower();
 
     if (main == QLatin1String("application")) {
         if (sub == QLatin1String("octet-stream"))
-            return {};
+            return QString();
         if (sub == QLatin1String("x-shockwave-flash"))
             return QStringLiteral("swf");
         if (sub == QLatin1String("x-javascript"))
@@ -98,11 +101,22 @@ QString ContentTypeToType(const QString& contentType) {
         if (sub == QLatin1String("midi"))
             return QStringLiteral("mid");
     } else {
-        return contentType;
+        return std::nullopt;
     }
     if (sub.isEmpty() || sub == QLatin1String("*"))
         return main;
-    return contentType;
+    return std::nullopt;
+}
+
+} // namespace
+
+QString ContentTypeToType(const QString& contentType) {
+    return tableType(contentType).value_or(contentType);
+}
+
+QString FileTypeForContentType(const QString& contentType) {
+    const QString type = tableType(contentType).value_or(QString());
+    return IsUsableFileType(type) ? type : QString();
 }
 
 QString ContentTypeWithoutParameters(const QString& header) {
@@ -114,7 +128,21 @@ QString ContentTypeWithoutParameters(const QString& header) {
 }
 
 bool IsUsableFileType(const QString& type) {
-    return !type.isEmpty() && !type.contains('/') && !type.contains(QChar(0));
+    // What the table above can answer, and what the type check of a file's first bytes can.
+    static const QSet<QString> known{"swf",         "js",    "wpl",       "vnd.rn-realmedia",
+                                     "kdh",         "caj",   "pdf",       "caa",
+                                     "nh",          "html",  "txt",       "htm",
+                                     "xml",         "css",   "plain",     "jpg",
+                                     "jpeg",        "gif",   "png",       "bmp",
+                                     "tif",         "pjpeg", "g3fax",     "ief",
+                                     "ico",         "mpeg",  "quicktime", "mp4",
+                                     "avi",         "asf",   "amr",       "x-mpegurl",
+                                     "wma",         "wav",   "ram",       "mid",
+                                     "application", "text",  "image",     "video",
+                                     "audio",       "exe",   "rar",       "zip",
+                                     "docx",        "rm",    "mp3",       "doc",
+                                     "xls",         "ppt"};
+    return known.contains(type);
 }
 
 QString SiteRoot(const QString& link) {

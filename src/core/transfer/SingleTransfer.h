@@ -19,9 +19,14 @@ QString ContentTypeToType(const QString& contentType);
 // follows.
 QString ContentTypeWithoutParameters(const QString& header);
 
-// True when a type from ContentTypeToType may become a file's extension. The whole value of
-// a type the table does not know holds a "/", which no file name may hold; the row then
-// keeps the type it had.
+// The file type the table gives a Content-Type value (without its parameters), for the
+// file's extension: "" when the table has no row for it (a value without "/", with path
+// characters, or any type the table does not name) and for "application/octet-stream". A
+// server's own words never become an extension; the caller keeps the row's type.
+QString FileTypeForContentType(const QString& contentType);
+
+// True for an extension the program knows: one the Content-Type table gives, or one the type
+// check of a file's first bytes answers. Exact, lower case.
 bool IsUsableFileType(const QString& type);
 
 // The scheme, "://", host and port of a link, without a "/" at the end ("http://a.org:81"

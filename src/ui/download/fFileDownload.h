@@ -298,6 +298,7 @@ public:
     QPushButton* Command3 = nullptr; // 关闭(隐藏)
     QTimer* Timer2 = nullptr;        // the minute reload
     WebBrowser* Web1 = nullptr;
+    QLabel* Label12 = nullptr; // the panel's status: why a login filled nothing
     // A navigation of Web1 started by the panel has not completed.
     bool LoginPageLoading = false;
 
@@ -370,6 +371,10 @@ private:
     // Navigates Web1 and waits for the page as 浏览 does; false when the window went away
     // meanwhile.
     bool openLoginPage(const QString& address);
+    // Whether the account may be sent for this login address: a web address, and over plain
+    // http only with the user's stored yes (asked here when `interactive`). Otherwise the
+    // panel's status says why.
+    bool loginAddressAllowed(const QString& address, bool interactive);
     // Presses the element of Web1's last document copy and waits for the answer.
     bool submitLogin(int element);
     // Lets events run until the panel's navigation is in or the time since `start` is up;

@@ -3,6 +3,7 @@
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
+#include "core/app/WebAddress.h"
 #include "core/download/DownloadList.h"
 #include "core/download/LoginForm.h"
 #include "core/platform/Clock.h"
@@ -109,6 +110,7 @@ void fFileDownload::buildLoginPanel() {
     Timer2->setInterval(kReloadIntervalMs);
     Web1 = new WebBrowser;
     Web1->setIgnoreBlankNewWindows(true);
+    Label12 = new QLabel;
 
     auto* loginKind = new QButtonGroup(PicWebBK);
     loginKind->addButton(Option4);
@@ -139,6 +141,7 @@ void fFileDownload::buildLoginPanel() {
     controls->setContentsMargins(6, 4, 6, 4);
     controls->addLayout(addressRow);
     controls->addLayout(accountRow);
+    controls->addWidget(Label12);
 
     auto* panel = new QVBoxLayout(PicWebBK);
     panel->setContentsMargins(0, 0, kBrowserInsetPx, kBrowserInsetPx);
@@ -199,8 +202,14 @@ void fFileDownload::Command1_Click() {
     if (Check2->isChecked() || Check1->isChecked())
         return;
     const int selected = ListItems3->SelectedItem();
-    if (selected != 0)
-        Web1->Navigate(ListItems3->Key(selected));
+    if (selected == 0)
+        return;
+    // A "javascript:" link would run in the page shown now, which may be the gateway's.
+    const QString link = ListItems3->Key(selected);
+    if (IsWebAddress(link))
+        Web1->Navigate(link);
+    else
+        Label12->setText(NotWebAddressReason(link));
 }
 
 void fFileDownload::Command2_Click() {
@@ -288,6 +297,12 @@ void fFileDownload::FillLoginForm(bool interactive) {
     Forms::Hold hold(this);
     const QPointer<fFileDownload> self(this);
     Command5->setEnabled(false);
+    Label12->clear();
+    if (!loginAddressAllowed(address, interactive)) {
+        if (!loginWindowGone(self))
+            Command5->setEnabled(true);
+        return;
+    }
     if (!openLoginPage(address))
         return;
 
@@ -296,7 +311,13 @@ void fFileDownload::FillLoginForm(bool interactive) {
     const std::optional<Dom> document = Web1->Document({QStringLiteral("INPUT")}, {});
     if (loginWindowGone(self))
         return;
-    if (document) {
+    // A redirect, or a page that moved on by itself, may show another site by now: the
+    // account is typed into the login address's own site only.
+    const LoginFillCheck site =
+        document ? CheckLoginPage(address, document->URL) : LoginFillCheck::Fill;
+    if (site != LoginFillCheck::Fill)
+        Label12->setText(LoginFillRefusal(site, address, document->URL));
+    if (document && site == LoginFillCheck::Fill) {
         if (Option4->isChecked()) {
             const AccountLoginPlan plan = PlanAccountLogin(*document);
             for (const LoginFormFill& fill : plan.fills) {
@@ -324,6 +345,31 @@ void fFileDownload::FillLoginForm(bool interactive) {
             return;
     }
     Command5->setEnabled(true);
+}
+
+bool fFileDownload::loginAddressAllowed(const QString& address, bool interactive) {
+    const bool account = Option4->isChecked();
+    SettingsStore* settings = Services().settings;
+    std::optional<bool> choice =
+        settings ? PlainHttpLoginChoice(*settings, address) : std::optional<bool>();
+    LoginFillCheck check = CheckLoginAddress(address, account, choice);
+    // Asked only when the user pressed 测试登录: an automatic login never stops the
+    // downloads for a question.
+    Prompt* prompt = Services().prompt;
+    if (check == LoginFillCheck::PlainHttpUnanswered && interactive && prompt) {
+        const QPointer<fFileDownload> self(this);
+        const bool send = prompt->message(this, PlainHttpLoginQuestion(address), MsgIcon::Question,
+                                          MsgButtons::YesNo) == MsgResult::Yes;
+        if (loginWindowGone(self))
+            return false;
+        if (settings)
+            SetPlainHttpLoginChoice(*settings, address, send);
+        check = CheckLoginAddress(address, account, send);
+    }
+    if (check == LoginFillCheck::Fill)
+        return true;
+    Label12->setText(LoginFillRefusal(check, address));
+    return false;
 }
 
 bool fFileDownload::openLoginPage(const QString& address) {

@@ -149,8 +149,11 @@ void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/
         return;
     showSlotProgress(Index);
     const int row = slotRow(Index);
-    if (row != 0)
+    if (row != 0) {
         ListItems3->SetSmallIcon(row, ItemState::Failed);
+        if (const Downloader* element = Downloader1.value(Index))
+            SetRowHttpStatus(*ListItems3, row, element->ResponseStatus());
+    }
     RemoveDownloaderSlot(Index);
 }
 
@@ -173,6 +176,7 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     // the file and its type is checked like any other.
     const bool whole = ListItems3->SubItem(row, DownloadColumn::Percent) == QLatin1String("100%");
     ListItems3->SetSmallIcon(row, whole && status < 400 ? ItemState::Completed : ItemState::Failed);
+    SetRowHttpStatus(*ListItems3, row, status);
 
     CorrectItemFileType(row);
     // The type check renames the file and may change the row; it is found again by its link.

@@ -152,8 +152,10 @@ bool fFileDownload::Inet下载文件(int position) {
         return finish(false);
     }
 
+    // The automatic re-download never asks again for a file the server says is not there.
+    SetRowHttpStatus(list, position, Inet1->StatusCode());
     const double announced = AnnouncedLength(Inet1->GetHeader(QStringLiteral("content-length")));
-    const QString type = ContentTypeToType(
+    const QString type = FileTypeForContentType(
         ContentTypeWithoutParameters(Inet1->GetHeader(QStringLiteral("Content-Type"))));
     if (Inet1->GetHeader().isEmpty()) {
         Inet1->Cancel();
@@ -179,9 +181,8 @@ bool fFileDownload::Inet下载文件(int position) {
         folder += '/';
     list.SetSubItem(position, DownloadColumn::Folder, folder);
 
-    // A type the table does not know is the whole Content-Type, "/" included, which cannot
-    // be an extension: the row keeps the type it had.
-    if (IsUsableFileType(type))
+    // Only the table's types name a file: for anything else the row keeps the type it had.
+    if (!type.isEmpty())
         list.SetSubItem(position, DownloadColumn::Type, type);
 
     QString target;

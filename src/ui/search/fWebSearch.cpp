@@ -4,6 +4,7 @@
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
+#include "core/app/WebAddress.h"
 #include "core/download/Naming.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
@@ -371,17 +372,31 @@ int fWebSearch::addRecordsFrom(const Dom& document, PageKind kind) {
                                      const QString& page) {
         加入LV1(title, link, page, QStringLiteral("pdf"), folder);
     };
+    int refused = 0;
+    QString firstRefused;
+    const auto refuse = [&](const QString& link) {
+        if (refused++ == 0)
+            firstRefused = link;
+    };
+    int added = 0;
     switch (kind) {
     case PageKind::Challenge:
         return 0; // nothing of the bot check belongs in the list
     case PageKind::TodaySearch:
     case PageKind::TodayIssue:
-        return ExtractTodayRecords(document, kind, add);
+        added = ExtractTodayRecords(document, kind, add, refuse);
+        break;
     case PageKind::FormerResults:
     case PageKind::Other:
+        added = ::ExtractResultRecords(document, add, refuse);
         break;
     }
-    return ::ExtractResultRecords(document, add);
+    // Said where the run's outcome is shown, so a page that gave fewer records than it shows
+    // does not pass unnoticed.
+    if (refused > 0)
+        StatusPanel3->setText(QStringLiteral("本页有%1个链接未加入列表：").arg(refused) +
+                              NotWebAddressReason(firstRefused));
+    return added;
 }
 
 void fWebSearch::AddCurrentPage() {
@@ -452,6 +467,12 @@ bool fWebSearch::下一页() {
 }
 
 bool fWebSearch::goToPage(const QString& address) {
+    // The next page is made from the shown one's address; a page shown from a local file or
+    // any other scheme is not followed further.
+    if (!IsWebAddress(address)) {
+        StatusPanel3->setText(NotWebAddressReason(address));
+        return false;
+    }
     const Clock& clock = ProgramClock();
     const double start = clock.elapsedSeconds();
     PageLoading = true;
@@ -592,6 +613,7 @@ void fWebSearch::RunAnalysis(AnalysisRun run) {
     PicPanPrograss->show();
     PicPanPrograss->raise();
     StopAnalysis = false;
+    refusedHandOvers_ = 0;
     DoEvents();
 
     int succeeded = 0;
@@ -649,21 +671,32 @@ void fWebSearch::RunAnalysis(AnalysisRun run) {
     }
     PicPanPrograss->hide();
     StopAnalysis = true;
-    StatusPanel3->setText(QStringLiteral("本次分析成功：%1条").arg(succeeded));
+    QString summary = QStringLiteral("本次分析成功：%1条").arg(succeeded);
+    if (refusedHandOvers_ > 0)
+        summary += QStringLiteral("，%1条的链接不是 http 或 https 网址，未加入下载列表")
+                       .arg(refusedHandOvers_);
+    StatusPanel3->setText(summary);
     显示下载窗口(false);
 }
 
 bool fWebSearch::AnalyseRecord(int position) {
     if (position < 1 || position > ListItems->Count())
         return false;
-    加入下载列表(ListItems->Key(position), ListItems->Text(position),
-                 ListItems->SubItem(position, 1), ListItems->SubItem(position, 3),
-                 ListItems->Tag(position));
-    return true;
+    // A refused hand-over is the record's failure: nothing was added to download.
+    return 加入下载列表(ListItems->Key(position), ListItems->Text(position),
+                        ListItems->SubItem(position, 1), ListItems->SubItem(position, 3),
+                        ListItems->Tag(position));
 }
 
 bool fWebSearch::加入下载列表(const QString& link, const QString& title, const QString& type,
                               const QString& saveFolder, const QString& page) {
+    // Only web addresses are fetched; anything else would be handed to a transfer or to the
+    // login panel's browser as it stands.
+    if (!IsWebAddress(link)) {
+        ++refusedHandOvers_;
+        StatusPanel3->setText(NotWebAddressReason(link));
+        return false;
+    }
     QString cleanTitle = TrimSpaces(RemoveLineBreaks(title));
     // Ideographic and no-break spaces are blanks too; such a title names nothing.
     if (cleanTitle.trimmed().isEmpty())

@@ -148,6 +148,8 @@ private:
 
     bool unloading_ = false;
     bool splitterPlaced_ = false;
+    // Hand-overs of the running analysis refused because their link is no web address.
+    int refusedHandOvers_ = 0;
     // When the browser last completed a page (monotonic clock); today's site is never asked
     // for the next page of results sooner than a pause after it.
     std::optional<double> pageShownAt_;

@@ -90,6 +90,13 @@ void UrlReplace::Command1_Click() {
                  QStringLiteral("的网址替换后为空，替换在此行停止，此行及以后各行未替换！"),
              MsgIcon::Error);
         break;
+    case LinkReplaceStop::NotWebAddress:
+        tell(owner,
+             rowName(*list_, result.position) +
+                 QStringLiteral("的网址替换后不是 http 或 https 网址，替换在此行停止，此行及以后"
+                                "各行未替换！"),
+             MsgIcon::Error);
+        break;
     case LinkReplaceStop::DuplicateKey:
         tell(owner,
              rowName(*list_, result.position) + QStringLiteral("的网址替换后与") +
