@@ -2,6 +2,8 @@
 
 #include "core/transfer/Downloader.h"
 
+class DownloadFile;
+
 #include <QIcon>
 #include <QMainWindow>
 #include <QMap>
@@ -115,6 +117,8 @@ public:
     // --- scheduler: start, stop, switch, Timer_Down, Timer1, sounds ---
     // Plays built-in sound 101, 102 or 103 without waiting for its end.
     void PlaySound(int number);
+    // Marks why the row failed, in its reason column and in the status bar.
+    void ReportRowFailure(int position, const QString& reason);
     // A parallel slot is busy exactly while its element exists. Element 0 always exists.
     bool SlotLoaded(int slot) const;
     // The scheduler tick: the next waiting row to the single connection, or one to every
@@ -399,10 +403,10 @@ private:
 private: // single-connection transfer
     enum class SingleTransferEnd { Completed, Failed, Abandoned };
     void setupSingleTransfer();
-    // Copies a body of announced length to `targetPath` in chunks, with live progress.
-    SingleTransferEnd copyBodyInChunks(const QString& link, const QString& targetPath,
-                                       double announced, double& lastGrowth);
-    // Fetches the link again and writes its whole body to `targetPath`; true when written.
-    bool WholeBodyDownload(int position, const QString& targetPath);
+    // Copies a body of announced length into `file` in chunks, with live progress.
+    SingleTransferEnd copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,
+                                       double& lastGrowth);
+    // Fetches the link again and puts its whole body in `file`'s place; true when written.
+    bool WholeBodyDownload(int position, DownloadFile& file);
     bool singleTransferAbandoned(const QString& link, bool registered) const;
 };

@@ -75,6 +75,10 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     ListItems3->SetSubItem(row, DownloadColumn::Size, QString());
     ListItems3->SetSubItem(row, DownloadColumn::Received, QString());
     ListItems3->SetSubItem(row, DownloadColumn::Percent, QString());
+    SetRowFailureReason(*ListItems3, row, QString());
+    // Recorded before the transfer begins: two rows never write one target at once, and the
+    // commands that act on a row's file find it here.
+    SetRowFilePath(*ListItems3, row, targetPath);
     slotLink_[slot] = link;
     slotProgress_[slot] = SlotProgress{};
     slotShownMs_[slot] = 0;
@@ -149,9 +153,13 @@ void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/
         return;
     showSlotProgress(Index);
     const int row = slotRow(Index);
-    if (row != 0)
-        ListItems3->SetSmallIcon(row, ItemState::Failed);
+    const Downloader* element = Downloader1.value(Index);
+    const QString reason = element ? element->FailureReason() : QString();
     RemoveDownloaderSlot(Index);
+    if (row == 0)
+        return;
+    ListItems3->SetSmallIcon(row, ItemState::Failed);
+    ReportRowFailure(row, reason.isEmpty() ? QStringLiteral("下载失败") : reason);
 }
 
 void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
@@ -163,6 +171,7 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     int row = slotRow(Index);
     const Downloader* element = Downloader1.value(Index);
     const int status = element ? element->ResponseStatus() : 0;
+    const QString reason = element ? element->FailureReason() : QString();
     // The slot is free whether or not its row is still there.
     RemoveDownloaderSlot(Index);
     if (row == 0)
@@ -173,6 +182,10 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     // the file and its type is checked like any other.
     const bool whole = ListItems3->SubItem(row, DownloadColumn::Percent) == QLatin1String("100%");
     ListItems3->SetSmallIcon(row, whole && status < 400 ? ItemState::Completed : ItemState::Failed);
+    if (status >= 400)
+        ReportRowFailure(row, reason);
+    else if (!whole)
+        ReportRowFailure(row, QStringLiteral("进度未到 100%"));
 
     CorrectItemFileType(row);
     // The type check renames the file and may change the row; it is found again by its link.
@@ -195,4 +208,12 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     if (!Forms::IsLoaded(this))
         return;
     LastFileTime = monotonicSeconds();
+}
+
+void fFileDownload::ReportRowFailure(int position, const QString& reason) {
+    if (position < 1 || position > ListItems3->Count())
+        return;
+    SetRowFailureReason(*ListItems3, position, reason);
+    StatusPanel1->setText(QStringLiteral("下载失败：") + ListItems3->Text(position) +
+                          (reason.isEmpty() ? QString() : QStringLiteral("：") + reason));
 }
