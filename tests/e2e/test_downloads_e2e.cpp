@@ -34,6 +34,8 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
+#include <unistd.h>
 
 using Response = TestHttpServer::Response;
 
@@ -105,6 +107,8 @@ private Q_SLOTS:
 
     void doesOneSecondFillEveryFreeSlotAndAFreedSlotTakeTheNextRow();
     void doTwoRowsOfOneTitleInOneSecondBecomeTwoFiles();
+    void doesATransferUnderOverwriteKeepEveryFileTheUserHad_data();
+    void doesATransferUnderOverwriteKeepEveryFileTheUserHad();
     void howDoesEachAnswerEndOnDisk_data();
     void howDoesEachAnswerEndOnDisk();
     void doesACookieSetInTheBrowserOpenAProtectedFile();
@@ -331,6 +335,102 @@ void DownloadsEndToEndTest::doesOneSecondFillEveryFreeSlotAndAFreedSlotTakeTheNe
         QVERIFY2(readFile(file(name + ".pdf")) == bodies[n - 1], qPrintable(name));
     }
     QTRY_COMPARE(partFiles(), QStringList());
+}
+
+void DownloadsEndToEndTest::doesATransferUnderOverwriteKeepEveryFileTheUserHad_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("ending");
+    // Failure paths first; every target meets every ending in one of the two modes.
+    const QList<std::tuple<const char*, const char*>> cases{
+        {"a user's file", "cut short"}, {"a link to a file elsewhere", "cut short"},
+        {"a hard link", "stopped"},     {"a free name", "cut short"},
+        {"a user's file", "stopped"},   {"a free name", "stopped"},
+        {"a user's file", "complete"},  {"a link to a file elsewhere", "complete"},
+        {"a hard link", "complete"},    {"a user's file", "two rows of one title"}};
+    for (int mode : {2, 1}) {
+        for (const auto& [target, ending] : cases)
+            QTest::newRow(
+                qPrintable(QStringLiteral("mode %1: %2, %3").arg(mode).arg(target, ending)))
+                << mode << QString::fromUtf8(target) << QString::fromUtf8(ending);
+    }
+}
+
+void DownloadsEndToEndTest::doesATransferUnderOverwriteKeepEveryFileTheUserHad() {
+    QFETCH(int, mode);
+    QFETCH(QString, target);
+    QFETCH(QString, ending);
+    const QString outside = services_->path(QStringLiteral("elsewhere%1/").arg(test_));
+    QVERIFY(QDir().mkpath(folder_) && QDir().mkpath(outside));
+    const QString path = file("Paper.pdf");
+    const QString linked = outside + "real.pdf";
+    const QString otherName = file("same-inode.pdf");
+    const auto write = [](const QString& at, const QByteArray& bytes) {
+        QFile out(at);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(linked, "a file outside the folder"));
+    QVERIFY(write(otherName, "second name of a hard-linked file"));
+    if (target == "a user's file")
+        QVERIFY(write(path, "the user's own paper"));
+    else if (target == "a link to a file elsewhere")
+        QVERIFY(QFile::link(linked, path));
+    else if (target == "a hard link")
+        QCOMPARE(
+            ::link(QFile::encodeName(otherName).constData(), QFile::encodeName(path).constData()),
+            0);
+    const QByteArray before = readFile(path);
+
+    const QByteArray body = pdfBody(9000, 'n');
+    Response response = Response::bytes(body, "application/pdf");
+    if (ending == "cut short")
+        response.closeAfterBytes(4000);
+    if (ending == "stopped")
+        response.stallUntilReleased(4000, gate());
+    server_->route("/doi/x.pdf", response);
+    handOverPath("/doi/x.pdf", "Paper");
+    if (ending == "two rows of one title") {
+        server_->serve("/doi/y.pdf", pdfBody(5000, 'y'), "application/pdf");
+        handOverPath("/doi/y.pdf", "Paper");
+    }
+    QVERIFY(window_);
+    if (mode == 1)
+        switchToSingleConnection();
+    else
+        window_->Combo1->setCurrentIndex(2); // three at once
+    window_->Option2->setChecked(true);      // 覆盖
+    window_->Command4_Click();
+    if (ending == "stopped")
+        whenReady([&] { return server_->waitingAt(gate()) == 1; },
+                  [&] { window_->Command31_Click(); }); // 停止下载
+    for (int n = 0; n < 3 && window_->Timer_Down->isActive(); ++n) {
+        second();
+        waitForFreeSlots();
+    }
+    server_->release(gate());
+
+    const bool complete = ending == "complete" || ending == "two rows of one title";
+    QCOMPARE(list()->SmallIcon(1), complete ? ItemState::Completed : ItemState::Failed);
+    QCOMPARE(RowFailureReason(*list(), 1).isEmpty(), complete);
+    QCOMPARE(readFile(linked), QByteArray("a file outside the folder"));
+    QCOMPARE(readFile(otherName), QByteArray("second name of a hard-linked file"));
+    QTRY_COMPARE_WITH_TIMEOUT(partFiles(), QStringList(), kNetworkMs);
+    if (complete) {
+        QCOMPARE(readFile(path), body);
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(RowFilePath(*list(), 1), path);
+    } else if (target == "a free name") {
+        QVERIFY(!QFileInfo::exists(path));
+    } else {
+        QCOMPARE(readFile(path), before);
+        QCOMPARE(QFileInfo(path).isSymLink(), target == "a link to a file elsewhere");
+    }
+    if (ending == "two rows of one title") {
+        // The second article does not replace the first one: it gets a name of its own.
+        QCOMPARE(list()->SmallIcon(2), ItemState::Completed);
+        QCOMPARE(list()->Text(2), QStringLiteral("Paper[001]"));
+        QCOMPARE(readFile(file("Paper[001].pdf")), pdfBody(5000, 'y'));
+    }
 }
 
 void DownloadsEndToEndTest::doTwoRowsOfOneTitleInOneSecondBecomeTwoFiles() {

@@ -57,8 +57,7 @@ bool DownloadFile::fail(const QString& reason) {
 }
 
 bool DownloadFile::failErrno(int error, const QString& action) {
-    if (error == ENOSPC || error == EDQUOT || error == EACCES || error == EPERM ||
-        error == EROFS)
+    if (error == ENOSPC || error == EDQUOT || error == EACCES || error == EPERM || error == EROFS)
         return fail(DiskErrorReason(error, folderOf(target_)));
     return fail(action + QString::fromLocal8Bit(std::strerror(error)));
 }

@@ -65,8 +65,7 @@ bool removeIfUnheld(int dir, const char* name, bool partName) {
         return false;
     bool removed = false;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
         bool leftover = partName;
         if (!leftover && info.st_size == 2) {
             unsigned char bytes[2] = {0xff, 0xff};

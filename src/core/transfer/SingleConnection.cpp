@@ -42,9 +42,8 @@ SingleOutcome ended(SingleEnd end, qint64 received, const QString& reason = {}) 
 
 } // namespace
 
-SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced,
-                               const Clock& clock, double& lastGrowth,
-                               const SingleWatcher& watch) {
+SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced, const Clock& clock,
+                               double& lastGrowth, const SingleWatcher& watch) {
     const QPointer<Inet> alive(&inet);
     qint64 length = 0;
     const auto giveUp = [&](SingleEnd end, const QString& reason) {
@@ -89,8 +88,9 @@ SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced,
             return ended(SingleEnd::Completed, length);
         }
         if (clock.elapsedSeconds() - lastGrowth > kSingleStallSeconds) {
-            SingleOutcome outcome = giveUp(
-                SingleEnd::Failed, QStringLiteral("超过 %1 秒没有收到数据").arg(kSingleStallSeconds));
+            SingleOutcome outcome =
+                giveUp(SingleEnd::Failed,
+                       QStringLiteral("超过 %1 秒没有收到数据").arg(kSingleStallSeconds));
             outcome.stalled = true;
             return outcome;
         }
@@ -161,9 +161,9 @@ SingleOutcome FetchWholeBody(Inet& inet, const QString& link, DownloadFile& file
     if (count <= 0) {
         QString reason = QStringLiteral("服务器没有返回任何数据");
         if (count < 0 && alive && alive->ResponseCode() != 0)
-            reason = file.BodySize() > 0 ? QStringLiteral("传输中断：") + alive->ResponseInfo()
-                                         : QStringLiteral("无法连接服务器：") +
-                                               alive->ResponseInfo();
+            reason = file.BodySize() > 0
+                         ? QStringLiteral("传输中断：") + alive->ResponseInfo()
+                         : QStringLiteral("无法连接服务器：") + alive->ResponseInfo();
         else if (count < 0 && !file.Error().isEmpty())
             reason = file.Error();
         file.Abandon();

@@ -42,9 +42,8 @@ inline constexpr double kSingleStallSeconds = 120.0;
 // the answer ends short of them, nothing arrives for more than 120 seconds on `clock`
 // (counted from `lastGrowth`, which it moves), or the watcher says otherwise. Every way but
 // Completed abandons the file and cancels `inet`.
-SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced,
-                               const Clock& clock, double& lastGrowth,
-                               const SingleWatcher& watch);
+SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced, const Clock& clock,
+                               double& lastGrowth, const SingleWatcher& watch);
 
 // Fetches `link` once more, whole and without a Referer, into `file`, and commits it when the
 // answer completed with at least one byte. The same limits and watcher as above.

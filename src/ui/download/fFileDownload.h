@@ -119,6 +119,9 @@ public:
     void PlaySound(int number);
     // Marks why the row failed, in its reason column and in the status bar.
     void ReportRowFailure(int position, const QString& reason);
+    // After a transfer put the row's file in place: the file the row had before, when it was a
+    // web page under another name, goes.
+    void RowFileCommitted(int position, const QString& previous);
     // A parallel slot is busy exactly while its element exists. Element 0 always exists.
     bool SlotLoaded(int slot) const;
     // The scheduler tick: the next waiting row to the single connection, or one to every
@@ -398,6 +401,10 @@ private:
     std::array<QString, 12> slotLink_{};
     std::array<SlotProgress, 12> slotProgress_{};
     std::array<qint64, 12> slotShownMs_{}; // when the list last showed it; 0: never
+    // The file the slot's row had before its transfer, and whether the transfer put its own
+    // file in place.
+    std::array<QString, 12> slotPreviousPath_{};
+    std::array<bool, 12> slotCommitted_{};
     bool slotProgressQueued_ = false;
 
 private: // single-connection transfer

@@ -5,12 +5,15 @@
 
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
+#include "core/download/FileType.h"
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
 #include "ui/app/Forms.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
 
@@ -77,7 +80,10 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     ListItems3->SetSubItem(row, DownloadColumn::Percent, QString());
     SetRowFailureReason(*ListItems3, row, QString());
     // Recorded before the transfer begins: two rows never write one target at once, and the
-    // commands that act on a row's file find it here.
+    // commands that act on a row's file find it here. A transfer that ends without its file
+    // gives the row back the file it had.
+    slotPreviousPath_[slot] = RowFilePath(*ListItems3, row);
+    slotCommitted_[slot] = false;
     SetRowFilePath(*ListItems3, row, targetPath);
     slotLink_[slot] = link;
     slotProgress_[slot] = SlotProgress{};
@@ -93,6 +99,12 @@ void fFileDownload::RemoveDownloaderSlot(int slot) {
         return;
     showSlotProgress(slot);
     const QPointer<Downloader> element = Downloader1.take(slot);
+    if (!slotCommitted_[slot]) {
+        if (const int row = slotRow(slot))
+            SetRowFilePath(*ListItems3, row, slotPreviousPath_[slot]);
+    }
+    slotCommitted_[slot] = false;
+    slotPreviousPath_[slot].clear();
     slotLink_[slot].clear();
     slotProgress_[slot] = SlotProgress{};
     if (!element)
@@ -172,6 +184,8 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     const Downloader* element = Downloader1.value(Index);
     const int status = element ? element->ResponseStatus() : 0;
     const QString reason = element ? element->FailureReason() : QString();
+    const QString previous = slotPreviousPath_[Index];
+    slotCommitted_[Index] = true;
     // The slot is free whether or not its row is still there.
     RemoveDownloaderSlot(Index);
     if (row == 0)
@@ -187,6 +201,7 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     else if (!whole)
         ReportRowFailure(row, QStringLiteral("进度未到 100%"));
 
+    RowFileCommitted(row, previous);
     CorrectItemFileType(row);
     // The type check renames the file and may change the row; it is found again by its link.
     row = ListItems3->PositionOfKey(link);
@@ -216,4 +231,14 @@ void fFileDownload::ReportRowFailure(int position, const QString& reason) {
     SetRowFailureReason(*ListItems3, position, reason);
     StatusPanel1->setText(QStringLiteral("下载失败：") + ListItems3->Text(position) +
                           (reason.isEmpty() ? QString() : QStringLiteral("：") + reason));
+}
+
+void fFileDownload::RowFileCommitted(int position, const QString& previous) {
+    if (position < 1 || position > ListItems3->Count() || previous.isEmpty())
+        return;
+    // A row downloaded again after a web page came (its type made "xxx") wrote its new file
+    // under another name: the page it replaces goes now, not before.
+    if (previous != RowFilePath(*ListItems3, position) && QFileInfo(previous).isFile() &&
+        !QFileInfo(previous).isSymLink() && ClassifyFileType(previous) == QLatin1String("htm"))
+        QFile::remove(previous);
 }

@@ -6,6 +6,7 @@
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
 #include "core/download/Naming.h"
+#include "core/download/Scheduler.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
@@ -186,7 +187,13 @@ bool fFileDownload::Inet下载文件(int position) {
         list.SetSubItem(position, DownloadColumn::Type, type);
 
     QString target;
-    if (Option3->isChecked()) {
+    const QString previous = RowFilePath(list, position);
+    if (!previous.isEmpty() && FileExists(previous) &&
+        previous == TargetFilePath(folder, list.Text(position),
+                                   list.SubItem(position, DownloadColumn::Type))) {
+        // A row downloaded again replaces its own earlier file, whatever the same-name rule.
+        target = previous;
+    } else if (Option3->isChecked()) {
         QString newName;
         target = 重命名保存路径(folder, list.Text(position),
                                 list.SubItem(position, DownloadColumn::Type), newName);
@@ -195,6 +202,14 @@ bool fFileDownload::Inet下载文件(int position) {
     } else {
         target = TargetFilePath(folder, list.Text(position),
                                 list.SubItem(position, DownloadColumn::Type));
+    }
+    // Another row of the list brought the file there: it is kept, as the rename rule would.
+    if (!target.isEmpty() && target != previous && OtherRowWithFile(list, target, position) != 0) {
+        QString newName;
+        target = RenameTargetPath(folder, list.Text(position),
+                                  list.SubItem(position, DownloadColumn::Type), false, newName);
+        if (!target.isEmpty())
+            list.SetText(position, newName);
     }
     if (target.isEmpty()) {
         fail(position);
@@ -218,19 +233,32 @@ bool fFileDownload::Inet下载文件(int position) {
         return finish(false);
     }
     SetRowFilePath(list, position, target);
+    // A transfer that ends without its file gives the row back the file it had.
+    const auto restorePath = [&] {
+        if (const int at = row())
+            SetRowFilePath(list, at, previous);
+    };
 
     bool result = false;
     if (announced > 0) {
         const SingleTransferEnd end =
             copyBodyInChunks(link, file, static_cast<qint64>(announced), lastGrowth);
-        if (end == SingleTransferEnd::Abandoned || abandoned())
+        if (end == SingleTransferEnd::Abandoned || abandoned()) {
+            restorePath();
             return endQuietly();
+        }
         result = end == SingleTransferEnd::Completed;
     } else {
         result = WholeBodyDownload(position, file);
-        if (abandoned())
+        if (abandoned()) {
+            restorePath();
             return endQuietly();
+        }
     }
+    if (!file.Committed())
+        restorePath();
+    else
+        RowFileCommitted(row(), previous);
     // Only a committed body is checked: a failed transfer left the target as it was.
     if (result) {
         CorrectItemFileType(row());
@@ -264,8 +292,7 @@ fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& 
     QString sizeText;
     double size = 0;
     const SingleOutcome outcome = CopyBodyInChunks(
-        *Inet1, file, announced, ProgramClock(), lastGrowth,
-        [&](qint64 length, bool show) {
+        *Inet1, file, announced, ProgramClock(), lastGrowth, [&](qint64 length, bool show) {
             if (abandoned())
                 return SingleWatch::Abandoned;
             position = list.PositionOfKey(link);
