@@ -527,8 +527,9 @@ void DownloaderTest::theBodyStreamsBesideTheTargetAndReplacesIt() {
     QCOMPARE(leftovers().size(), 1);
     QVERIFY(IsPartFileName(leftovers().first()));
     QStringList partial = openFilesInFolder();
-    partial.removeIf(
-        [](const QString& path) { return !IsPartFileName(QFileInfo(path).fileName()); });
+    partial.removeIf([](const QString& fd) {
+        return !IsPartFileName(QFileInfo(QFileInfo(fd).symLinkTarget()).fileName());
+    });
     QCOMPARE(partial.size(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(partial.first()).size(), qint64(60000), kNetworkMs);
 
