@@ -550,6 +550,11 @@ void Downloader::toDisk(const QByteArray& bytes) {
             sink->failed = true;
         }
         const qint64 left = sink->queued -= bytes.size();
+        // Nothing more waits: what the file holds so far goes to it now, not at the end.
+        if (left == 0 && !sink->failed && !sink->file.Flush()) {
+            sink->setReason(sink->file.Error());
+            sink->failed = true;
+        }
         if (left <= resume && sink->wantsWake.exchange(false)) {
             postToInterface([sink] {
                 if (sink->owner)

@@ -44,6 +44,8 @@ public:
     bool StartBody();
     bool Write(const char* data, qint64 size);
     bool Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
+    // Hands what waits in memory to the file (no flush to disk).
+    bool Flush() { return flushBuffer(); }
     // Bytes written to the body so far.
     qint64 BodySize() const { return size_; }
     // Puts the body in the target's place. `expected` >= 0 is the announced length, which the

@@ -100,8 +100,15 @@ void fFileDownload::RemoveDownloaderSlot(int slot) {
     showSlotProgress(slot);
     const QPointer<Downloader> element = Downloader1.take(slot);
     if (!slotCommitted_[slot]) {
-        if (const int row = slotRow(slot))
+        if (const int row = slotRow(slot)) {
             SetRowFilePath(*ListItems3, row, slotPreviousPath_[slot]);
+            // Taken away before it ended: by the stop command, or by the watchdog while
+            // downloading stays on.
+            if (element && element->IsBusy() && RowFailureReason(*ListItems3, row).isEmpty())
+                ReportRowFailure(row, Timer_Down->isActive()
+                                          ? QStringLiteral("长时间没有得到文件大小，已放弃")
+                                          : QStringLiteral("已停止"));
+        }
     }
     slotCommitted_[slot] = false;
     slotPreviousPath_[slot].clear();
