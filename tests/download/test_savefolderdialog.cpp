@@ -37,6 +37,7 @@ private Q_SLOTS:
     void acceptingANewNestedFolderCreatesStoresAndRemembersIt();
     void aFolderThatCannotBeMadeKeepsTheDialogOpen_data();
     void aFolderThatCannotBeMadeKeepsTheDialogOpen();
+    void aFolderNoFileCanBeCreatedInIsRefused();
     void aPartThatCleansAwayEndsTheFolderAtTheDeepestGoodOne();
     void anExistingFolderIsTakenAsTyped();
     void cancelStoresNothing();
@@ -217,6 +218,24 @@ void SaveFolderDialogTest::aFolderThatCannotBeMadeKeepsTheDialogOpen() {
     QCOMPARE(prompt_.messages().size(), 1);
     QCOMPARE(storedFolder(), dir_->filePath("good/"));
     QVERIFY(!dialog->isVisible());
+}
+
+void SaveFolderDialogTest::aFolderNoFileCanBeCreatedInIsRefused() {
+    // No file can be created in /proc, not even by root: it stands for a read-only disk.
+    Program().SaveFolderCancelled = true;
+    auto dialog = open();
+    const QString loaded = Program().DefaultSaveFolder;
+    dialog->Combo1->setEditText(QStringLiteral("/proc/"));
+    dialog->Command2_Click();
+
+    QCOMPARE(prompt_.messages(),
+             QStringList{QStringLiteral("无法在该文件夹中创建文件，请选择其他文件夹！")});
+    QCOMPARE(prompt_.shown().first().icon, MsgIcon::Error);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(Program().DefaultSaveFolder, loaded);
+    QCOMPARE(storedFolder(), QStringLiteral("<absent>"));
+    QVERIFY(Program().SaveFolderCancelled);
+    dialog->Command3_Click();
 }
 
 void SaveFolderDialogTest::aPartThatCleansAwayEndsTheFolderAtTheDeepestGoodOne() {

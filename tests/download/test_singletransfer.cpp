@@ -8,6 +8,7 @@
 #include "core/download/DownloadList.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
+#include "core/transfer/Downloader.h"
 #include "core/transfer/Inet.h"
 #include "ui/app/Application.h"
 #include "ui/app/Forms.h"
@@ -103,6 +104,7 @@ private Q_SLOTS:
     void closingTheWindowMidTransferDeletesThePartialFile();
     void quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFile();
     void quittingWhileAPageLoadsEndsThePagingRun();
+    void aKilledTransferLeavesNothingThatCountsAsDownloaded();
 
 private:
     // Runs this executable in one of its child modes, with HOME and the XDG folders inside
@@ -676,6 +678,40 @@ void SingleTransferTest::quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFi
     QVERIFY2(output.contains("cookie session=granted"), output.constData());
 }
 
+void SingleTransferTest::aKilledTransferLeavesNothingThatCountsAsDownloaded() {
+    // The killed run's answer stops halfway; the next run's comes whole.
+    std::atomic<int> asked{0};
+    server_->route("/a.pdf", [&](const TestHttpServer::Request&) {
+        Response response = Response::generatedBody(300000, "application/pdf");
+        if (asked++ == 0)
+            response.stallUntilReleased(100000, "gate");
+        return response;
+    });
+    QDir().mkpath(folder());
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--killed-mid-transfer", server_->url("/a.pdf"), folder() + "paper.pdf"});
+    QVERIFY(child.waitForStarted(10000));
+    const auto leftovers = [this] {
+        return QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(server_->waitingAt("gate") == 1 && leftovers().size() == 2, 30000);
+    child.kill();
+    QVERIFY(child.waitForFinished(10000));
+    server_->release("gate");
+    // The reservation under the article's name and the body beside it stay behind.
+    QCOMPARE(readAll(folder() + "paper.pdf"), QByteArray("\x01\x00", 2));
+
+    // The same record in the next run, under 跳过: the leftover is no file of the user's.
+    window_->Option1->setChecked(true);
+    const int row = addRow("/a.pdf");
+    QVERIFY(window_->确定是需要下载(row));
+    window_->Inet下载当前文件(row);
+    QCOMPARE(state(row), ItemState::Completed);
+    QCOMPARE(readAll(folder() + "paper.pdf"), generated(300000));
+    QCOMPARE(leftovers(), QStringList{"paper.pdf"});
+}
+
 void SingleTransferTest::quittingWhileAPageLoadsEndsThePagingRun() {
     QTemporaryDir home;
     QByteArray output;
@@ -794,6 +830,15 @@ int quitMidTransferChild(int argc, char** argv) {
 
 // The search window pages through results when the start-up window is unloaded; the next
 // page never comes, and the clock never moves, so only the quit can end the run's wait.
+// Fetches argv[2] into argv[3] with a parallel transfer and runs until it is killed.
+int killedMidTransferChild(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    Downloader downloader;
+    downloader.BeginDownload(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                             QString());
+    return app.exec();
+}
+
 int quitMidPagingChild(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
@@ -866,6 +911,8 @@ int readCookieChild(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc > 2 && qstrcmp(argv[1], "--quit-mid-transfer") == 0)
         return quitMidTransferChild(argc, argv);
+    if (argc > 3 && qstrcmp(argv[1], "--killed-mid-transfer") == 0)
+        return killedMidTransferChild(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], "--quit-mid-paging") == 0)
         return quitMidPagingChild(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], "--read-cookie") == 0)

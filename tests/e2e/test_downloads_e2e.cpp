@@ -35,6 +35,8 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
+#include <unistd.h>
 
 using Response = TestHttpServer::Response;
 
@@ -106,6 +108,8 @@ private Q_SLOTS:
 
     void doesOneSecondFillEveryFreeSlotAndAFreedSlotTakeTheNextRow();
     void doTwoRowsOfOneTitleInOneSecondBecomeTwoFiles();
+    void doesATransferUnderOverwriteKeepEveryFileTheUserHad_data();
+    void doesATransferUnderOverwriteKeepEveryFileTheUserHad();
     void howDoesEachAnswerEndOnDisk_data();
     void howDoesEachAnswerEndOnDisk();
     void doesACookieSetInTheBrowserOpenAProtectedFile();
@@ -334,6 +338,102 @@ void DownloadsEndToEndTest::doesOneSecondFillEveryFreeSlotAndAFreedSlotTakeTheNe
     QTRY_COMPARE(partFiles(), QStringList());
 }
 
+void DownloadsEndToEndTest::doesATransferUnderOverwriteKeepEveryFileTheUserHad_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("ending");
+    // Failure paths first; every target meets every ending in one of the two modes.
+    const QList<std::tuple<const char*, const char*>> cases{
+        {"a user's file", "cut short"}, {"a link to a file elsewhere", "cut short"},
+        {"a hard link", "stopped"},     {"a free name", "cut short"},
+        {"a user's file", "stopped"},   {"a free name", "stopped"},
+        {"a user's file", "complete"},  {"a link to a file elsewhere", "complete"},
+        {"a hard link", "complete"},    {"a user's file", "two rows of one title"}};
+    for (int mode : {2, 1}) {
+        for (const auto& [target, ending] : cases)
+            QTest::newRow(
+                qPrintable(QStringLiteral("mode %1: %2, %3").arg(mode).arg(target, ending)))
+                << mode << QString::fromUtf8(target) << QString::fromUtf8(ending);
+    }
+}
+
+void DownloadsEndToEndTest::doesATransferUnderOverwriteKeepEveryFileTheUserHad() {
+    QFETCH(int, mode);
+    QFETCH(QString, target);
+    QFETCH(QString, ending);
+    const QString outside = services_->path(QStringLiteral("elsewhere%1/").arg(test_));
+    QVERIFY(QDir().mkpath(folder_) && QDir().mkpath(outside));
+    const QString path = file("Paper.pdf");
+    const QString linked = outside + "real.pdf";
+    const QString otherName = file("same-inode.pdf");
+    const auto write = [](const QString& at, const QByteArray& bytes) {
+        QFile out(at);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(linked, "a file outside the folder"));
+    QVERIFY(write(otherName, "second name of a hard-linked file"));
+    if (target == "a user's file")
+        QVERIFY(write(path, "the user's own paper"));
+    else if (target == "a link to a file elsewhere")
+        QVERIFY(QFile::link(linked, path));
+    else if (target == "a hard link")
+        QCOMPARE(
+            ::link(QFile::encodeName(otherName).constData(), QFile::encodeName(path).constData()),
+            0);
+    const QByteArray before = readFile(path);
+
+    const QByteArray body = pdfBody(9000, 'n');
+    Response response = Response::bytes(body, "application/pdf");
+    if (ending == "cut short")
+        response.closeAfterBytes(4000);
+    if (ending == "stopped")
+        response.stallUntilReleased(4000, gate());
+    server_->route("/doi/x.pdf", response);
+    handOverPath("/doi/x.pdf", "Paper");
+    if (ending == "two rows of one title") {
+        server_->serve("/doi/y.pdf", pdfBody(5000, 'y'), "application/pdf");
+        handOverPath("/doi/y.pdf", "Paper");
+    }
+    QVERIFY(window_);
+    if (mode == 1)
+        switchToSingleConnection();
+    else
+        window_->Combo1->setCurrentIndex(2); // three at once
+    window_->Option2->setChecked(true);      // 覆盖
+    window_->Command4_Click();
+    if (ending == "stopped")
+        whenReady([&] { return server_->waitingAt(gate()) == 1; },
+                  [&] { window_->Command31_Click(); }); // 停止下载
+    for (int n = 0; n < 3 && window_->Timer_Down->isActive(); ++n) {
+        second();
+        waitForFreeSlots();
+    }
+    server_->release(gate());
+
+    const bool complete = ending == "complete" || ending == "two rows of one title";
+    QCOMPARE(list()->SmallIcon(1), complete ? ItemState::Completed : ItemState::Failed);
+    QCOMPARE(RowFailureReason(*list(), 1).isEmpty(), complete);
+    QCOMPARE(readFile(linked), QByteArray("a file outside the folder"));
+    QCOMPARE(readFile(otherName), QByteArray("second name of a hard-linked file"));
+    QTRY_COMPARE_WITH_TIMEOUT(partFiles(), QStringList(), kNetworkMs);
+    if (complete) {
+        QCOMPARE(readFile(path), body);
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(RowFilePath(*list(), 1), path);
+    } else if (target == "a free name") {
+        QTRY_VERIFY(!QFileInfo::exists(path));
+    } else {
+        QCOMPARE(readFile(path), before);
+        QCOMPARE(QFileInfo(path).isSymLink(), target == "a link to a file elsewhere");
+    }
+    if (ending == "two rows of one title") {
+        // The second article does not replace the first one: it gets a name of its own.
+        QCOMPARE(list()->SmallIcon(2), ItemState::Completed);
+        QCOMPARE(list()->Text(2), QStringLiteral("Paper[001]"));
+        QCOMPARE(readFile(file("Paper[001].pdf")), pdfBody(5000, 'y'));
+    }
+}
+
 void DownloadsEndToEndTest::doTwoRowsOfOneTitleInOneSecondBecomeTwoFiles() {
     const QByteArray first = pdfBody(4000, '1');
     const QByteArray other = pdfBody(6000, '2');
@@ -366,7 +466,8 @@ void DownloadsEndToEndTest::howDoesEachAnswerEndOnDisk_data() {
     const QByteArray page = "<!DOCTYPE html><html><head><title>Sign in</title></head>"
                             "<body>Please sign in</body></html>";
     const QByteArray pdf = pdfBody(6000, 'p');
-    const QByteArray placeholder("\x01\x00", 2);
+    // A transfer that fails takes its placeholder away again.
+    const QByteArray placeholder("<missing>");
     const QString length = QString::number(pdf.size());
     QTest::newRow("a page instead of the PDF: completed, renamed .htm, sound 101?")
         << "page" << int(ItemState::Completed) << "htm"
@@ -376,7 +477,7 @@ void DownloadsEndToEndTest::howDoesEachAnswerEndOnDisk_data() {
         << "404" << int(ItemState::Failed) << "htm"
         << QStringList{QString::number(page.size()), QString::number(page.size()), "100%"}
         << "paper.htm" << page << QList<int>{101, 103};
-    QTest::newRow("a refused connection: failed, the placeholder left, silent?")
+    QTest::newRow("a refused connection: failed, nothing left, silent?")
         << "refused" << int(ItemState::Failed) << "pdf" << QStringList{"", "", ""} << "paper.pdf"
         << placeholder << QList<int>{};
     QTest::newRow("a certificate nobody vouches for: failed, nothing fetched?")
@@ -442,16 +543,17 @@ void DownloadsEndToEndTest::howDoesEachAnswerEndOnDisk() {
     QCOMPARE(column(1, DownloadColumn::Type), type);
     QCOMPARE(progress(1), columns);
     QCOMPARE(list()->Text(1), QStringLiteral("paper"));
-    QVERIFY(readFile(file(fileName)) == content);
-    const QStringList onDisk = QDir(folder_).entryList(QDir::Files);
-    QCOMPARE(onDisk, QStringList{fileName});
+    // A failed transfer's placeholder goes on the disk's thread, just after the row failed.
+    QTRY_VERIFY(readFile(file(fileName)) == content);
+    QCOMPARE(QDir(folder_).entryList(QDir::Files),
+             content == QByteArray("<missing>") ? QStringList() : QStringList{fileName});
     QTRY_COMPARE(partFiles(), QStringList());
     QCOMPARE(sounds(), soundsPlayed);
     if (answer == "certificate")
         QCOMPARE(tls->requestCount(), 0); // nothing was asked of a server it could not trust
     // Only a completion (not an error) names the file in the status bar.
     QCOMPARE(window_->StatusPanel2->text(),
-             content == QByteArray("\x01\x00", 2) ? QString() : QStringLiteral("完成下载:paper"));
+             content == QByteArray("<missing>") ? QString() : QStringLiteral("完成下载:paper"));
 
     second(); // the list is finished
     QVERIFY(!window_->Timer_Down->isActive());
@@ -481,7 +583,7 @@ void DownloadsEndToEndTest::doesACookieSetInTheBrowserOpenAProtectedFile() {
 
     window_->menu重新下载文件类型为HTM和HTML项_Click();
     QCOMPARE(states(), QStringLiteral("1"));
-    QVERIFY(!QFile::exists(file("paper.htm")));
+    QVERIFY(QFile::exists(file("paper.htm"))); // kept until the new file is in place
     window_->Command4_Click();
     second();
     waitForFreeSlots();
@@ -523,7 +625,7 @@ void DownloadsEndToEndTest::doesStoppingMidTransferEndItForGood() {
     QCOMPARE(progress(1), (QStringList{"10000", "4096", "40%"}));
     QCOMPARE(window_->StatusPanel2->text(), QString());
     QVERIFY(sound_.played.isEmpty());
-    QVERIFY(readFile(file("held.pdf")) == QByteArray("\x01\x00", 2));
+    QTRY_VERIFY(!QFileInfo::exists(file("held.pdf"))); // the placeholder went with the transfer
     QCOMPARE(partFiles(), QStringList());
 }
 
@@ -571,7 +673,7 @@ void DownloadsEndToEndTest::whatDoesTheCloseQuestionDoDuringTransfers() {
     server_->release(gate());
     QTest::qWait(500);
     QTRY_COMPARE(partFiles(), QStringList());
-    QVERIFY(readFile(file("held.pdf")) == QByteArray("\x01\x00", 2));
+    QTRY_VERIFY(!QFileInfo::exists(file("held.pdf"))); // the placeholder went with the transfer
 }
 
 void DownloadsEndToEndTest::doesTheAutomaticLoginLetTheNextTransferFetchThePdf() {
@@ -619,7 +721,7 @@ void DownloadsEndToEndTest::doesTheAutomaticLoginLetTheNextTransferFetchThePdf()
     window_->menu重新下载文件类型为HTM和HTML项_Click();
     QCOMPARE(states(), QStringLiteral("1"));
     QCOMPARE(column(1, DownloadColumn::Type), QStringLiteral("xxx"));
-    QVERIFY(!QFile::exists(file("paper.htm")));
+    QVERIFY(QFile::exists(file("paper.htm"))); // kept until the new file is in place
     second();
     waitForFreeSlots();
     QCOMPARE(states(), QStringLiteral("3"));

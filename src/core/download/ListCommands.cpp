@@ -204,6 +204,9 @@ QString programOfFirstUsableEntry(const QString& listFile, const QString& group,
 } // namespace
 
 QString ItemFilePath(const KeyedListModel& list, int position) {
+    const QString recorded = RowFilePath(list, position);
+    if (!recorded.isEmpty())
+        return recorded;
     return TargetFilePath(list.SubItem(position, DownloadColumn::Folder), list.Text(position),
                           list.SubItem(position, DownloadColumn::Type));
 }
@@ -342,9 +345,10 @@ int RequeueRowsSmallerThan(KeyedListModel& list, double limit) {
 bool RequeueFailedRowKeepingType(KeyedListModel& list, int position) {
     if (list.SmallIcon(position) != ItemState::Failed)
         return false;
-    DeleteItemFile(list, position);
+    // Its file, if it has one, stays until the new one replaces it.
     list.SetSmallIcon(position, ItemState::Waiting);
     clearProgress(list, position);
+    SetRowFailureReason(list, position, QString());
     return true;
 }
 

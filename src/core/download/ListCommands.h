@@ -14,8 +14,9 @@ class QRandomGenerator;
 // deleting their files, and the text handed out by the exports. Each walks the list once;
 // the window holds back painting around them and repaints once.
 
-// The row's file: folder + name + "." + type, no "." for an empty type (TargetFilePath).
-// "" when no path can be built (no folder, an unusable name).
+// The row's file: the path its transfer recorded (RowFilePath); before any transfer, folder +
+// name + "." + type, no "." for an empty type (TargetFilePath). "" when no path can be built
+// (no folder, an unusable name).
 QString ItemFilePath(const KeyedListModel& list, int position);
 
 // A cell or an answer that reads as a number: decimal, optionally signed, with a fraction or
@@ -40,7 +41,7 @@ inline constexpr int kShuffleDrawLimit = 10000;
 // selection is cleared. Returns the number of rows moved.
 int ShuffleRows(KeyedListModel& list, QRandomGenerator& random, int drawLimit = kShuffleDrawLimit);
 
-// --- re-queue: rows go back to waiting with their file deleted (RequeueItem) ---
+// --- re-queue: rows go back to waiting; their files stay until new ones replace them ---
 // Each returns how many rows it re-queued. Waiting and running rows are never chosen.
 
 // Selected rows that are completed or failed.
@@ -50,8 +51,8 @@ int RequeueFailedAndWebPageRows(KeyedListModel& list);
 // Completed or failed rows whose size and received count (each without ",") are numbers,
 // equal, and smaller than `limit`, compared in single precision.
 int RequeueRowsSmallerThan(KeyedListModel& list, double limit);
-// A failed row made waiting again by a double click: file deleted, progress cleared, the
-// type kept. False, and nothing changed, for a row that is not failed.
+// A failed row made waiting again by a double click: progress cleared, the type kept. False, and
+// nothing changed, for a row that is not failed.
 bool RequeueFailedRowKeepingType(KeyedListModel& list, int position);
 
 // --- removing rows; the files stay on disk. Each returns how many rows it removed. ---

@@ -8,6 +8,7 @@
 #include "core/platform/KeyedListModel.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -61,17 +62,19 @@ bool IsPermanentHttpFailure(int status) {
     return status == 404 || status == 410;
 }
 
-// Only a file is deleted, never a folder of that name.
+// Only the file the row's transfer recorded goes (a link there is removed, not followed), never a
+// folder, and never a file found by the row's name at a later moment: that may be a user's.
 void DeleteItemFile(const KeyedListModel& list, int position) {
-    const QString path =
-        TargetFilePath(list.SubItem(position, DownloadColumn::Folder), list.Text(position),
-                       list.SubItem(position, DownloadColumn::Type));
-    if (!path.isEmpty() && FileExists(path))
+    const QString path = RowFilePath(list, position);
+    if (path.isEmpty())
+        return;
+    const QFileInfo file(path);
+    if (file.isSymLink() || file.isFile())
         QFile::remove(path);
 }
 
+// The row's file stays: a re-download replaces it only once the new body is complete.
 void RequeueItem(KeyedListModel& list, int position, bool forceType) {
-    DeleteItemFile(list, position);
     list.SetSmallIcon(position, ItemState::Waiting);
     if (forceType || isWebPageType(list.SubItem(position, DownloadColumn::Type)))
         list.SetSubItem(position, DownloadColumn::Type, QStringLiteral("xxx"));
@@ -79,7 +82,6 @@ void RequeueItem(KeyedListModel& list, int position, bool forceType) {
     SetRowFailureReason(list, position, QString());
     forgetLastAnswer(list, position);
     list.SetHiddenValue(position, DownloadHidden::AutomaticRequeues, QString());
-    DeleteItemFile(list, position);
 }
 
 DownloadScheduler::DownloadScheduler(KeyedListModel& list, const Clock& clock,
@@ -108,9 +110,9 @@ void DownloadScheduler::tick(const SchedulerSettings& settings) {
         tickParallel(settings);
 }
 
-int DownloadScheduler::nextAcceptedRow(bool makeFolders) {
+int DownloadScheduler::nextAcceptedRow(bool makeFolders, int from) {
     const int rows = list_.Count();
-    for (int position = 1; position <= rows; ++position) {
+    for (int position = std::max(from, 1); position <= rows; ++position) {
         if (list_.SmallIcon(position) != ItemState::Waiting)
             continue;
         // Only web addresses are fetched, however a row came into the list. Trying it again
@@ -160,22 +162,28 @@ void DownloadScheduler::tickSingle(const SchedulerSettings& settings) {
 
 void DownloadScheduler::tickParallel(const SchedulerSettings& settings) {
     const int threads = clampedThreadCount(settings.threadCount);
+    // The walk goes on from the row after the last one it looked at: a row left waiting
+    // because its target is busy is not taken again in the same tick.
+    int from = 1;
     for (int slot = 1; slot <= threads; ++slot) {
         if (transfers_->slotLoaded(slot))
             continue;
         for (;;) {
-            const int position = nextAcceptedRow(true);
+            const int position = nextAcceptedRow(true, from);
             // A walk that found nothing for this slot finds nothing for the next one either.
             if (position == 0)
                 return;
+            from = position + 1;
+            QString newName;
+            bool busy = false;
+            const QString target = targetFor(position, newName, busy);
+            // Two rows never write one target at once: this one waits for the other to end.
+            if (busy)
+                continue;
             list_.SetSmallIcon(position, ItemState::Downloading);
             forgetLastAnswer(list_, position);
             if (settings.locateStartedRow)
                 window_.showRow(position);
-            QString newName;
-            const QString target = window_.renamedTarget(
-                list_.SubItem(position, DownloadColumn::Folder), list_.Text(position),
-                list_.SubItem(position, DownloadColumn::Type), newName);
             // No file can be written for a name that yields no target: fail the row and try
             // the next one for the same slot.
             if (target.isEmpty()) {
@@ -287,6 +295,31 @@ int DownloadScheduler::redownloadAutomatically(int choice, bool mayRequeue) {
     return requeued;
 }
 
+QString DownloadScheduler::targetFor(int position, QString& newName, bool& busy) {
+    busy = false;
+    const QString folder = list_.SubItem(position, DownloadColumn::Folder);
+    const QString name = list_.Text(position);
+    const QString type = list_.SubItem(position, DownloadColumn::Type);
+    // A row downloaded again replaces its own earlier file, whatever the same-name rule says.
+    const QString own = RowFilePath(list_, position);
+    if (!own.isEmpty() && own == TargetFilePath(folder, name, type) && FileExists(own)) {
+        newName = name;
+        return own;
+    }
+    const QString target = window_.renamedTarget(folder, name, type, newName);
+    if (target.isEmpty())
+        return target;
+    const int other = OtherRowWithFile(list_, target, position);
+    if (other == 0)
+        return target;
+    if (list_.SmallIcon(other) == ItemState::Downloading) {
+        busy = true;
+        return QString();
+    }
+    // Another row of the list brought that file: it is kept, as the rename rule would keep it.
+    return RenameTargetPath(folder, name, type, false, newName);
+}
+
 void DownloadScheduler::watchSlots(int threadCount) {
     const double current = now();
     for (int slot = 1; slot <= threadCount; ++slot) {
@@ -338,6 +371,15 @@ void DownloadScheduler::stop() {
             list_.SetSmallIcon(position, ItemState::Failed);
     }
     vars_.downloadBusy = false;
+}
+
+int OtherRowWithFile(const KeyedListModel& list, const QString& path, int except) {
+    const int rows = list.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (position != except && RowFilePath(list, position) == path)
+            return position;
+    }
+    return 0;
 }
 
 int CountProblemItems(const KeyedListModel& list) {

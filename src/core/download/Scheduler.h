@@ -149,7 +149,12 @@ public:
 private:
     // The first waiting row the same-name rule accepts, after cleaning its name and making
     // its folder; 0 when there is none. Rows whose folder cannot be made fail on the way.
-    int nextAcceptedRow(bool makeFolders);
+    int nextAcceptedRow(bool makeFolders, int from = 1);
+    // Where the row's transfer writes: its own earlier file when it is downloaded again, else
+    // the same-name rule's target, renamed when another row of the list brought the file
+    // there. `busy` when another row is writing that target right now: the row waits.
+    // `newName` receives the row's new Text.
+    QString targetFor(int position, QString& newName, bool& busy);
     void tickSingle(const SchedulerSettings& settings);
     void tickParallel(const SchedulerSettings& settings);
     void watchSlots(int threadCount);
@@ -167,22 +172,24 @@ private:
     DownloadTransfers* transfers_;
 };
 
+// The row other than `except` whose transfer recorded `path` as its file; 0 when none.
+int OtherRowWithFile(const KeyedListModel& list, const QString& path, int except);
+
 // Rows that count towards the automatic stop: every row of type "htm" or "html" (letter case
 // ignored), whatever its state, and every failed row of another type.
 int CountProblemItems(const KeyedListModel& list);
 
-// The row's file (folder, name and type as the transfers build it, TargetFilePath), deleted
-// when one is there.
+// The file the row's transfer recorded (RowFilePath), deleted when one is there. A row whose
+// transfer recorded none has no file to delete.
 void DeleteItemFile(const KeyedListModel& list, int position);
-// The re-queue steps for one row: its file deleted, waiting, an "htm"/"html" type (any type
-// with `forceType`) made "xxx", progress, failure reason and the automatic re-download's count
-// cleared, and the file deleted again under the new type.
+// The re-queue steps for one row: waiting, an "htm"/"html" type (any type with `forceType`)
+// made "xxx", progress, failure reason and the automatic re-download's count cleared. Its file
+// stays until the new one replaces it.
 void RequeueItem(KeyedListModel& list, int position, bool forceType);
 
 // The re-download commands: the chosen rows go back to waiting with their progress cleared
-// and their file deleted (an "htm"/"html" type becomes "xxx", and the file is deleted again
-// under that name). Waiting and running rows are never chosen. They return how many rows
-// they re-queued.
+// (an "htm"/"html" type becomes "xxx"); their files stay until new ones replace them. Waiting
+// and running rows are never chosen. They return how many rows they re-queued.
 // Failed rows.
 int RequeueFailedRows(KeyedListModel& list);
 // Completed or failed rows of type "htm", "html" or "xml"; every one of them gets "xxx".

@@ -2,21 +2,21 @@
 
 #include "core/app/ProgramValues.h"
 #include "core/platform/Clock.h"
+#include "core/transfer/FileLife.h"
 #include "core/transfer/TransferNetwork.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <functional>
 
 namespace {
@@ -107,14 +107,29 @@ void postToInterface(std::function<void()> task) {
 
 } // namespace
 
-// One body on its way to the disk. The file is used on the disk thread only, once handed
-// over; `owner` is read and written on the user-interface thread only.
+// One transfer's file on its way to the disk. The file is reserved on the user-interface
+// thread and used on the disk thread only from then on; `owner` is read and written on the
+// user-interface thread only.
 struct Downloader::BodySink {
-    std::unique_ptr<QTemporaryFile> file;
+    DownloadFile file;
     std::atomic<qint64> queued{0};
     std::atomic<bool> failed{false};
     std::atomic<bool> wantsWake{false};
     Downloader* owner = nullptr;
+
+    // Why the disk failed; written on the disk thread, read on the other.
+    void setReason(const QString& text) {
+        const QMutexLocker lock(&mutex);
+        reason = text;
+    }
+    QString takeReason() {
+        const QMutexLocker lock(&mutex);
+        return reason;
+    }
+
+private:
+    QMutex mutex;
+    QString reason;
 };
 
 Downloader::Downloader(QObject* parent) : QObject(parent), watch_(new QTimer(this)) {
@@ -154,17 +169,15 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
     url_ = url;
     path_ = savePath;
     status_ = 0;
+    reason_.clear();
 
-    // Read-write keeps an existing file's other bytes: only its first two change until the
-    // transfer replaces it.
-    QFile target(savePath);
-    if (target.open(QIODevice::ReadWrite)) {
-        target.write("\x01\x00", 2);
-        target.close();
-    }
-
+    // The name is taken before this returns, so that the next transfer of the same moment
+    // picks another one; a name that exists is taken as it is and never written to.
     phase_ = Phase::Reading;
-    if (!newSink()) {
+    sink_ = std::make_shared<BodySink>();
+    sink_->owner = this;
+    if (!sink_->file.Reserve(savePath) || !sink_->file.StartBody()) {
+        reason_ = sink_->file.Error();
         // Nowhere to write: the transfer fails, but only after BeginDownload has returned,
         // like every other outcome.
         const quint64 generation = generation_;
@@ -172,7 +185,7 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
             this,
             [this, generation] {
                 if (generation == generation_)
-                    fail();
+                    fail(reason_);
             },
             Qt::QueuedConnection);
         return;
@@ -245,6 +258,7 @@ bool Downloader::takeHead() {
     headTaken_ = true;
     lastGrowth_ = now();
     status_ = statusOf(reply_);
+    statusText_ = reply_->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     const QByteArray lengthText = reply_->rawHeader("Content-Length").trimmed();
     bool parsed = false;
     qint64 length = lengthText.toLongLong(&parsed);
@@ -301,6 +315,7 @@ void Downloader::onFinished() {
     if (!headTaken_ && transportFailed(replyError_)) {
         // No answer at all (refused, TLS refused, no such host).
         status_ = statusOf(reply_);
+        reason_ = QStringLiteral("无法连接服务器：") + reply_->errorString();
         dropReply();
         if (phase_ == Phase::Reading)
             FallbackDownload(requestUrl(url_));
@@ -324,7 +339,7 @@ void Downloader::pump() {
     while (reply_ && reply_->bytesAvailable() > 0) {
         const Disk disk = diskState();
         if (disk == Disk::Failed)
-            fail();
+            fail(sink_->takeReason());
         if (disk != Disk::KeepsUp)
             return;
         append(reply_->readAll());
@@ -354,7 +369,7 @@ void Downloader::drainChunks() {
             break;
         const Disk disk = diskState();
         if (disk == Disk::Failed) {
-            fail();
+            fail(sink_->takeReason());
             return;
         }
         if (chunks == kChunksPerTurn || disk == Disk::Behind) {
@@ -415,7 +430,7 @@ void Downloader::conclude() {
         if (written_ == announced_)
             finishSink(announced_);
         else
-            fail();
+            fail(CutShortReason(written_, announced_));
         return;
     case Phase::FallbackChunks:
         if (announced_ == 0) {
@@ -426,11 +441,19 @@ void Downloader::conclude() {
             return;
         }
         // Ended by the announced length, or by the server closing short of it.
+        if (written_ < announced_)
+            reason_ = CutShortReason(written_, announced_);
         fallbackEnded(written_ >= announced_);
         return;
     case Phase::FallbackWhole: {
         const bool whole =
             !transportFailed(replyError_) && (announced_ < 0 || written_ == announced_);
+        if (transportFailed(replyError_))
+            reason_ = QStringLiteral("无法连接服务器：") + reply_->errorString();
+        else if (announced_ >= 0 && written_ != announced_)
+            reason_ = CutShortReason(written_, announced_);
+        else if (written_ == 0)
+            reason_ = QStringLiteral("服务器没有返回任何数据");
         dropReply();
         emit DownloadProgress(written_, written_, path_);
         if (self && generation == generation_)
@@ -449,12 +472,13 @@ void Downloader::onWatch() {
     case Phase::Reading:
         // Before the answer's head the slot watchdog of the window is the limit.
         if (headTaken_ && time - lastGrowth_ >= kStallSeconds)
-            fail();
+            fail(stallReason());
         return;
     case Phase::FallbackChunks:
     case Phase::FallbackWhole:
         if ((!headTaken_ && time - requestStarted_ >= kAnswerWaitSeconds) ||
             (headTaken_ && time - lastGrowth_ >= kStallSeconds)) {
+            reason_ = headTaken_ ? stallReason() : QStringLiteral("服务器没有回应");
             dropReply();
             fallbackEnded(false);
         }
@@ -470,47 +494,34 @@ void Downloader::FallbackDownload(const QUrl& url) {
     // one to end: whatever still ran has been dropped.
     dropReply();
     phase_ = Phase::FallbackChunks;
-    if (!newSink()) {
-        fallbackEnded(false);
-        return;
-    }
+    restartBody();
     reply_ = startRequest(url, FallbackHeaderBlock(StoredReferer, url_));
 }
 
 void Downloader::startWholeFetch() {
     // The link once more, in one piece and without the Referer.
     phase_ = Phase::FallbackWhole;
-    if (!newSink()) {
-        fallbackEnded(false);
-        return;
-    }
+    restartBody();
     reply_ = startRequest(requestUrl(url_), QString());
 }
 
 void Downloader::fallbackEnded(bool succeeded) {
     if (!succeeded) {
-        fail();
+        fail(reason_.isEmpty() ? QStringLiteral("下载失败") : reason_);
         return;
     }
     finishSink(-1); // the size is the file's
 }
 
-bool Downloader::newSink() {
-    dropSink();
-    // Beside the target, so that it replaces the target by a rename on the same disk; a
-    // short name of its own, so that it fits wherever the target's name fits. (Where the
-    // system allows, it has no name at all until it is complete.)
-    const QString folder = QFileInfo(path_).absolutePath();
-    auto file =
-        std::make_unique<QTemporaryFile>(folder + QStringLiteral("/.quillfetch-XXXXXX.part"));
-    if (!file->open())
-        return false;
-    if (DiskThread* disk = DiskThread::instance())
-        file->moveToThread(disk->thread());
-    sink_ = std::make_shared<BodySink>();
-    sink_->file = std::move(file);
-    sink_->owner = this;
-    return true;
+void Downloader::restartBody() {
+    // After the bytes of the earlier request that are still queued: they are written, then
+    // dropped with the body they belonged to.
+    onDisk([sink = sink_] {
+        if (!sink->failed && !sink->file.StartBody()) {
+            sink->setReason(sink->file.Error());
+            sink->failed = true;
+        }
+    });
 }
 
 void Downloader::dropSink() {
@@ -518,8 +529,8 @@ void Downloader::dropSink() {
         return;
     sink_->owner = nullptr;
     sink_->failed = true; // what is still queued is not written
-    // Closed and removed on the thread that uses it.
-    onDisk([sink = sink_] { sink->file.reset(); });
+    // The body and the reservation go on the thread that writes, after what it still does.
+    onDisk([sink = sink_] { sink->file.Abandon(); });
     sink_.reset();
 }
 
@@ -534,9 +545,16 @@ void Downloader::toDisk(const QByteArray& bytes) {
         return;
     sink_->queued += bytes.size();
     onDisk([sink = sink_, bytes, resume = diskQueueLimit_ / 4] {
-        if (!sink->failed && sink->file->write(bytes) != bytes.size())
+        if (!sink->failed && !sink->file.Write(bytes)) {
+            sink->setReason(sink->file.Error());
             sink->failed = true;
+        }
         const qint64 left = sink->queued -= bytes.size();
+        // Nothing more waits: what the file holds so far goes to it now, not at the end.
+        if (left == 0 && !sink->failed && !sink->file.Flush()) {
+            sink->setReason(sink->file.Error());
+            sink->failed = true;
+        }
         if (left <= resume && sink->wantsWake.exchange(false)) {
             postToInterface([sink] {
                 if (sink->owner)
@@ -556,25 +574,15 @@ void Downloader::finishSink(qint64 size) {
     dropReply();
     phase_ = Phase::Finishing;
     finishedSize_ = size;
-    const QString target = path_;
-    onDisk([sink = sink_, target] {
+    // An error page may take the place of the reservation, where the type check shows what
+    // it is, but never that of a file that was there before.
+    const bool mayReplace = status_ < 400;
+    onDisk([sink = sink_, size, mayReplace] {
         bool replaced = false;
-        QTemporaryFile& file = *sink->file;
-        if (!sink->failed && file.flush()) {
-            // Asking for the name gives a file without one its name in the folder.
-            const QString from = file.fileName();
-            // The finished file takes the permissions of the placeholder (an ordinary new
-            // file); the temporary one is private to its owner.
-            const QFileInfo placeholder(target);
-            file.setPermissions(placeholder.exists()
-                                    ? placeholder.permissions()
-                                    : (QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                       QFileDevice::ReadGroup | QFileDevice::ReadOther));
-            file.close();
-            replaced = !from.isEmpty() && std::rename(QFile::encodeName(from).constData(),
-                                                      QFile::encodeName(target).constData()) == 0;
-            if (replaced)
-                file.setAutoRemove(false);
+        if (!sink->failed) {
+            replaced = sink->file.Commit(size, mayReplace);
+            if (!replaced)
+                sink->setReason(sink->file.Error());
         }
         postToInterface([sink, replaced] {
             if (sink->owner)
@@ -587,22 +595,41 @@ void Downloader::sinkFinished(bool replaced) {
     if (phase_ != Phase::Finishing)
         return;
     if (!replaced) {
-        fail();
+        const QString reason = status_ >= 400 ? FailureReasonOfStatus() : sink_->takeReason();
+        fail(reason.isEmpty() ? QStringLiteral("写入文件失败") : reason);
         return;
     }
     succeed(finishedSize_ >= 0 ? finishedSize_ : QFileInfo(path_).size());
 }
 
 void Downloader::succeed(qint64 size) {
+    reason_.clear();
     abandon();
     const QString path = path_;
     emit DownloadComplete(size, path);
 }
 
-void Downloader::fail() {
+void Downloader::fail(const QString& reason) {
+    reason_ = reason;
     abandon();
     const QString path = path_;
     emit DownloadError(path);
+}
+
+QString Downloader::stallReason() const {
+    return QStringLiteral("超过 %1 秒没有收到数据").arg(kStallSeconds);
+}
+
+QString Downloader::FailureReason() const {
+    if (!reason_.isEmpty())
+        return reason_;
+    if (status_ >= 400)
+        return FailureReasonOfStatus();
+    return {};
+}
+
+QString Downloader::FailureReasonOfStatus() const {
+    return QStringLiteral("服务器返回 %1 %2").arg(status_).arg(statusText_).trimmed();
 }
 
 QString FallbackHeaderBlock(const QString& storedReferer, const QString& url) {

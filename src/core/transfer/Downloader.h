@@ -67,6 +67,9 @@ public:
 
     // The HTTP status of the answer the last signal reports on; 0 when no answer came.
     int ResponseStatus() const { return status_; }
+    // Why the transfer failed, in the user's words (the server's status and text for an
+    // answer of 400 or more); "" when nothing went wrong.
+    QString FailureReason() const;
     // True while a transfer runs (from BeginDownload to its last signal).
     bool IsBusy() const;
 
@@ -121,8 +124,8 @@ private:
     void startWholeFetch();
     void fallbackEnded(bool succeeded);
 
-    // A fresh temporary file beside the target; false when none can be made.
-    bool newSink();
+    // A fresh, empty body for the next request.
+    void restartBody();
     void dropSink();
     // Counts the bytes as received and hands them to the disk.
     void append(const QByteArray& bytes);
@@ -133,7 +136,9 @@ private:
     void sinkFinished(bool replaced);
 
     void succeed(qint64 size);
-    void fail();
+    void fail(const QString& reason);
+    QString stallReason() const;
+    QString FailureReasonOfStatus() const;
 
     const Clock* clock_ = nullptr;
     QNetworkAccessManager* network_ = nullptr;
@@ -156,6 +161,8 @@ private:
     qint64 written_ = 0;    // bytes handed to the disk
     qint64 finishedSize_ = 0;
     int status_ = 0;
+    QString statusText_;
+    QString reason_;
     double requestStarted_ = 0.0;
     double lastGrowth_ = 0.0;
     bool pumpQueued_ = false;

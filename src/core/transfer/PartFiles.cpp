@@ -1,6 +1,14 @@
 #include "core/transfer/PartFiles.h"
 
+#include <QDir>
 #include <QFile>
+#include <QMutex>
+#include <QRandomGenerator>
+#include <QSet>
+
+#include <cerrno>
+#include <dirent.h>
+#include <sys/file.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,4 +48,97 @@ bool IsReservation(const QString& path) {
 bool IsOwnLeftover(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     return IsPartFileName(path.mid(slash + 1)) || IsReservation(path);
+}
+
+QString NewPartFileName() {
+    const quint64 middle = QRandomGenerator::global()->generate64();
+    return PartFilePrefix() + QString::number(middle, 36) + PartFileSuffix();
+}
+
+namespace {
+
+// Removes `name` in the open folder `dir` when it is a leftover nobody holds: a regular file
+// (never a link), of the temporary pattern or a reservation, whose lock can be taken.
+bool removeIfUnheld(int dir, const char* name, bool partName) {
+    const int fd = ::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool removed = false;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        bool leftover = partName;
+        if (!leftover && info.st_size == 2) {
+            unsigned char bytes[2] = {0xff, 0xff};
+            leftover = ::pread(fd, bytes, 2, 0) == 2 && bytes[0] == 0x01 && bytes[1] == 0x00;
+        }
+        // The name still holds the file looked at.
+        struct stat now {};
+        if (leftover && ::fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == info.st_dev && now.st_ino == info.st_ino)
+            removed = ::unlinkat(dir, name, 0) == 0;
+    }
+    ::close(fd);
+    return removed;
+}
+
+} // namespace
+
+int RemoveOwnLeftovers(const QString& folder) {
+    const QString path = folder.isEmpty() ? QStringLiteral(".") : folder;
+    DIR* listing = ::opendir(QFile::encodeName(path).constData());
+    if (!listing)
+        return 0;
+    const int dir = ::dirfd(listing);
+    int removed = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        const bool partName = IsPartFileName(name);
+        if (!partName) {
+            // Only a two-byte file can be a reservation; most names end here without an open.
+            struct stat info {};
+            if (::fstatat(dir, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(info.st_mode) || info.st_size != 2)
+                continue;
+        }
+        if (removeIfUnheld(dir, entry->d_name, partName))
+            ++removed;
+    }
+    ::closedir(listing);
+    return removed;
+}
+
+void CleanFolderBeforeWriting(const QString& folder) {
+    static QMutex mutex;
+    static QSet<QString> cleaned;
+    const QString key = QDir::cleanPath(QDir(folder).absolutePath());
+    {
+        const QMutexLocker lock(&mutex);
+        if (cleaned.contains(key))
+            return;
+        cleaned.insert(key);
+    }
+    RemoveOwnLeftovers(key);
+}
+
+bool FolderAcceptsFiles(const QString& folder) {
+    QString path = folder.isEmpty() ? QStringLiteral(".") : folder;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const QByteArray name = QFile::encodeName(path + NewPartFileName());
+        const int fd =
+            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        const bool written = ::write(fd, "\x01", 1) == 1;
+        ::close(fd);
+        ::unlink(name.constData());
+        return written;
+    }
+    return false;
 }

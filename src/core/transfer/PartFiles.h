@@ -23,3 +23,17 @@ bool IsReservation(const QString& path);
 // A temporary body or a reservation: something a transfer of this program left, not a file
 // the user had.
 bool IsOwnLeftover(const QString& path);
+
+// A fresh temporary-body file name (no folder): the pattern with a random middle.
+QString NewPartFileName();
+
+// Removes what earlier transfers left in `folder` (temporary bodies and reservations of a
+// transfer that was killed or crashed), never following a link and never taking a file that a
+// running transfer holds. Returns how many files went.
+int RemoveOwnLeftovers(const QString& folder);
+
+// RemoveOwnLeftovers, once per folder and run, before the first transfer writes there.
+void CleanFolderBeforeWriting(const QString& folder);
+
+// True when the program can create (and remove again) a file in `folder`.
+bool FolderAcceptsFiles(const QString& folder);

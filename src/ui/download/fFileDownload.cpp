@@ -12,6 +12,7 @@
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
 #include "core/transfer/Inet.h"
+#include "core/transfer/PartFiles.h"
 #include "ui/app/Forms.h"
 #include "ui/app/WidgetHelpers.h"
 #include "ui/app/fCover.h"
@@ -384,6 +385,10 @@ bool fFileDownload::确定是需要下载(int position) {
                                           ListItems3->SubItem(position, DownloadColumn::Type));
     if (!FileExists(target) || !Option1->isChecked())
         return true;
+    // What a transfer left (its reservation, a temporary body) is no file of the user's; and a
+    // row downloaded again replaces its own earlier file.
+    if (IsOwnLeftover(target) || RowFilePath(*ListItems3, position) == target)
+        return true;
     // The file may have gone between the two looks; then its length cannot be read.
     const QFileInfo file(target);
     if (!file.exists())
@@ -393,6 +398,7 @@ bool fFileDownload::确定是需要下载(int position) {
     ListItems3->SetSubItem(position, DownloadColumn::Size, length);
     ListItems3->SetSubItem(position, DownloadColumn::Received, length);
     ListItems3->SetSubItem(position, DownloadColumn::Percent, QStringLiteral("已存在，跳过"));
+    SetRowFilePath(*ListItems3, position, target);
     return false;
 }
 

@@ -3,6 +3,8 @@
 #include "core/transfer/Downloader.h"
 
 #include <QHash>
+class DownloadFile;
+
 #include <QIcon>
 #include <QMainWindow>
 #include <QMap>
@@ -116,6 +118,11 @@ public:
     // --- scheduler: start, stop, switch, Timer_Down, Timer1, sounds ---
     // Plays built-in sound 101, 102 or 103 without waiting for its end.
     void PlaySound(int number);
+    // Marks why the row failed, in its reason column and in the status bar.
+    void ReportRowFailure(int position, const QString& reason);
+    // After a transfer put the row's file in place: the file the row had before, when it was a
+    // web page under another name, goes.
+    void RowFileCommitted(int position, const QString& previous);
     // A parallel slot is busy exactly while its element exists. Element 0 always exists.
     bool SlotLoaded(int slot) const;
     // The scheduler tick: the next waiting row to the single connection, or one to every
@@ -429,16 +436,20 @@ private:
     std::array<QString, 12> slotLink_{};
     std::array<SlotProgress, 12> slotProgress_{};
     std::array<qint64, 12> slotShownMs_{}; // when the list last showed it; 0: never
+    // The file the slot's row had before its transfer, and whether the transfer put its own
+    // file in place.
+    std::array<QString, 12> slotPreviousPath_{};
+    std::array<bool, 12> slotCommitted_{};
     bool slotProgressQueued_ = false;
 
 private: // single-connection transfer
     enum class SingleTransferEnd { Completed, Failed, Abandoned };
     void setupSingleTransfer();
-    // Copies a body of announced length to `targetPath` in chunks, with live progress.
-    SingleTransferEnd copyBodyInChunks(const QString& link, const QString& targetPath,
-                                       double announced, double& lastGrowth);
-    // Fetches the link again and writes its whole body to `targetPath`; true when written.
-    bool WholeBodyDownload(int position, const QString& targetPath);
+    // Copies a body of announced length into `file` in chunks, with live progress.
+    SingleTransferEnd copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,
+                                       double& lastGrowth);
+    // Fetches the link again and puts its whole body in `file`'s place; true when written.
+    bool WholeBodyDownload(int position, DownloadFile& file);
     bool singleTransferAbandoned(const QString& link, bool registered) const;
 };
 

@@ -41,8 +41,10 @@ bool fFileDownload::CorrectItemFileType(int position) {
     const QString type = list.SubItem(position, DownloadColumn::Type);
     const QString folder = list.SubItem(position, DownloadColumn::Folder);
 
-    // Built as the transfers build it, so an empty type means a file without extension.
-    const QString current = TargetFilePath(folder, name, type);
+    // The file the row's transfer recorded; before any, built as the transfers build it, so an
+    // empty type means a file without extension.
+    const QString recorded = RowFilePath(list, position);
+    const QString current = recorded.isEmpty() ? TargetFilePath(folder, name, type) : recorded;
     if (current.isEmpty() || !FileExists(current))
         return false;
     const QString detected = 打开文件判断文件类型(current);
@@ -63,6 +65,7 @@ bool fFileDownload::CorrectItemFileType(int position) {
     SplitFileName(target, baseName);
     list.SetSubItem(position, DownloadColumn::Type, detected);
     list.SetText(position, baseName);
+    SetRowFilePath(list, position, target);
     return true;
 }
 

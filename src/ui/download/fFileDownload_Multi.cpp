@@ -5,12 +5,15 @@
 
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
+#include "core/download/FileType.h"
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
 #include "ui/app/Forms.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
 
@@ -75,6 +78,13 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     ListItems3->SetSubItem(row, DownloadColumn::Size, QString());
     ListItems3->SetSubItem(row, DownloadColumn::Received, QString());
     ListItems3->SetSubItem(row, DownloadColumn::Percent, QString());
+    SetRowFailureReason(*ListItems3, row, QString());
+    // Recorded before the transfer begins: two rows never write one target at once, and the
+    // commands that act on a row's file find it here. A transfer that ends without its file
+    // gives the row back the file it had.
+    slotPreviousPath_[slot] = RowFilePath(*ListItems3, row);
+    slotCommitted_[slot] = false;
+    SetRowFilePath(*ListItems3, row, targetPath);
     slotLink_[slot] = link;
     slotProgress_[slot] = SlotProgress{};
     slotShownMs_[slot] = 0;
@@ -89,6 +99,19 @@ void fFileDownload::RemoveDownloaderSlot(int slot) {
         return;
     showSlotProgress(slot);
     const QPointer<Downloader> element = Downloader1.take(slot);
+    if (!slotCommitted_[slot]) {
+        if (const int row = slotRow(slot)) {
+            SetRowFilePath(*ListItems3, row, slotPreviousPath_[slot]);
+            // Taken away before it ended: by the stop command, or by the watchdog while
+            // downloading stays on.
+            if (element && element->IsBusy() && RowFailureReason(*ListItems3, row).isEmpty())
+                ReportRowFailure(row, Timer_Down->isActive()
+                                          ? QStringLiteral("长时间没有得到文件大小，已放弃")
+                                          : QStringLiteral("已停止"));
+        }
+    }
+    slotCommitted_[slot] = false;
+    slotPreviousPath_[slot].clear();
     slotLink_[slot].clear();
     slotProgress_[slot] = SlotProgress{};
     if (!element)
@@ -149,12 +172,15 @@ void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/
         return;
     showSlotProgress(Index);
     const int row = slotRow(Index);
-    if (row != 0) {
-        ListItems3->SetSmallIcon(row, ItemState::Failed);
-        if (const Downloader* element = Downloader1.value(Index))
-            SetRowHttpStatus(*ListItems3, row, element->ResponseStatus());
-    }
+    const Downloader* element = Downloader1.value(Index);
+    const QString reason = element ? element->FailureReason() : QString();
+    if (row != 0 && element)
+        SetRowHttpStatus(*ListItems3, row, element->ResponseStatus());
     RemoveDownloaderSlot(Index);
+    if (row == 0)
+        return;
+    ListItems3->SetSmallIcon(row, ItemState::Failed);
+    ReportRowFailure(row, reason.isEmpty() ? QStringLiteral("下载失败") : reason);
 }
 
 void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
@@ -166,6 +192,9 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     int row = slotRow(Index);
     const Downloader* element = Downloader1.value(Index);
     const int status = element ? element->ResponseStatus() : 0;
+    const QString reason = element ? element->FailureReason() : QString();
+    const QString previous = slotPreviousPath_[Index];
+    slotCommitted_[Index] = true;
     // The slot is free whether or not its row is still there.
     RemoveDownloaderSlot(Index);
     if (row == 0)
@@ -177,7 +206,12 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     const bool whole = ListItems3->SubItem(row, DownloadColumn::Percent) == QLatin1String("100%");
     ListItems3->SetSmallIcon(row, whole && status < 400 ? ItemState::Completed : ItemState::Failed);
     SetRowHttpStatus(*ListItems3, row, status);
+    if (status >= 400)
+        ReportRowFailure(row, reason);
+    else if (!whole)
+        ReportRowFailure(row, QStringLiteral("进度未到 100%"));
 
+    RowFileCommitted(row, previous);
     CorrectItemFileType(row);
     // The type check renames the file and may change the row; it is found again by its link.
     row = ListItems3->PositionOfKey(link);
@@ -199,4 +233,22 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     if (!Forms::IsLoaded(this))
         return;
     LastFileTime = monotonicSeconds();
+}
+
+void fFileDownload::ReportRowFailure(int position, const QString& reason) {
+    if (position < 1 || position > ListItems3->Count())
+        return;
+    SetRowFailureReason(*ListItems3, position, reason);
+    StatusPanel1->setText(QStringLiteral("下载失败：") + ListItems3->Text(position) +
+                          (reason.isEmpty() ? QString() : QStringLiteral("：") + reason));
+}
+
+void fFileDownload::RowFileCommitted(int position, const QString& previous) {
+    if (position < 1 || position > ListItems3->Count() || previous.isEmpty())
+        return;
+    // A row downloaded again after a web page came (its type made "xxx") wrote its new file
+    // under another name: the page it replaces goes now, not before.
+    if (previous != RowFilePath(*ListItems3, position) && QFileInfo(previous).isFile() &&
+        !QFileInfo(previous).isSymLink() && ClassifyFileType(previous) == QLatin1String("htm"))
+        QFile::remove(previous);
 }

@@ -6,11 +6,14 @@
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
 #include "core/download/Naming.h"
+#include "core/download/Scheduler.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
+#include "core/transfer/FileLife.h"
 #include "core/transfer/Inet.h"
+#include "core/transfer/SingleConnection.h"
 #include "core/transfer/SingleTransfer.h"
 #include "ui/app/Forms.h"
 
@@ -19,14 +22,11 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QRadioButton>
-#include <QSaveFile>
 
 namespace {
 
 const QString kFormName = QStringLiteral("fFileDownload");
-constexpr qint64 kChunkBytes = 2048;
 constexpr double kHeaderWaitSeconds = 30.0;
-constexpr double kStallSeconds = 120.0;
 
 // Spans are measured on the monotonic clock, so a transfer running across midnight is not
 // taken for a stalled one.
@@ -41,11 +41,6 @@ bool isPageType(const QString& type) {
 
 QString lengthText(double length) {
     return QString::number(length, 'g', 17);
-}
-
-void discard(QFile& file) {
-    file.close();
-    file.remove();
 }
 
 } // namespace
@@ -130,6 +125,7 @@ bool fFileDownload::Inet下载文件(int position) {
     Inet1->SetProtocol(connection.protocol);
 
     DownloadBusy = true;
+    SetRowFailureReason(list, position, QString());
     StatusPanel2->setText(QStringLiteral("正在下载:") + list.Text(position));
 
     Inet1->Execute(link, QStringLiteral("GET"), {}, RefererHeaderBlock(list.Tag(position), link));
@@ -149,6 +145,7 @@ bool fFileDownload::Inet下载文件(int position) {
     if (!DownloadBusy) {
         list.SetSubItem(position, DownloadColumn::Size, QStringLiteral("下载取消"));
         fail(position);
+        ReportRowFailure(position, QStringLiteral("已停止"));
         return finish(false);
     }
 
@@ -158,8 +155,12 @@ bool fFileDownload::Inet下载文件(int position) {
     const QString type = FileTypeForContentType(
         ContentTypeWithoutParameters(Inet1->GetHeader(QStringLiteral("Content-Type"))));
     if (Inet1->GetHeader().isEmpty()) {
+        const QString why = Inet1->ResponseCode() != 0
+                                ? QStringLiteral("无法连接服务器：") + Inet1->ResponseInfo()
+                                : QStringLiteral("服务器 30 秒内没有回应");
         Inet1->Cancel();
         fail(position);
+        ReportRowFailure(position, why);
         return finish(false);
     }
 
@@ -175,6 +176,7 @@ bool fFileDownload::Inet下载文件(int position) {
     // Without a folder there is nowhere to write: the file would otherwise land in the root.
     if (folder.isEmpty()) {
         fail(position);
+        ReportRowFailure(position, QStringLiteral("无法创建保存文件夹"));
         return finish(false);
     }
     if (!folder.endsWith('/'))
@@ -186,7 +188,13 @@ bool fFileDownload::Inet下载文件(int position) {
         list.SetSubItem(position, DownloadColumn::Type, type);
 
     QString target;
-    if (Option3->isChecked()) {
+    const QString previous = RowFilePath(list, position);
+    if (!previous.isEmpty() && FileExists(previous) &&
+        previous == TargetFilePath(folder, list.Text(position),
+                                   list.SubItem(position, DownloadColumn::Type))) {
+        // A row downloaded again replaces its own earlier file, whatever the same-name rule.
+        target = previous;
+    } else if (Option3->isChecked()) {
         QString newName;
         target = 重命名保存路径(folder, list.Text(position),
                                 list.SubItem(position, DownloadColumn::Type), newName);
@@ -196,38 +204,64 @@ bool fFileDownload::Inet下载文件(int position) {
         target = TargetFilePath(folder, list.Text(position),
                                 list.SubItem(position, DownloadColumn::Type));
     }
+    // Another row of the list brought the file there: it is kept, as the rename rule would.
+    if (!target.isEmpty() && target != previous && OtherRowWithFile(list, target, position) != 0) {
+        QString newName;
+        target = RenameTargetPath(folder, list.Text(position),
+                                  list.SubItem(position, DownloadColumn::Type), false, newName);
+        if (!target.isEmpty())
+            list.SetText(position, newName);
+    }
     if (target.isEmpty()) {
         fail(position);
+        ReportRowFailure(position, QStringLiteral("文件名无效"));
         return finish(false);
     }
 
-    if (FileExists(target)) {
-        QFile::remove(target);
-        if (FileExists(target)) {
+    // The name is taken; a file already there stays untouched until the new body is complete
+    // and takes its place in one rename.
+    DownloadFile file;
+    if (!file.Reserve(target) || !file.StartBody()) {
+        if (file.TargetExisted() && QFileInfo(target).isFile()) {
             const QString length = QString::number(QFileInfo(target).size());
             list.SetSubItem(position, DownloadColumn::Size, length);
             list.SetSubItem(position, DownloadColumn::Received, length);
             list.SetSubItem(position, DownloadColumn::Percent, QStringLiteral("无法替换"));
-            fail(position);
-            Inet1->Cancel();
-            return finish(false);
         }
+        Inet1->Cancel();
+        fail(position);
+        ReportRowFailure(position, file.Error());
+        return finish(false);
     }
+    SetRowFilePath(list, position, target);
+    // A transfer that ends without its file gives the row back the file it had.
+    const auto restorePath = [&] {
+        if (const int at = row())
+            SetRowFilePath(list, at, previous);
+    };
 
     bool result = false;
     if (announced > 0) {
-        const SingleTransferEnd end = copyBodyInChunks(link, target, announced, lastGrowth);
-        if (end == SingleTransferEnd::Abandoned || abandoned())
+        const SingleTransferEnd end =
+            copyBodyInChunks(link, file, static_cast<qint64>(announced), lastGrowth);
+        if (end == SingleTransferEnd::Abandoned || abandoned()) {
+            restorePath();
             return endQuietly();
+        }
         result = end == SingleTransferEnd::Completed;
     } else {
-        result = WholeBodyDownload(position, target);
-        if (abandoned())
+        result = WholeBodyDownload(position, file);
+        if (abandoned()) {
+            restorePath();
             return endQuietly();
+        }
     }
-    // After a complete copy, and after every whole-body fetch (which leaves no file when it
-    // fails).
-    if (result || announced <= 0) {
+    if (!file.Committed())
+        restorePath();
+    else
+        RowFileCommitted(row(), previous);
+    // Only a committed body is checked: a failed transfer left the target as it was.
+    if (result) {
         CorrectItemFileType(row());
         if (abandoned())
             return endQuietly();
@@ -236,8 +270,8 @@ bool fFileDownload::Inet下载文件(int position) {
 }
 
 fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& link,
-                                                                 const QString& targetPath,
-                                                                 double announced,
+                                                                 DownloadFile& file,
+                                                                 qint64 announced,
                                                                  double& lastGrowth) {
     KeyedListModel& list = *ListItems3;
     const bool registered = Forms::Find(kFormName) == this;
@@ -246,86 +280,57 @@ fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& 
     };
     int position = list.PositionOfKey(link);
 
-    list.SetSubItem(position, DownloadColumn::Size, lengthText(announced));
+    list.SetSubItem(position, DownloadColumn::Size, lengthText(double(announced)));
     list.SetSubItem(position, DownloadColumn::Received, QStringLiteral("0"));
     KeepResponsive();
-    if (abandoned())
-        return SingleTransferEnd::Abandoned;
-    position = list.PositionOfKey(link);
-
-    QFile file(targetPath);
-    // Ends the copy with the row failed: the partial file goes, the size column says why.
-    const auto failWith = [&](const QString& word) {
+    if (abandoned()) {
         Inet1->Cancel();
-        DoEvents();
-        discard(file);
-        if (abandoned())
-            return SingleTransferEnd::Abandoned;
-        const int at = list.PositionOfKey(link);
-        list.SetSubItem(at, DownloadColumn::Size, word);
-        list.SetSmallIcon(at, ItemState::Failed);
-        return SingleTransferEnd::Failed;
-    };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return failWith(QStringLiteral("下载失败"));
+        return SingleTransferEnd::Abandoned;
+    }
 
-    qint64 length = 0;
-    qint64 lastLength = 0;
+    qint64 shownLength = 0;
     // The size column is read again at every growth, but parsed only when its text changed.
     QString sizeText;
     double size = 0;
-    for (;;) {
-        const QByteArray chunk = Inet1->GetChunk(kChunkBytes);
-        // Nothing has arrived yet: wait for the network without spinning. Otherwise only
-        // let pending events in, so a fast body is not slowed down.
-        if (chunk.isEmpty())
-            DoEvents();
-        else
-            KeepResponsive();
-        if (abandoned()) {
-            Inet1->Cancel();
-            discard(file);
-            return SingleTransferEnd::Abandoned;
-        }
-        position = list.PositionOfKey(link);
-        if (!chunk.isEmpty()) {
-            if (file.write(chunk) != chunk.size())
-                return failWith(QStringLiteral("下载失败"));
-            length += chunk.size();
-        }
-        const double now = monotonicNow();
-        if (length > lastLength) {
-            lastLength = length;
-            lastGrowth = now;
-            list.SetSubItem(position, DownloadColumn::Received, QString::number(length));
-            const QString shownSize = list.SubItem(position, DownloadColumn::Size);
-            if (shownSize != sizeText) {
-                sizeText = shownSize;
-                size = AnnouncedLength(sizeText);
+    const SingleOutcome outcome = CopyBodyInChunks(
+        *Inet1, file, announced, ProgramClock(), lastGrowth, [&](qint64 length, bool show) {
+            if (abandoned())
+                return SingleWatch::Abandoned;
+            position = list.PositionOfKey(link);
+            if (show && length > shownLength) {
+                shownLength = length;
+                list.SetSubItem(position, DownloadColumn::Received, QString::number(length));
+                const QString shownSize = list.SubItem(position, DownloadColumn::Size);
+                if (shownSize != sizeText) {
+                    sizeText = shownSize;
+                    size = AnnouncedLength(sizeText);
+                }
+                if (size > 0)
+                    list.SetSubItem(position, DownloadColumn::Percent, PercentText(length, size));
             }
-            if (size > 0)
-                list.SetSubItem(position, DownloadColumn::Percent, PercentText(length, size));
-        }
-        if (length >= announced) {
-            if (!file.flush()) // a full disk shows only now
-                return failWith(QStringLiteral("下载失败"));
-            file.close();
-            list.SetSmallIcon(position, ItemState::Completed);
-            return SingleTransferEnd::Completed;
-        }
-        if (now - lastGrowth > kStallSeconds)
-            return failWith(QStringLiteral("下载失败"));
-        // The stop command ran while events were let in (it may have cancelled Inet1 too).
-        if (!DownloadBusy)
-            return failWith(QStringLiteral("下载取消"));
-        // A response that has ended with bytes missing will not grow again: it fails now
-        // rather than after the stall time, with the same outcome.
-        if (!Inet1->StillExecuting() && Inet1->BytesAvailable() == 0)
-            return failWith(QStringLiteral("下载失败"));
+            return DownloadBusy ? SingleWatch::Continue : SingleWatch::Cancelled;
+        });
+    if (outcome.end == SingleEnd::Abandoned || abandoned())
+        return SingleTransferEnd::Abandoned;
+    position = list.PositionOfKey(link);
+    if (outcome.end == SingleEnd::Completed) {
+        list.SetSmallIcon(position, ItemState::Completed);
+        return SingleTransferEnd::Completed;
     }
+    // Lets the cancelled answer go before the row shows how it ended.
+    DoEvents();
+    if (abandoned())
+        return SingleTransferEnd::Abandoned;
+    position = list.PositionOfKey(link);
+    list.SetSubItem(position, DownloadColumn::Size,
+                    outcome.end == SingleEnd::Cancelled ? QStringLiteral("下载取消")
+                                                        : QStringLiteral("下载失败"));
+    list.SetSmallIcon(position, ItemState::Failed);
+    ReportRowFailure(position, outcome.reason);
+    return SingleTransferEnd::Failed;
 }
 
-bool fFileDownload::WholeBodyDownload(int position, const QString& targetPath) {
+bool fFileDownload::WholeBodyDownload(int position, DownloadFile& file) {
     KeyedListModel& list = *ListItems3;
     const QString link = list.Key(position);
     const bool registered = Forms::Find(kFormName) == this;
@@ -335,66 +340,34 @@ bool fFileDownload::WholeBodyDownload(int position, const QString& targetPath) {
 
     list.SetSubItem(position, DownloadColumn::Size, QStringLiteral("未知"));
 
-    // The body goes to a temporary file beside the target, which becomes the target only
-    // when something arrived: an empty answer leaves no file, as before.
-    QSaveFile file(targetPath);
-    enum class Stop { None, Stalled, Cancelled, Abandoned };
-    Stop stop = Stop::None;
-    qint64 count = 0;
-    if (file.open(QIODevice::WriteOnly)) {
-        qint64 lastSize = 0;
-        double lastGrowth = monotonicNow();
-        // Asked after every pump of the fetch.
-        const auto keepWaiting = [&] {
-            if (abandoned()) {
-                stop = Stop::Abandoned;
-                return false;
-            }
-            if (!DownloadBusy) {
-                stop = Stop::Cancelled;
-                return false;
-            }
-            const double now = monotonicNow();
-            if (file.pos() > lastSize) {
-                lastSize = file.pos();
-                lastGrowth = now;
-            } else if (now - lastGrowth > kStallSeconds) {
-                stop = Stop::Stalled;
-                return false;
-            }
-            return true;
-        };
-        // No Referer on this request.
-        count = std::max<qint64>(Inet1->OpenURL(link, file, keepWaiting), 0);
-        // A stop that cancelled Inet1 itself ends the fetch before it is asked.
-        if (stop == Stop::None && !DownloadBusy)
-            stop = Stop::Cancelled;
-    }
-    DoEvents();
-    if (stop == Stop::Abandoned || abandoned()) {
-        file.cancelWriting();
+    // The body goes to the temporary file beside the target, which becomes the target only
+    // when something arrived: an empty answer leaves no file.
+    const SingleOutcome outcome =
+        FetchWholeBody(*Inet1, link, file, ProgramClock(), [&](qint64, bool) {
+            if (abandoned())
+                return SingleWatch::Abandoned;
+            return DownloadBusy ? SingleWatch::Continue : SingleWatch::Cancelled;
+        });
+    if (outcome.end == SingleEnd::Abandoned || abandoned())
         return false;
-    }
     position = list.PositionOfKey(link);
-    if (stop == Stop::Stalled || stop == Stop::Cancelled) {
-        file.cancelWriting();
+    if (outcome.end == SingleEnd::Cancelled || outcome.stalled) {
         list.SetSubItem(position, DownloadColumn::Size,
-                        stop == Stop::Stalled ? QStringLiteral("下载失败")
-                                              : QStringLiteral("下载取消"));
+                        outcome.stalled ? QStringLiteral("下载失败") : QStringLiteral("下载取消"));
         list.SetSmallIcon(position, ItemState::Failed);
+        ReportRowFailure(position, outcome.reason);
         return false;
     }
 
-    // A fetch that failed, or was cut short, delivered nothing that could be the file.
-    const QString countText = QString::number(count);
+    const QString countText = QString::number(outcome.received);
     list.SetSubItem(position, DownloadColumn::Size, countText);
     list.SetSubItem(position, DownloadColumn::Received, countText);
     list.SetSubItem(position, DownloadColumn::Percent, QStringLiteral("100%"));
-    if (count > 0 && file.commit()) {
+    if (outcome.end == SingleEnd::Completed) {
         list.SetSmallIcon(position, ItemState::Completed);
         return true;
     }
-    file.cancelWriting();
     list.SetSmallIcon(position, ItemState::Failed);
+    ReportRowFailure(position, outcome.reason);
     return false;
 }

@@ -8,6 +8,7 @@
 #include "core/download/Naming.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/Prompt.h"
+#include "core/transfer/PartFiles.h"
 #include "ui/app/Forms.h"
 #include "ui/app/WidgetHelpers.h"
 #include "ui/download/FolderHistory.h"
@@ -137,6 +138,12 @@ void fSeleFileSavePath::Command2_Click() {
     Combo1->setEditText(folder);
     if (folder.isEmpty()) {
         showError(this, QStringLiteral("文件夹设置错误！"));
+        return;
+    }
+    // A folder the program cannot create files in (a read-only disk, no rights) would fail every
+    // row later, one by one: it is refused now, before any row is added.
+    if (!FolderAcceptsFiles(WithTrailingSlash(folder))) {
+        showError(this, QStringLiteral("无法在该文件夹中创建文件，请选择其他文件夹！"));
         return;
     }
 

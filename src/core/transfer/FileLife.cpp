@@ -1,0 +1,266 @@
+#include "core/transfer/FileLife.h"
+
+#include "core/transfer/PartFiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The body is written in pieces of this size: a chunk of 2048 bytes at a time would cost a
+// system call each.
+constexpr qsizetype kWriteBufferBytes = 512 * 1024;
+
+QByteArray encoded(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+QString folderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
+}
+
+bool writeAll(int fd, const char* data, qint64 size, int& error) {
+    while (size > 0) {
+        const ssize_t done = ::write(fd, data, static_cast<size_t>(size));
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        data += done;
+        size -= done;
+    }
+    return true;
+}
+
+} // namespace
+
+DownloadFile::DownloadFile() = default;
+
+DownloadFile::~DownloadFile() {
+    Abandon();
+}
+
+bool DownloadFile::fail(const QString& reason) {
+    error_ = reason;
+    return false;
+}
+
+bool DownloadFile::failErrno(int error, const QString& action) {
+    if (error == ENOSPC || error == EDQUOT || error == EACCES || error == EPERM || error == EROFS)
+        return fail(DiskErrorReason(error, folderOf(target_)));
+    return fail(action + QString::fromLocal8Bit(std::strerror(error)));
+}
+
+bool DownloadFile::Reserve(const QString& target) {
+    Abandon();
+    target_ = target;
+    existed_ = false;
+    committed_ = false;
+    error_.clear();
+    if (target.isEmpty() || target.endsWith(QLatin1Char('/')))
+        return fail(QStringLiteral("文件名无效"));
+    CleanFolderBeforeWriting(folderOf(target));
+
+    const QByteArray name = encoded(target);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return fail(QStringLiteral("同名的文件夹已存在，无法保存文件"));
+        // Replaced by a rename when the body is complete, never written to.
+        existed_ = true;
+        return true;
+    }
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EEXIST) { // taken in between: it is someone's file now
+            existed_ = true;
+            return true;
+        }
+        return failErrno(errno, QStringLiteral("无法创建文件："));
+    }
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    int error = 0;
+    struct stat own {};
+    if (!writeAll(fd, "\x01\x00", 2, error) || ::fstat(fd, &own) != 0) {
+        if (error == 0)
+            error = errno;
+        ::unlink(name.constData());
+        ::close(fd);
+        return failErrno(error, QStringLiteral("无法创建文件："));
+    }
+    reservationFd_ = fd;
+    reservationDev_ = own.st_dev;
+    reservationIno_ = own.st_ino;
+    return true;
+}
+
+bool DownloadFile::StartBody() {
+    dropBody();
+    error_.clear();
+    if (target_.isEmpty())
+        return fail(QStringLiteral("文件名无效"));
+    const QString folder = folderOf(target_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = folder + NewPartFileName();
+        const QByteArray name = encoded(path);
+        const int fd =
+            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return failErrno(errno, QStringLiteral("无法创建临时文件："));
+        }
+        ::flock(fd, LOCK_EX | LOCK_NB);
+        bodyFd_ = fd;
+        body_ = path;
+        size_ = 0;
+        buffer_.clear();
+        buffer_.reserve(kWriteBufferBytes);
+        return true;
+    }
+    return fail(QStringLiteral("无法创建临时文件"));
+}
+
+bool DownloadFile::flushBuffer() {
+    if (buffer_.isEmpty())
+        return true;
+    int error = 0;
+    const bool written = writeAll(bodyFd_, buffer_.constData(), buffer_.size(), error);
+    buffer_.clear();
+    if (!written)
+        return failErrno(error, QStringLiteral("写入文件失败："));
+    return true;
+}
+
+bool DownloadFile::Write(const char* data, qint64 size) {
+    if (bodyFd_ < 0)
+        return fail(error_.isEmpty() ? QStringLiteral("写入文件失败") : error_);
+    if (size <= 0)
+        return true;
+    size_ += size;
+    if (buffer_.size() + size <= kWriteBufferBytes) {
+        buffer_.append(data, size);
+        return true;
+    }
+    if (!flushBuffer())
+        return false;
+    if (size >= kWriteBufferBytes) {
+        int error = 0;
+        if (!writeAll(bodyFd_, data, size, error))
+            return failErrno(error, QStringLiteral("写入文件失败："));
+        return true;
+    }
+    buffer_.append(data, size);
+    return true;
+}
+
+bool DownloadFile::Commit(qint64 expected, bool mayReplace) {
+    if (bodyFd_ < 0) {
+        const QString reason = error_.isEmpty() ? QStringLiteral("写入文件失败") : error_;
+        Abandon();
+        return fail(reason);
+    }
+    if (expected >= 0 && size_ != expected) {
+        const QString reason = CutShortReason(size_, expected);
+        Abandon();
+        return fail(reason);
+    }
+    if (!mayReplace && existed_) {
+        Abandon();
+        return fail(QStringLiteral("服务器返回的不是文件，原有文件保留"));
+    }
+    const auto give_up = [this](int error, const QString& action) {
+        failErrno(error, action);
+        const QString reason = error_;
+        Abandon();
+        error_ = reason;
+        return false;
+    };
+    if (!flushBuffer()) {
+        const QString reason = error_;
+        Abandon();
+        return fail(reason);
+    }
+    // An existing file's permissions go to the body that replaces it; a new file keeps the
+    // ordinary ones it was created with.
+    const QByteArray target = encoded(target_);
+    struct stat old {};
+    if (existed_ && ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(bodyFd_, old.st_mode & 07777);
+    if (::fdatasync(bodyFd_) != 0 && errno != EINVAL && errno != EROFS)
+        return give_up(errno, QStringLiteral("写入磁盘失败："));
+    const int fd = bodyFd_;
+    bodyFd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR)
+        return give_up(errno, QStringLiteral("写入磁盘失败："));
+    if (::renameat(AT_FDCWD, encoded(body_).constData(), AT_FDCWD, target.constData()) != 0)
+        return give_up(errno, QStringLiteral("无法替换文件："));
+    body_.clear();
+    committed_ = true;
+    // The rename itself reaches the disk with the folder.
+    const int folder =
+        ::open(encoded(folderOf(target_)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    releaseReservation();
+    return true;
+}
+
+void DownloadFile::dropBody() {
+    if (bodyFd_ >= 0) {
+        ::close(bodyFd_);
+        bodyFd_ = -1;
+    }
+    if (!body_.isEmpty()) {
+        ::unlink(encoded(body_).constData());
+        body_.clear();
+    }
+    buffer_.clear();
+    size_ = 0;
+}
+
+void DownloadFile::releaseReservation() {
+    if (reservationFd_ < 0)
+        return;
+    if (!committed_) {
+        // Only the reservation made here goes: the name may hold something else by now.
+        struct stat now {};
+        const QByteArray name = encoded(target_);
+        if (::lstat(name.constData(), &now) == 0 && now.st_dev == reservationDev_ &&
+            now.st_ino == reservationIno_)
+            ::unlink(name.constData());
+    }
+    ::close(reservationFd_);
+    reservationFd_ = -1;
+}
+
+void DownloadFile::Abandon() {
+    dropBody();
+    releaseReservation();
+}
+
+QString CutShortReason(qint64 received, qint64 expected) {
+    return QStringLiteral("传输中断：只收到 %1 / %2 字节").arg(received).arg(expected);
+}
+
+QString DiskErrorReason(int error, const QString& folder) {
+    if (error == ENOSPC || error == EDQUOT)
+        return QStringLiteral("磁盘空间不足");
+    if (error == EROFS || error == EACCES || error == EPERM)
+        return QStringLiteral("文件夹不可写入：") + folder;
+    return QStringLiteral("写入文件失败：") + QString::fromLocal8Bit(std::strerror(error));
+}

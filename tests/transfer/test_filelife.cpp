@@ -1,0 +1,187 @@
+#include "TestEnvironment.h"
+
+#include "core/transfer/FileLife.h"
+#include "core/transfer/PartFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+// A download's file from reservation to commit or abandonment, on real files: whatever the
+// target's name held before (nothing, a user's file, a link to a file elsewhere, one name of a
+// hard-linked file), no other name's bytes ever change, and the name itself changes only by
+// the one rename of a complete body.
+class FileLifeTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void doesEveryOtherNameKeepItsBytes_data();
+    void doesEveryOtherNameKeepItsBytes();
+    void whichLeftoversDoesTheCleanUpTake_data();
+    void whichLeftoversDoesTheCleanUpTake();
+
+private:
+    QString folder() const { return dir_->path() + "/papers/"; }
+    QString outside() const { return dir_->path() + "/elsewhere/"; }
+    QStringList ownFiles() const {
+        QStringList names = QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        names.removeIf([](const QString& name) { return !IsPartFileName(name); });
+        return names;
+    }
+
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void FileLifeTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    QVERIFY(QDir().mkpath(folder()));
+    QVERIFY(QDir().mkpath(outside()));
+}
+
+void FileLifeTest::doesEveryOtherNameKeepItsBytes_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("ending");
+    for (const char* target :
+         {"a user's file", "a link to a file elsewhere", "a hard link", "a free name"}) {
+        // Failure paths first.
+        for (const char* ending : {"cut short", "abandoned", "failed write", "committed"})
+            QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(target, ending)))
+                << QString::fromLatin1(target) << QString::fromLatin1(ending);
+    }
+}
+
+void FileLifeTest::doesEveryOtherNameKeepItsBytes() {
+    QFETCH(QString, target);
+    QFETCH(QString, ending);
+    const QString path = folder() + "paper.pdf";
+    const QString linked = outside() + "real.pdf";
+    const QString otherName = folder() + "same-inode.pdf";
+    const QByteArray old = "the user's own paper";
+    QVERIFY(writeFile(linked, "a file outside the folder"));
+    QVERIFY(writeFile(otherName, "second name of a hard-linked file"));
+    if (target == "a user's file")
+        QVERIFY(writeFile(path, old));
+    else if (target == "a link to a file elsewhere")
+        QVERIFY(QFile::link(linked, path));
+    else if (target == "a hard link")
+        QCOMPARE(
+            ::link(QFile::encodeName(otherName).constData(), QFile::encodeName(path).constData()),
+            0);
+    const QByteArray before = readFile(path);
+
+    auto file = std::make_unique<DownloadFile>();
+    QVERIFY(file->Reserve(path));
+    QCOMPARE(file->TargetExisted(), target != "a free name");
+    // A free name is reserved at once; a taken one is left exactly as it was.
+    QCOMPARE(readFile(path), target == "a free name" ? QByteArray("\x01\x00", 2) : before);
+    QVERIFY(file->StartBody());
+    // The process may not write files beyond 100000 bytes: the disk refuses the body as a full
+    // one would.
+    struct rlimit limit {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const struct rlimit previous = limit;
+    if (ending == "failed write") {
+        ::signal(SIGXFSZ, SIG_IGN);
+        limit.rlim_cur = 100000;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    const QByteArray body(700000, 'n');
+    QVERIFY(file->Write(body.left(300000)));
+    QCOMPARE(ownFiles().size(), 1);
+    QCOMPARE(readFile(path), target == "a free name" ? QByteArray("\x01\x00", 2) : before);
+
+    bool committed = false;
+    if (ending == "cut short") {
+        committed = file->Commit(body.size());
+        QCOMPARE(file->Error(), CutShortReason(300000, 700000));
+    } else if (ending == "abandoned") {
+        file.reset();
+    } else if (ending == "failed write") {
+        committed = file->Write(body.mid(300000)) && file->Commit(body.size());
+        QVERIFY(!file->Error().isEmpty());
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        file.reset(); // what every transfer does with a file that failed
+    } else {
+        QVERIFY(file->Write(body.mid(300000)));
+        committed = file->Commit(body.size());
+        QVERIFY2(committed, qPrintable(file->Error()));
+    }
+    QCOMPARE(committed, ending == "committed");
+
+    QCOMPARE(readFile(linked), QByteArray("a file outside the folder"));
+    QCOMPARE(readFile(otherName), QByteArray("second name of a hard-linked file"));
+    QCOMPARE(ownFiles(), QStringList());
+    if (committed) {
+        QCOMPARE(readFile(path), body);
+        QVERIFY(!QFileInfo(path).isSymLink());
+    } else if (target == "a free name") {
+        QVERIFY(!QFileInfo::exists(path));
+    } else {
+        QCOMPARE(readFile(path), before);
+        QCOMPARE(QFileInfo(path).isSymLink(), target == "a link to a file elsewhere");
+    }
+}
+
+void FileLifeTest::whichLeftoversDoesTheCleanUpTake_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("a body of a transfer that still runs?") << "running body" << false;
+    QTest::newRow("a reservation of a transfer that still runs?") << "running reservation" << false;
+    QTest::newRow("a user's two-byte file?") << "two bytes" << false;
+    QTest::newRow("a link named like a body?") << "link" << false;
+    QTest::newRow("a killed transfer's body?") << "dead body" << true;
+    QTest::newRow("a killed transfer's reservation?") << "dead reservation" << true;
+}
+
+void FileLifeTest::whichLeftoversDoesTheCleanUpTake() {
+    QFETCH(QString, what);
+    QFETCH(bool, taken);
+    const QString linked = outside() + "real.pdf";
+    QVERIFY(writeFile(linked, "AB"));
+    DownloadFile running;
+    QString path;
+    if (what.startsWith("running")) {
+        QVERIFY(running.Reserve(folder() + "paper.pdf"));
+        QVERIFY(running.StartBody());
+        path = what == "running body" ? running.BodyPath() : running.Target();
+    } else if (what == "two bytes") {
+        path = folder() + "x.pdf";
+        QVERIFY(writeFile(path, "ab"));
+    } else if (what == "link") {
+        path = folder() + NewPartFileName();
+        QVERIFY(QFile::link(linked, path));
+    } else {
+        path = what == "dead body" ? folder() + NewPartFileName() : folder() + "paper.pdf";
+        QVERIFY(writeFile(path, QByteArray("\x01\x00", 2)));
+    }
+
+    QCOMPARE(RemoveOwnLeftovers(folder()), taken ? 1 : 0);
+    QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), !taken);
+    QCOMPARE(readFile(linked), QByteArray("AB"));
+}
+
+QF_TEST_GUILESS_MAIN(FileLifeTest)
+#include "test_filelife.moc"
