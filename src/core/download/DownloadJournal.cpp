@@ -205,6 +205,10 @@ int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows) {
         for (int n = 0; n < row.hidden.size(); ++n)
             list.SetHiddenValue(position, n, row.hidden.at(n));
         list.SetTag(position, row.tag);
+        // When a failure was seen is a reading of the last run's monotonic clock: this run
+        // counts the pause before an automatic re-download afresh ("-" marks a row given up).
+        if (list.HiddenValue(position, DownloadHidden::FailureSeenAt) != QLatin1String("-"))
+            list.SetHiddenValue(position, DownloadHidden::FailureSeenAt, QString());
 
         int state = row.state;
         if (state == ItemState::Completed) {
