@@ -545,19 +545,25 @@ void SingleTransferTest::theProxySettingDecidesTheRoute() {
 
 void SingleTransferTest::whichRefererIsSent_data() {
     QTest::addColumn<QString>("page");
-    QTest::addColumn<bool>("fromPage");
-    QTest::newRow("the page the link was found on") << "http://127.0.0.1/toc/1?x=1" << true;
-    QTest::newRow("the site of the link when no page is known") << "" << false;
+    QTest::addColumn<QString>("sent"); // "" for the site of the link
+    QTest::newRow("the page the link was found on") << "http://127.0.0.1/toc/1?x=1"
+                                                    << "http://127.0.0.1/toc/1?x=1";
+    QTest::newRow("the site of the link when no page is known") << ""
+                                                                << "";
+    QTest::newRow("a line break in the page starts no header of its own")
+        << "http://127.0.0.1/toc/1\r\nCookie: stolen=1"
+        << "http://127.0.0.1/toc/1Cookie: stolen=1";
 }
 
 void SingleTransferTest::whichRefererIsSent() {
     QFETCH(QString, page);
-    QFETCH(bool, fromPage);
+    QFETCH(QString, sent);
     server_->serve("/doi/pdf/1", "%PDF", "application/pdf");
     const int row = addRow("/doi/pdf/1", "paper", "pdf", page);
     window_->Inet下载当前文件(row);
     QCOMPARE(server_->lastRequest().header("Referer"),
-             (fromPage ? page : server_->baseUrl()).toUtf8());
+             (sent.isEmpty() ? server_->baseUrl() : sent).toUtf8());
+    QVERIFY(!server_->lastRequest().hasHeader("Cookie"));
 }
 
 void SingleTransferTest::aBusyTransferPutsTheRowBackToWaiting() {

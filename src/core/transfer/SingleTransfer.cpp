@@ -156,7 +156,9 @@ QString SiteRoot(const QString& link) {
 }
 
 QString RefererHeaderBlock(const QString& page, const QString& link) {
-    const QString referer = page.isEmpty() ? SiteRoot(link) : page;
+    QString referer = page.isEmpty() ? SiteRoot(link) : page;
+    // A line break would start a header of its own (the block is split into lines).
+    referer.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
     return QStringLiteral("Referer: ") + referer + QStringLiteral("\r\n");
 }
 

@@ -35,7 +35,8 @@ bool IsUsableFileType(const QString& type);
 QString SiteRoot(const QString& link);
 
 // The header block of the first request: "Referer: " and the page the link was found on
-// (`page`), or the link's SiteRoot when the page is unknown, then CR LF.
+// (`page`), or the link's SiteRoot when the page is unknown, then CR LF. Line breaks and other
+// control characters of the page or link are dropped.
 QString RefererHeaderBlock(const QString& page, const QString& link);
 
 // The announced body length: the trimmed "content-length" value when it is a number, else 0.
