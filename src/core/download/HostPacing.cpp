@@ -102,6 +102,15 @@ void HostPacing::ResumeAll() {
         Resume(it.key());
 }
 
+void HostPacing::MarkThroughBrowser(const QString& host) {
+    sites_[host].throughBrowser = true;
+}
+
+bool HostPacing::IsThroughBrowser(const QString& host) const {
+    const auto it = sites_.constFind(host);
+    return it != sites_.constEnd() && it->throughBrowser;
+}
+
 QString HostOfLink(const QString& link) {
     return QUrl(link.trimmed()).host().toLower();
 }

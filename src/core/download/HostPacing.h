@@ -54,6 +54,11 @@ public:
     void Resume(const QString& host);
     void ResumeAll();
 
+    // A site whose plain transfers still get the bot check after the user passed it in the
+    // browser: its files are fetched through the browser's own network stack from then on.
+    void MarkThroughBrowser(const QString& host);
+    bool IsThroughBrowser(const QString& host) const;
+
 private:
     struct Site {
         double lastStart = -1.0;
@@ -63,6 +68,7 @@ private:
         bool held = false;
         QDate day;
         int startsThatDay = 0;
+        bool throughBrowser = false;
     };
 
     double now() const;

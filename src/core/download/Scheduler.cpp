@@ -87,7 +87,8 @@ void RequeueItem(KeyedListModel& list, int position, bool forceType) {
 DownloadScheduler::DownloadScheduler(KeyedListModel& list, const Clock& clock,
                                      SchedulerVariables variables, SchedulerWindow& window,
                                      DownloadTransfers& transfers)
-    : list_(list), clock_(clock), vars_(variables), window_(window), transfers_(&transfers) {}
+    : list_(list), clock_(clock), vars_(variables), window_(window), transfers_(&transfers),
+      pacing_(clock) {}
 
 int DownloadScheduler::clampedThreadCount(int threads) {
     return std::clamp(threads, 1, kMaxSlots);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/download/HostPacing.h"
+
 #include <QString>
 
 #include <array>
@@ -129,6 +131,10 @@ public:
     void setTransfers(DownloadTransfers& transfers) { transfers_ = &transfers; }
     DownloadTransfers& transfers() const { return *transfers_; }
 
+    // The per-site manners every start and end of a transfer goes through.
+    HostPacing& pacing() { return pacing_; }
+    const HostPacing& pacing() const { return pacing_; }
+
     // The scheduler tick: starts the next waiting row (single connection) or fills every
     // free slot in list order (parallel). In single-connection mode it returns only when
     // that transfer has ended.
@@ -170,6 +176,7 @@ private:
     SchedulerVariables vars_;
     SchedulerWindow& window_;
     DownloadTransfers* transfers_;
+    HostPacing pacing_;
 };
 
 // The row other than `except` whose transfer recorded `path` as its file; 0 when none.

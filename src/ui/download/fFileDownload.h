@@ -14,6 +14,7 @@ class DownloadFile;
 #include <functional>
 
 class DownloadTransfers;
+class HostPacing;
 class Inet;
 class KeyedListModel;
 class KeyedListView;
@@ -145,6 +146,9 @@ public:
     // The transfers the scheduler drives: the window's own by default (nullptr restores
     // them); a test puts doubles here.
     void UseTransfers(DownloadTransfers* transfers);
+    // The per-site manners of this window's transfers (spacing, push-back, held sites, sites
+    // fetched through the browser).
+    HostPacing& Pacing();
 
     QAction* menu下载全部 = nullptr; // 开始下载
     QAction* menu停止下载 = nullptr; // 停止下载

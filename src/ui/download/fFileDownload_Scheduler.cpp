@@ -134,6 +134,10 @@ void fFileDownload::setUpScheduler() {
     connect(Command26, &QPushButton::clicked, this, [this] { Command26_Click(); });
 }
 
+HostPacing& fFileDownload::Pacing() {
+    return scheduler_->scheduler.pacing();
+}
+
 void fFileDownload::UseTransfers(DownloadTransfers* transfers) {
     scheduler_->scheduler.setTransfers(transfers ? *transfers : scheduler_->own);
 }
