@@ -19,6 +19,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 using Request = TestHttpServer::Request;
@@ -45,6 +46,7 @@ struct TestHttpServerShared {
     QElapsedTimer clock;
     quint16 port = 0;
     TestHttpServer* facade = nullptr;
+    std::atomic<qint64> bodyBytesSent{0};
 };
 
 namespace {
@@ -424,6 +426,7 @@ private:
     }
 
     QByteArray bodyBytes(qint64 offset, qint64 length) const {
+        offset += response_.bodyOffset;
         if (response_.generated)
             return response_.generated->bytes(offset, length);
         return response_.body.mid(offset, length);
@@ -456,6 +459,7 @@ private:
             else
                 socket_->write(bytes);
             sent_ += n;
+            shared_->bodyBytesSent += n;
         }
     }
 
@@ -812,6 +816,45 @@ Response Response::generatedBody(qint64 size, const QByteArray& contentType,
     return r;
 }
 
+QByteArray Response::headerValue(const QByteArray& name) const {
+    for (const auto& [n, v] : headers) {
+        if (n.compare(name, Qt::CaseInsensitive) == 0)
+            return v;
+    }
+    return QByteArray("");
+}
+
+Response Response::ranged(const Request& request, Response whole) {
+    const QByteArray range = request.header("Range").trimmed();
+    if (!range.startsWith("bytes=") || !range.endsWith('-'))
+        return whole;
+    bool ok = false;
+    const qint64 first = range.mid(6, range.size() - 7).toLongLong(&ok);
+    if (!ok || first < 0)
+        return whole;
+    if (request.hasHeader("If-Range")) {
+        const QByteArray condition = request.header("If-Range").trimmed();
+        const QByteArray etag = whole.headerValue("ETag");
+        const QByteArray modified = whole.headerValue("Last-Modified");
+        const bool strongTag = etag.startsWith('"');
+        if (condition.isEmpty() || !((strongTag && condition == etag) || condition == modified))
+            return whole;
+    }
+    const qint64 size = whole.bodySize();
+    Response part = whole;
+    if (first >= size) {
+        part = statusPage(416);
+        part.headers.append({"Content-Range", "bytes */" + QByteArray::number(size)});
+        return part;
+    }
+    part.status = 206;
+    part.bodyOffset = whole.bodyOffset + first;
+    part.headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-' +
+                                              QByteArray::number(size - 1) + '/' +
+                                              QByteArray::number(size)});
+    return part;
+}
+
 Response& Response::header(const QByteArray& name, const QByteArray& value) {
     headers.append({name, value});
     return *this;
@@ -1066,6 +1109,14 @@ QList<Request> TestHttpServer::requestsFor(const QString& path) const {
             matching.append(r);
     }
     return matching;
+}
+
+qint64 TestHttpServer::bodyBytesSent() const {
+    return shared_->bodyBytesSent;
+}
+
+void TestHttpServer::resetBodyBytesSent() {
+    shared_->bodyBytesSent = 0;
 }
 
 void TestHttpServer::clearRequests() {

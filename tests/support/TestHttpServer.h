@@ -7,6 +7,7 @@
 #include <QSslCertificate>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -101,6 +102,9 @@ public:
         // Close early: the framing announces the whole body, but the connection is closed
         // after this many body bytes.
         qint64 closeAfter = -1;
+        // The body is sent from this byte on (the rest of a 206); the framing, the stall and
+        // the close count only the bytes sent.
+        qint64 bodyOffset = 0;
 
         static Response bytes(const QByteArray& body,
                               const QByteArray& contentType = "application/octet-stream");
@@ -111,6 +115,12 @@ public:
                                       const QByteArray& contentType = "application/octet-stream",
                                       const QByteArray& head = {});
 
+        // The answer of a server that honours ranges, made from the whole answer `whole`:
+        // "Range: bytes=N-" gets 206 with the body from N and its Content-Range (416 when N
+        // is at or past the end), unless an If-Range names neither whole's ETag nor its
+        // Last-Modified, which gets `whole`. Other requests get `whole`.
+        static Response ranged(const Request& request, Response whole);
+
         Response& header(const QByteArray& name, const QByteArray& value);
         Response& setCookie(const QByteArray& cookie); // "name=value; Path=/"
         Response& contentDisposition(const QByteArray& value);
@@ -120,7 +130,11 @@ public:
         Response& stallUntilReleased(qint64 bytes, const QString& gate);
         Response& closeAfterBytes(qint64 bytes);
 
-        qint64 bodySize() const { return generated ? generated->size : body.size(); }
+        qint64 bodySize() const {
+            return std::max<qint64>(0, (generated ? generated->size : body.size()) - bodyOffset);
+        }
+        // The value of the header `name` among `headers` (letter case ignored); "" when absent.
+        QByteArray headerValue(const QByteArray& name) const;
     };
 
     using Handler = std::function<Response(const Request&)>;
@@ -209,6 +223,10 @@ public:
     // holds: the time limits only bound a failure, and they are generous because a loaded
     // machine is slow to get a request out.
     bool waitForStall(const QString& gate, int count = 1, int timeoutMs = 30000);
+
+    // Body bytes written to clients since the start or the last reset, over all responses.
+    qint64 bodyBytesSent() const;
+    void resetBodyBytesSent();
 
     // The request log, in order of arrival (a request is logged once it is complete).
     QList<Request> requests() const;

@@ -3,6 +3,7 @@
 #include "core/download/DownloadList.h"
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
+#include "core/transfer/PartFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -240,7 +241,8 @@ size_t JournalKeeper::stateSignature() const {
     for (int position = 1; position <= list_.Count(); ++position) {
         seed = qHashMulti(seed, list_.Key(position), list_.SmallIcon(position),
                           list_.SubItem(position, DownloadColumn::Reason),
-                          RowFilePath(list_, position), list_.Text(position));
+                          RowFilePath(list_, position), list_.Text(position),
+                          list_.HiddenValue(position, DownloadHidden::PartPath));
     }
     return qHashMulti(seed, carried_.size());
 }
@@ -255,9 +257,30 @@ bool JournalKeeper::Tick() {
     return false;
 }
 
+void JournalKeeper::SetCarried(const QList<JournalRow>& rows) {
+    carried_ = rows;
+    SyncKeptParts();
+}
+
+void JournalKeeper::SyncKeptParts() const {
+    QSet<QString> parts;
+    for (int position = 1; position <= list_.Count(); ++position) {
+        const QString part = list_.HiddenValue(position, DownloadHidden::PartPath);
+        if (!part.isEmpty())
+            parts.insert(part);
+    }
+    for (const JournalRow& row : carried_) {
+        const QString part = row.hidden.value(DownloadHidden::PartPath);
+        if (!part.isEmpty() && !list_.ContainsKey(row.key))
+            parts.insert(part);
+    }
+    SetKeptPartFiles(parts);
+}
+
 bool JournalKeeper::WriteNow() {
     lastWrite_ = clock_.elapsedSeconds();
     error_.clear();
+    SyncKeptParts();
     if (!WriteDownloadJournal(path_, list_, carried_, &error_))
         return false;
     dirty_ = false;

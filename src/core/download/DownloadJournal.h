@@ -72,7 +72,7 @@ public:
     JournalKeeper(const KeyedListModel& list, const Clock& clock, const QString& path);
 
     // Rows of an earlier journal that are written along until restored or forgotten.
-    void SetCarried(const QList<JournalRow>& rows) { carried_ = rows; }
+    void SetCarried(const QList<JournalRow>& rows);
     const QList<JournalRow>& Carried() const { return carried_; }
 
     void Changed() { dirty_ = true; }
@@ -81,6 +81,11 @@ public:
     // Writes now (an orderly end); false when the write failed (see LastError()).
     bool WriteNow();
     QString LastError() const { return error_; }
+
+    // Tells the clean-up of leftovers which temporary bodies the rows (listed or carried)
+    // keep to resume from; the others go when their folder is next written to. Done at
+    // every write and whenever the carried rows change.
+    void SyncKeptParts() const;
 
 private:
     size_t stateSignature() const;

@@ -16,6 +16,24 @@ void SetRowFilePath(KeyedListModel& list, int position, const QString& path) {
     list.SetHiddenValue(position, DownloadHidden::FilePath, path);
 }
 
+ResumePoint RowResumePoint(const KeyedListModel& list, int position) {
+    ResumePoint point;
+    point.partPath = list.HiddenValue(position, DownloadHidden::PartPath);
+    point.validator = list.HiddenValue(position, DownloadHidden::Validator);
+    bool ok = false;
+    const qint64 total = list.HiddenValue(position, DownloadHidden::TotalLength).toLongLong(&ok);
+    point.total = ok ? total : -1;
+    return point;
+}
+
+void SetRowResumePoint(KeyedListModel& list, int position, const ResumePoint& point) {
+    const bool usable = point.IsUsable();
+    list.SetHiddenValue(position, DownloadHidden::PartPath, usable ? point.partPath : QString());
+    list.SetHiddenValue(position, DownloadHidden::Validator, usable ? point.validator : QString());
+    list.SetHiddenValue(position, DownloadHidden::TotalLength,
+                        usable ? QString::number(point.total) : QString());
+}
+
 int RowHttpStatus(const KeyedListModel& list, int position) {
     return list.HiddenValue(position, DownloadHidden::HttpStatus).toInt();
 }

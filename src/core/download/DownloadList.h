@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/transfer/Resume.h"
+
 class KeyedListModel;
 
 // Where a download row stands. Stored as the row's SmallIcon, so the list itself is the only
@@ -39,6 +41,11 @@ inline constexpr int AutomaticRequeues = 2;
 // When the automatic re-download first saw the row's latest failure (monotonic seconds), or
 // "-" once it has decided not to re-queue it; "" before.
 inline constexpr int FailureSeenAt = 3;
+// What an interrupted transfer of the row left to resume from (ResumePoint): its temporary
+// body, the validator of the answer, and the whole body's length. "" when there is none.
+inline constexpr int PartPath = 4;
+inline constexpr int Validator = 5;
+inline constexpr int TotalLength = 6;
 } // namespace DownloadHidden
 
 // "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "原因".
@@ -53,6 +60,11 @@ bool AddDownloadRow(KeyedListModel& list, const QString& link, const QString& na
 // command that acts on a row's file uses this path, never one rebuilt from the row's name later.
 QString RowFilePath(const KeyedListModel& list, int position);
 void SetRowFilePath(KeyedListModel& list, int position, const QString& path);
+
+// Where the row's next transfer can resume; not usable when there is nothing to resume.
+ResumePoint RowResumePoint(const KeyedListModel& list, int position);
+// A point that is not usable clears all three values.
+void SetRowResumePoint(KeyedListModel& list, int position, const ResumePoint& point);
 
 // The HTTP status the row's last transfer was answered with; 0 when no answer came.
 int RowHttpStatus(const KeyedListModel& list, int position);

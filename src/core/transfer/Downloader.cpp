@@ -3,6 +3,7 @@
 #include "core/app/ProgramValues.h"
 #include "core/platform/Clock.h"
 #include "core/transfer/FileLife.h"
+#include "core/transfer/PartFiles.h"
 #include "core/transfer/TransferNetwork.h"
 
 #include <QCoreApplication>
@@ -73,6 +74,12 @@ public:
         QMetaObject::invokeMethod(worker_, std::move(task), Qt::QueuedConnection);
     }
 
+    // Returns once every task posted before has run.
+    void drain() {
+        QMetaObject::invokeMethod(
+            worker_, [] {}, Qt::BlockingQueuedConnection);
+    }
+
     ~DiskThread() override {
         thread_.quit();
         thread_.wait();
@@ -116,6 +123,9 @@ struct Downloader::BodySink {
     std::atomic<bool> failed{false};
     std::atomic<bool> wantsWake{false};
     Downloader* owner = nullptr;
+    // The body is kept when the transfer is given up; read and written on the
+    // user-interface thread only.
+    bool keeps = false;
 
     // Why the disk failed; written on the disk thread, read on the other.
     void setReason(const QString& text) {
@@ -170,13 +180,17 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
     path_ = savePath;
     status_ = 0;
     reason_.clear();
+    const ResumePoint wanted = resumeWanted_;
+    resumeWanted_ = ResumePoint{};
+    held_ = 0;
+    point_ = ResumePoint{};
 
     // The name is taken before this returns, so that the next transfer of the same moment
     // picks another one; a name that exists is taken as it is and never written to.
     phase_ = Phase::Reading;
     sink_ = std::make_shared<BodySink>();
     sink_->owner = this;
-    if (!sink_->file.Reserve(savePath) || !sink_->file.StartBody()) {
+    if (!sink_->file.Reserve(savePath) || !startFirstBody(wanted)) {
         reason_ = sink_->file.Error();
         // Nowhere to write: the transfer fails, but only after BeginDownload has returned,
         // like every other outcome.
@@ -190,8 +204,73 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
             Qt::QueuedConnection);
         return;
     }
-    reply_ = startRequest(requestUrl(url), QString());
+    if (held_ > 0) {
+        point_ = wanted;
+        point_.partPath = sink_->file.BodyPath();
+    }
+    if (!announcePoint(point_))
+        return;
+    reply_ = startRequest(requestUrl(url),
+                          held_ > 0 ? ResumeHeaderBlock(held_, point_.validator) : QString());
     watch_->start();
+}
+
+bool Downloader::startFirstBody(const ResumePoint& wanted) {
+    if (wanted.IsUsable()) {
+        // The transfer that left the part may still be handing it its last bytes (a row
+        // started again at once): it is taken up only after them.
+        if (DiskThread* disk = DiskThread::instance())
+            disk->drain();
+        if (sink_->file.ResumeBody(wanted.partPath)) {
+            const qint64 size = sink_->file.BodySize();
+            if (size > 0 && size < wanted.total) {
+                held_ = size;
+                sink_->file.KeepBodyOnAbandon(true);
+                sink_->keeps = true;
+                return true;
+            }
+        } else {
+            // Not in the target's folder any more, say: it is of no use, and nothing refers
+            // to it once the row has its new point.
+            RemovePartFile(wanted.partPath);
+        }
+    }
+    return sink_->file.StartBody(); // drops a part taken up above that was of no use
+}
+
+bool Downloader::announcePoint(const ResumePoint& point) {
+    point_ = point;
+    const quint64 generation = generation_;
+    const QPointer<Downloader> self(this);
+    emit ResumePointChanged();
+    return self && generation == generation_;
+}
+
+bool Downloader::takeResumeAnswer() {
+    const ResumeAnswer answer =
+        ClassifyResumeAnswer(status_, QString::fromLatin1(reply_->rawHeader("Content-Range")),
+                             held_, point_.total);
+    if (answer == ResumeAnswer::Append) {
+        announced_ = point_.total;
+        written_ = held_;
+        return true;
+    }
+    // Nothing of this answer has gone to the disk yet: the body can still be changed on this
+    // thread. What the part held goes; a whole body is never appended to it.
+    held_ = 0;
+    sink_->keeps = false;
+    if (!sink_->file.StartBody()) {
+        fail(sink_->file.Error());
+        return false;
+    }
+    if (!announcePoint(ResumePoint{}))
+        return false;
+    if (answer == ResumeAnswer::Restart) {
+        dropReply();
+        reply_ = startRequest(requestUrl(url_), QString());
+        return false;
+    }
+    return true;
 }
 
 QNetworkReply* Downloader::startRequest(const QUrl& url, const QString& headerBlock) {
@@ -267,8 +346,21 @@ bool Downloader::takeHead() {
 
     switch (phase_) {
     case Phase::Reading:
+        if (held_ > 0 && !takeResumeAnswer())
+            return false;
+        if (held_ > 0)
+            return true;
         if (length >= 1) {
             announced_ = length;
+            const QString validator =
+                ResumeValidator(QString::fromLatin1(reply_->rawHeader("ETag")),
+                                QString::fromLatin1(reply_->rawHeader("Last-Modified")));
+            if (status_ == 200 && !validator.isEmpty()) {
+                // From here an interruption keeps the body for a later transfer to resume.
+                sink_->file.KeepBodyOnAbandon(true);
+                sink_->keeps = true;
+                return announcePoint({sink_->file.BodyPath(), validator, length});
+            }
             return true;
         }
         // Without a size the fallback fetches the link again whatever this body holds, so
@@ -317,7 +409,10 @@ void Downloader::onFinished() {
         status_ = statusOf(reply_);
         reason_ = QStringLiteral("无法连接服务器：") + reply_->errorString();
         dropReply();
-        if (phase_ == Phase::Reading)
+        // The fallback would start the body afresh: the part is kept for the next try.
+        if (phase_ == Phase::Reading && held_ > 0)
+            fail(reason_);
+        else if (phase_ == Phase::Reading)
             FallbackDownload(requestUrl(url_));
         else
             fallbackEnded(false);
@@ -528,7 +623,10 @@ void Downloader::dropSink() {
     if (!sink_)
         return;
     sink_->owner = nullptr;
-    sink_->failed = true; // what is still queued is not written
+    // What is still queued is not written, unless the body is kept to resume from: then
+    // every byte received goes to it first.
+    if (!sink_->keeps)
+        sink_->failed = true;
     // The body and the reservation go on the thread that writes, after what it still does.
     onDisk([sink = sink_] { sink->file.Abandon(); });
     sink_.reset();

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "core/transfer/Resume.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -36,6 +38,12 @@ class QTimer;
 // - The status the server answered with does not decide success here: an error page that
 //   arrives whole is written like any file. ResponseStatus() tells the host what it was.
 //
+// - An interrupted transfer keeps its temporary body when the answer was a 200 with a length
+//   and a validator (ResumePoint); given that point before the next BeginDownload, the
+//   transfer asks only for the rest, and appends it when the server answers with exactly
+//   that range of the same body. Any other answer starts from the first byte in a fresh
+//   temporary file.
+//
 // Sizes are 64-bit throughout: 32-bit counters would wrap on files over 2 GiB.
 //
 // Destroying an instance, or CancelAsyncRead(), abandons the transfer: no signal follows,
@@ -62,6 +70,14 @@ public:
     // transfer this instance was running is abandoned first.
     void BeginDownload(const QString& url, const QString& savePath, const QString& referer);
 
+    // The next BeginDownload resumes from this point when it is usable; it is used once.
+    void SetResumePoint(const ResumePoint& point) { resumeWanted_ = point; }
+    // What the running transfer would resume from if it were interrupted now; not usable
+    // when it could not (ResumePointChanged tells when this changes).
+    ResumePoint CurrentResumePoint() const { return point_; }
+    // Bytes the running transfer took over from an interrupted one (0 when it began afresh).
+    qint64 ResumedFrom() const { return held_; }
+
     // The referer given to BeginDownload; "" when none was given.
     QString StoredReferer;
 
@@ -86,6 +102,7 @@ signals:
     void DownloadProgress(qint64 received, qint64 total, const QString& path);
     void DownloadError(const QString& path);
     void DownloadComplete(qint64 size, const QString& path);
+    void ResumePointChanged();
 
 private:
     struct BodySink;
@@ -123,6 +140,13 @@ private:
     void FallbackDownload(const QUrl& url);
     void startWholeFetch();
     void fallbackEnded(bool succeeded);
+
+    // The first request's body: the part of `wanted` when it can be taken up, else a fresh one.
+    bool startFirstBody(const ResumePoint& wanted);
+    // Tells the host of a new resume point; false when the host abandoned the transfer.
+    bool announcePoint(const ResumePoint& point);
+    // The answer to a request for the rest was taken: true to go on with this answer.
+    bool takeResumeAnswer();
 
     // A fresh, empty body for the next request.
     void restartBody();
@@ -166,6 +190,9 @@ private:
     double requestStarted_ = 0.0;
     double lastGrowth_ = 0.0;
     bool pumpQueued_ = false;
+    ResumePoint resumeWanted_;
+    ResumePoint point_;
+    qint64 held_ = 0; // bytes of the body taken over from an interrupted transfer
 };
 
 // The header block of the fallback request: "Referer:" directly followed (no space) by the

@@ -107,6 +107,7 @@ bool DownloadFile::Reserve(const QString& target) {
 }
 
 bool DownloadFile::StartBody() {
+    keepBody_ = false; // a fresh body never keeps what came before
     dropBody();
     error_.clear();
     if (target_.isEmpty())
@@ -131,6 +132,35 @@ bool DownloadFile::StartBody() {
         return true;
     }
     return fail(QStringLiteral("无法创建临时文件"));
+}
+
+bool DownloadFile::ResumeBody(const QString& partPath) {
+    keepBody_ = false;
+    dropBody();
+    error_.clear();
+    const qsizetype slash = partPath.lastIndexOf(QLatin1Char('/'));
+    if (target_.isEmpty() || slash < 0 || !IsPartFileName(partPath.mid(slash + 1)) ||
+        QFileInfo(partPath.left(slash + 1)).absoluteFilePath() !=
+            QFileInfo(folderOf(target_)).absoluteFilePath())
+        return fail(QStringLiteral("无法续传：临时文件不在保存文件夹中"));
+    // Never through a link, and never a device or a pipe put in its place (O_NONBLOCK: a pipe
+    // without a reader would hold the open).
+    const int fd = ::open(encoded(partPath).constData(),
+                          O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return failErrno(errno, QStringLiteral("无法续传："));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return fail(QStringLiteral("无法续传：临时文件正被使用"));
+    }
+    bodyFd_ = fd;
+    body_ = partPath;
+    size_ = info.st_size;
+    buffer_.clear();
+    buffer_.reserve(kWriteBufferBytes);
+    return true;
 }
 
 bool DownloadFile::flushBuffer() {
@@ -221,6 +251,19 @@ bool DownloadFile::Commit(qint64 expected, bool mayReplace) {
 }
 
 void DownloadFile::dropBody() {
+    if (keepBody_ && bodyFd_ >= 0 && size_ > 0) {
+        // Whatever reaches the file is the body's beginning, so a write cut short still
+        // leaves bytes a later transfer can resume after.
+        flushBuffer();
+        ::close(bodyFd_);
+        bodyFd_ = -1;
+        body_.clear();
+        buffer_.clear();
+        size_ = 0;
+        keepBody_ = false;
+        return;
+    }
+    keepBody_ = false;
     if (bodyFd_ >= 0) {
         ::close(bodyFd_);
         bodyFd_ = -1;

@@ -42,6 +42,14 @@ public:
     bool Reserve(const QString& target);
     // A fresh, empty body (an earlier one of this transfer is removed first).
     bool StartBody();
+    // Takes up the temporary body an interrupted transfer of the same file left at `partPath`
+    // and appends to it: it must be a regular file (not a link) of the program's pattern in
+    // the target's folder that no other transfer holds. False, with the body untouched, when
+    // it is not; the caller then starts a fresh one.
+    bool ResumeBody(const QString& partPath);
+    // From now on giving the transfer up keeps a body of at least one byte where it is (its
+    // bytes are the answer's first ones, in order), so that a later transfer can resume it.
+    void KeepBodyOnAbandon(bool keep) { keepBody_ = keep; }
     bool Write(const char* data, qint64 size);
     bool Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
     // Hands what waits in memory to the file (no flush to disk).
@@ -53,7 +61,8 @@ public:
     // body lands only on a name this transfer reserved, never over a file that was there. A
     // failed write, flush, close or rename fails it, and the body is abandoned.
     bool Commit(qint64 expected = -1, bool mayReplace = true);
-    // Gives the transfer up: see above. Safe to call at any time, also twice.
+    // Gives the transfer up: see above (a body kept for resuming stays). Safe to call at any
+    // time, also twice.
     void Abandon();
 
     QString Target() const { return target_; }
@@ -82,6 +91,7 @@ private:
     qint64 size_ = 0;
     bool existed_ = false;
     bool committed_ = false;
+    bool keepBody_ = false;
     QString error_;
 };
 

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <sys/file.h>
@@ -57,6 +58,26 @@ QString NewPartFileName() {
 
 namespace {
 
+QString absoluteClean(const QString& path) {
+    return QDir::cleanPath(QDir(path.isEmpty() ? QStringLiteral(".") : path).absolutePath());
+}
+
+QString folderKeyOf(const QString& path) {
+    const QString absolute = absoluteClean(path);
+    return absolute.left(std::max<qsizetype>(1, absolute.lastIndexOf(QLatin1Char('/'))));
+}
+
+struct PartRegistry {
+    QMutex mutex;
+    QSet<QString> cleaned; // folders cleaned in this run
+    QSet<QString> kept;    // absolute paths of kept bodies
+};
+
+PartRegistry& registry() {
+    static PartRegistry parts;
+    return parts;
+}
+
 // Removes `name` in the open folder `dir` when it is a leftover nobody holds: a regular file
 // (never a link), of the temporary pattern or a reservation, whose lock can be taken.
 bool removeIfUnheld(int dir, const char* name, bool partName) {
@@ -89,12 +110,21 @@ int RemoveOwnLeftovers(const QString& folder) {
     if (!listing)
         return 0;
     const int dir = ::dirfd(listing);
+    const QString folderKey = absoluteClean(path);
+    QSet<QString> kept;
+    {
+        PartRegistry& parts = registry();
+        const QMutexLocker lock(&parts.mutex);
+        kept = parts.kept;
+    }
     int removed = 0;
     while (const dirent* entry = ::readdir(listing)) {
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
             continue;
         const QString name = QFile::decodeName(entry->d_name);
         const bool partName = IsPartFileName(name);
+        if (partName && kept.contains(folderKey + QLatin1Char('/') + name))
+            continue;
         if (!partName) {
             // Only a two-byte file can be a reservation; most names end here without an open.
             struct stat info {};
@@ -110,16 +140,50 @@ int RemoveOwnLeftovers(const QString& folder) {
 }
 
 void CleanFolderBeforeWriting(const QString& folder) {
-    static QMutex mutex;
-    static QSet<QString> cleaned;
-    const QString key = QDir::cleanPath(QDir(folder).absolutePath());
+    const QString key = absoluteClean(folder);
     {
-        const QMutexLocker lock(&mutex);
-        if (cleaned.contains(key))
+        PartRegistry& parts = registry();
+        const QMutexLocker lock(&parts.mutex);
+        if (parts.cleaned.contains(key))
             return;
-        cleaned.insert(key);
+        parts.cleaned.insert(key);
     }
     RemoveOwnLeftovers(key);
+}
+
+void SetKeptPartFiles(const QSet<QString>& paths) {
+    QSet<QString> kept;
+    for (const QString& path : paths) {
+        if (!path.isEmpty())
+            kept.insert(absoluteClean(path));
+    }
+    PartRegistry& parts = registry();
+    const QMutexLocker lock(&parts.mutex);
+    for (const QString& path : std::as_const(parts.kept)) {
+        if (!kept.contains(path))
+            parts.cleaned.remove(folderKeyOf(path));
+    }
+    parts.kept = kept;
+}
+
+bool IsKeptPartFile(const QString& path) {
+    PartRegistry& parts = registry();
+    const QMutexLocker lock(&parts.mutex);
+    return parts.kept.contains(absoluteClean(path));
+}
+
+bool RemovePartFile(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    if (!IsPartFileName(name))
+        return false;
+    const QString folder = slash < 0 ? QStringLiteral(".") : path.left(std::max<qsizetype>(1, slash));
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    const bool removed = removeIfUnheld(dir, QFile::encodeName(name).constData(), true);
+    ::close(dir);
+    return removed;
 }
 
 bool FolderAcceptsFiles(const QString& folder) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 // The files a transfer leaves in a save folder while it runs, and how the program knows them as
@@ -32,8 +33,19 @@ QString NewPartFileName();
 // running transfer holds. Returns how many files went.
 int RemoveOwnLeftovers(const QString& folder);
 
-// RemoveOwnLeftovers, once per folder and run, before the first transfer writes there.
+// RemoveOwnLeftovers, once per folder and run, before the first transfer writes there, and
+// again before the next write after a kept body stopped being kept (see SetKeptPartFiles).
 void CleanFolderBeforeWriting(const QString& folder);
+
+// The temporary bodies that rows of the download list or its journal keep to resume from:
+// the clean-up spares them. Replaces the whole set; a folder that held a body no longer in it
+// is cleaned again before its next write, so that body goes then.
+void SetKeptPartFiles(const QSet<QString>& paths);
+bool IsKeptPartFile(const QString& path);
+
+// Removes one temporary body: only a regular file of the program's pattern (never a link),
+// and never one that a transfer holds. True when it went.
+bool RemovePartFile(const QString& path);
 
 // True when the program can create (and remove again) a file in `folder`.
 bool FolderAcceptsFiles(const QString& folder);

@@ -45,7 +45,8 @@ SingleOutcome ended(SingleEnd end, qint64 received, const QString& reason = {}) 
 SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced, const Clock& clock,
                                double& lastGrowth, const SingleWatcher& watch) {
     const QPointer<Inet> alive(&inet);
-    qint64 length = 0;
+    // A resumed body counts from the bytes it already holds.
+    qint64 length = file.BodySize();
     const auto giveUp = [&](SingleEnd end, const QString& reason) {
         if (alive)
             alive->Cancel();

@@ -38,7 +38,8 @@ inline constexpr qint64 kSingleChunkBytes = 2048;
 inline constexpr double kSingleStallSeconds = 120.0;
 
 // Copies the body `inet` is receiving into `file` in chunks of at most 2048 bytes, letting
-// pending events run between them, until `announced` bytes are in (then commits the file),
+// pending events run between them, until the file holds `announced` bytes (then commits it;
+// a resumed file counts the bytes it held before),
 // the answer ends short of them, nothing arrives for more than 120 seconds on `clock`
 // (counted from `lastGrowth`, which it moves), or the watcher says otherwise. Every way but
 // Completed abandons the file and cancels `inet`.

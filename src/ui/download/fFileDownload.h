@@ -455,6 +455,9 @@ private: // single-connection transfer
     // Fetches the link again and puts its whole body in `file`'s place; true when written.
     bool WholeBodyDownload(int position, DownloadFile& file);
     bool singleTransferAbandoned(const QString& link, bool registered) const;
+    // Bytes the last single transfer took over from an interrupted one; 0 when it began
+    // afresh. Panel 3 says so.
+    qint64 singleResumedFrom_ = 0;
 };
 
 // "下载方式：" with the mode's number and what it means: "下载方式：1（单线程）".

@@ -70,6 +70,13 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
                 [this, slot](qint64 size, const QString& path) {
                     Downloader1_DownloadComplete(slot, size, path);
                 });
+        // Recorded at once: a program killed in the middle finds in the journal what the
+        // transfer had so far.
+        connect(element, &Downloader::ResumePointChanged, this, [this, slot] {
+            const Downloader* source = Downloader1.value(slot);
+            if (const int at = slotRow(slot); at != 0 && source)
+                SetRowResumePoint(*ListItems3, at, source->CurrentResumePoint());
+        });
         Downloader1.insert(slot, element);
     }
     DownloadBusy = true;
@@ -90,6 +97,7 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     slotShownMs_[slot] = 0;
     SlotStart[slot] = monotonicSeconds();
 
+    element->SetResumePoint(RowResumePoint(*ListItems3, row));
     element->BeginDownload(link, targetPath, ListItems3->Tag(row));
     return false;
 }
@@ -211,6 +219,7 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     else if (!whole)
         ReportRowFailure(row, QStringLiteral("进度未到 100%"));
 
+    SetRowResumePoint(*ListItems3, row, ResumePoint{});
     RowFileCommitted(row, previous);
     CorrectItemFileType(row);
     // The type check renames the file and may change the row; it is found again by its link.

@@ -13,6 +13,8 @@
 #include "core/platform/Prompt.h"
 #include "core/transfer/FileLife.h"
 #include "core/transfer/Inet.h"
+#include "core/transfer/PartFiles.h"
+#include "core/transfer/Resume.h"
 #include "core/transfer/SingleConnection.h"
 #include "core/transfer/SingleTransfer.h"
 #include "ui/app/Forms.h"
@@ -50,8 +52,15 @@ void fFileDownload::setupSingleTransfer() {
     connect(Inet1, &Inet::StateChanged, this, [this](int state) { Inet1_StateChanged(state); });
 }
 
+static QString SingleResumeText(qint64 held) {
+    return QStringLiteral("续传：从 %1 字节").arg(held);
+}
+
 void fFileDownload::Inet1_StateChanged(int State) {
-    StatusPanel3->setText(InetStateText(State, Inet1->ResponseCode(), Inet1->ResponseInfo()));
+    const QString text = InetStateText(State, Inet1->ResponseCode(), Inet1->ResponseInfo());
+    StatusPanel3->setText(singleResumedFrom_ > 0
+                              ? SingleResumeText(singleResumedFrom_) + QStringLiteral("　") + text
+                              : text);
 }
 
 void fFileDownload::Inet下载当前文件(int position) {
@@ -115,6 +124,8 @@ bool fFileDownload::Inet下载文件(int position) {
     };
 
     double lastGrowth = monotonicNow();
+    // Panel 3 tells of a resumed transfer until the next one begins.
+    singleResumedFrom_ = 0;
 
     const ProgramValues& program = Program();
     const SingleTransferConnection connection =
@@ -128,19 +139,64 @@ bool fFileDownload::Inet下载文件(int position) {
     SetRowFailureReason(list, position, QString());
     StatusPanel2->setText(QStringLiteral("正在下载:") + list.Text(position));
 
-    Inet1->Execute(link, QStringLiteral("GET"), {}, RefererHeaderBlock(list.Tag(position), link));
-    DoEvents();
-    // StillExecuting stays true until the whole body is in, so the wait ends as soon as the
-    // response headers are, and the body is copied while it arrives. A stop or a closed
-    // window ends it too.
-    const double requested = monotonicNow();
-    while (Inet1->StillExecuting() && !Inet1->HeadersReceived() && DownloadBusy && !abandoned()) {
-        if (monotonicNow() - requested > kHeaderWaitSeconds)
-            break;
-        DoEvents();
+    // An interrupted transfer of the row left the body's first bytes: only the rest is asked
+    // for, on the condition that the file is still the same (If-Range).
+    ResumePoint resume = RowResumePoint(list, position);
+    qint64 held = 0;
+    if (resume.IsUsable()) {
+        const QFileInfo part(resume.partPath);
+        if (part.isFile() && !part.isSymLink() && part.size() > 0 && part.size() < resume.total)
+            held = part.size();
     }
+    // A part that cannot be resumed is of no use to anyone.
+    const auto dropResume = [&] {
+        if (!resume.partPath.isEmpty())
+            RemovePartFile(resume.partPath);
+        resume = ResumePoint{};
+        held = 0;
+        if (const int at = row())
+            SetRowResumePoint(list, at, resume);
+    };
+    if (held == 0)
+        dropResume();
+
+    const auto request = [&] {
+        QString headers = RefererHeaderBlock(list.Tag(row()), link);
+        if (held > 0)
+            headers += ResumeHeaderBlock(held, resume.validator);
+        Inet1->Execute(link, QStringLiteral("GET"), {}, headers);
+        DoEvents();
+        // StillExecuting stays true until the whole body is in, so the wait ends as soon as
+        // the response headers are, and the body is copied while it arrives. A stop or a
+        // closed window ends it too.
+        const double requested = monotonicNow();
+        while (Inet1->StillExecuting() && !Inet1->HeadersReceived() && DownloadBusy &&
+               !abandoned()) {
+            if (monotonicNow() - requested > kHeaderWaitSeconds)
+                break;
+            DoEvents();
+        }
+    };
+    request();
     if (abandoned())
         return endQuietly();
+    bool appending = false;
+    if (held > 0 && DownloadBusy && !Inet1->GetHeader().isEmpty()) {
+        const ResumeAnswer answer =
+            ClassifyResumeAnswer(Inet1->StatusCode(), Inet1->GetHeader(QStringLiteral("Content-Range")),
+                                 held, resume.total);
+        appending = answer == ResumeAnswer::Append;
+        if (!appending) {
+            // The whole body comes (or must be asked for again): never onto the part.
+            dropResume();
+            if (answer == ResumeAnswer::Restart) {
+                Inet1->Cancel();
+                request();
+                if (abandoned())
+                    return endQuietly();
+            }
+        }
+    }
     position = row();
     if (!DownloadBusy) {
         list.SetSubItem(position, DownloadColumn::Size, QStringLiteral("下载取消"));
@@ -151,7 +207,9 @@ bool fFileDownload::Inet下载文件(int position) {
 
     // The automatic re-download never asks again for a file the server says is not there.
     SetRowHttpStatus(list, position, Inet1->StatusCode());
-    const double announced = AnnouncedLength(Inet1->GetHeader(QStringLiteral("content-length")));
+    const double announced =
+        appending ? double(resume.total)
+                  : AnnouncedLength(Inet1->GetHeader(QStringLiteral("content-length")));
     const QString type = FileTypeForContentType(
         ContentTypeWithoutParameters(Inet1->GetHeader(QStringLiteral("Content-Type"))));
     if (Inet1->GetHeader().isEmpty()) {
@@ -221,7 +279,17 @@ bool fFileDownload::Inet下载文件(int position) {
     // The name is taken; a file already there stays untouched until the new body is complete
     // and takes its place in one rename.
     DownloadFile file;
-    if (!file.Reserve(target) || !file.StartBody()) {
+    const auto startBody = [&] {
+        if (!appending)
+            return file.StartBody();
+        if (file.ResumeBody(resume.partPath))
+            return true;
+        // The part went or moved while the answer came: the rest alone is of no use.
+        Inet1->Cancel();
+        dropResume();
+        return false;
+    };
+    if (!file.Reserve(target) || !startBody()) {
         if (file.TargetExisted() && QFileInfo(target).isFile()) {
             const QString length = QString::number(QFileInfo(target).size());
             list.SetSubItem(position, DownloadColumn::Size, length);
@@ -234,6 +302,21 @@ bool fFileDownload::Inet下载文件(int position) {
         return finish(false);
     }
     SetRowFilePath(list, position, target);
+    if (appending) {
+        file.KeepBodyOnAbandon(true);
+        singleResumedFrom_ = held;
+        StatusPanel3->setText(SingleResumeText(held));
+    } else if (announced > 0 && Inet1->StatusCode() == 200) {
+        // From here an interruption keeps the body, when the answer says how to ask for the
+        // rest of the same file.
+        const QString validator = ResumeValidator(Inet1->GetHeader(QStringLiteral("ETag")),
+                                                  Inet1->GetHeader(QStringLiteral("Last-Modified")));
+        if (!validator.isEmpty()) {
+            file.KeepBodyOnAbandon(true);
+            SetRowResumePoint(list, position,
+                              {file.BodyPath(), validator, static_cast<qint64>(announced)});
+        }
+    }
     // A transfer that ends without its file gives the row back the file it had.
     const auto restorePath = [&] {
         if (const int at = row())
@@ -256,10 +339,12 @@ bool fFileDownload::Inet下载文件(int position) {
             return endQuietly();
         }
     }
-    if (!file.Committed())
+    if (!file.Committed()) {
         restorePath();
-    else
+    } else {
+        SetRowResumePoint(list, row(), ResumePoint{});
         RowFileCommitted(row(), previous);
+    }
     // Only a committed body is checked: a failed transfer left the target as it was.
     if (result) {
         CorrectItemFileType(row());
