@@ -18,6 +18,7 @@ private Q_SLOTS:
     void aNewerJournalIsRefusedNotMisread();
     void restoredRowsClaimOnlyTheFilesTheyStillHave_data();
     void restoredRowsClaimOnlyTheFilesTheyStillHave();
+    void aJournalWrittenBeforeResumingStillLoads();
 
 private:
     QTemporaryDir dir_;
@@ -118,6 +119,8 @@ void DownloadJournalTest::restoredRowsClaimOnlyTheFilesTheyStillHave() {
     }
     KeyedListModel before(DownloadListHeaders());
     addRow(before, "https://a/1", state, recordedSize, file);
+    const ResumePoint point{dir_.filePath(".quillfetch-x.part"), "\"v1\"", 10};
+    SetRowResumePoint(before, 1, point);
     const QString path = dir_.filePath(QString("%1.journal").arg(QTest::currentDataTag()));
     QVERIFY(WriteDownloadJournal(path, before, {}, nullptr));
 
@@ -128,8 +131,27 @@ void DownloadJournalTest::restoredRowsClaimOnlyTheFilesTheyStillHave() {
     QCOMPARE(RestoreDownloadRows(after, load.rows + load.rows), 1);
     QCOMPARE(after.SmallIcon(2), restoredState);
     QCOMPARE(RowFilePath(after, 2), file);
+    QCOMPARE(RowResumePoint(after, 2).partPath, point.partPath);
+    QCOMPARE(RowResumePoint(after, 2).validator, point.validator);
+    QCOMPARE(RowResumePoint(after, 2).total, point.total);
     QCOMPARE(after.SubItem(2, DownloadColumn::Size).isEmpty(),
              restoredState == ItemState::Waiting || recordedSize.isEmpty());
+}
+
+void DownloadJournalTest::aJournalWrittenBeforeResumingStillLoads() {
+    const QString path = dir_.filePath("older.journal");
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(R"({"quillfetch-download-journal":1,"rows":[{"key":"https://a/1",)"
+              R"("cells":["Paper 1","pdf","","","","/tmp/papers/",""],)"
+              R"("hidden":["/tmp/papers/Paper 1.pdf","200"],"tag":"","state":4}]})");
+    out.close();
+    const JournalLoad load = ReadDownloadJournal(path);
+    QCOMPARE(load.status, JournalStatus::Loaded);
+    KeyedListModel list(DownloadListHeaders());
+    QCOMPARE(RestoreDownloadRows(list, load.rows), 1);
+    QCOMPARE(RowFilePath(list, 1), QStringLiteral("/tmp/papers/Paper 1.pdf"));
+    QVERIFY(!RowResumePoint(list, 1).IsUsable());
 }
 
 QF_TEST_GUILESS_MAIN(DownloadJournalTest)

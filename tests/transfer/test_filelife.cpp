@@ -41,6 +41,9 @@ private Q_SLOTS:
     void doesEveryOtherNameKeepItsBytes();
     void whichLeftoversDoesTheCleanUpTake_data();
     void whichLeftoversDoesTheCleanUpTake();
+    void whichPartCanATransferTakeUp_data();
+    void whichPartCanATransferTakeUp();
+    void aPartNoLongerKeptGoesAtTheFoldersNextWrite();
 
 private:
     QString folder() const { return dir_->path() + "/papers/"; }
@@ -154,6 +157,7 @@ void FileLifeTest::whichLeftoversDoesTheCleanUpTake_data() {
     QTest::newRow("a link named like a body?") << "link" << false;
     QTest::newRow("a killed transfer's body?") << "dead body" << true;
     QTest::newRow("a killed transfer's reservation?") << "dead reservation" << true;
+    QTest::newRow("a killed transfer's body that a row keeps to resume?") << "kept body" << false;
 }
 
 void FileLifeTest::whichLeftoversDoesTheCleanUpTake() {
@@ -174,13 +178,86 @@ void FileLifeTest::whichLeftoversDoesTheCleanUpTake() {
         path = folder() + NewPartFileName();
         QVERIFY(QFile::link(linked, path));
     } else {
-        path = what == "dead body" ? folder() + NewPartFileName() : folder() + "paper.pdf";
+        path = what.endsWith("body") ? folder() + NewPartFileName() : folder() + "paper.pdf";
         QVERIFY(writeFile(path, QByteArray("\x01\x00", 2)));
     }
+    SetKeptPartFiles(what == "kept body" ? QSet<QString>{path} : QSet<QString>{});
 
     QCOMPARE(RemoveOwnLeftovers(folder()), taken ? 1 : 0);
+    SetKeptPartFiles({});
     QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), !taken);
     QCOMPARE(readFile(linked), QByteArray("AB"));
+}
+
+void FileLifeTest::whichPartCanATransferTakeUp_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("takenUp");
+    QTest::newRow("a link named like a part?") << "link" << false;
+    QTest::newRow("one name of a hard-linked file?") << "hard link" << false;
+    QTest::newRow("a part in another folder?") << "elsewhere" << false;
+    QTest::newRow("a file not named like a part?") << "user file" << false;
+    QTest::newRow("a part a running transfer holds?") << "held" << false;
+    QTest::newRow("a part nobody holds?") << "part" << true;
+}
+
+void FileLifeTest::whichPartCanATransferTakeUp() {
+    QFETCH(QString, what);
+    QFETCH(bool, takenUp);
+    QVERIFY(QDir().mkpath(outside()));
+    const QString linked = outside() + "real.pdf";
+    QVERIFY(writeFile(linked, "AB"));
+    DownloadFile holder;
+    QString part = folder() + NewPartFileName();
+    if (what == "link") {
+        QVERIFY(QFile::link(linked, part));
+    } else if (what == "hard link") {
+        QCOMPARE(::link(QFile::encodeName(linked).constData(), QFile::encodeName(part).constData()),
+                 0);
+    } else if (what == "held") {
+        QVERIFY(holder.Reserve(folder() + "other.pdf"));
+        QVERIFY(holder.StartBody());
+        QVERIFY(holder.Write("AB") && holder.Flush());
+        part = holder.BodyPath();
+    } else {
+        if (what == "elsewhere")
+            part = outside() + NewPartFileName();
+        else if (what == "user file")
+            part = folder() + "notes.pdf";
+        QVERIFY(writeFile(part, "AB"));
+    }
+
+    DownloadFile file;
+    SetKeptPartFiles({part}); // as a row of the list keeps it
+    QVERIFY(file.Reserve(folder() + "paper.pdf"));
+    SetKeptPartFiles({});
+    QCOMPARE(file.ResumeBody(part), takenUp);
+    if (!takenUp) {
+        QVERIFY(file.StartBody() && file.Write("CD"));
+        QVERIFY(file.Commit(2));
+        QCOMPARE(readFile(folder() + "paper.pdf"), QByteArray("CD"));
+        QCOMPARE(readFile(linked), QByteArray("AB")); // nothing written through a link
+        QCOMPARE(readFile(part), QByteArray("AB"));   // nor into someone else's file
+        return;
+    }
+    QCOMPARE(file.BodySize(), 2);
+    QVERIFY(file.Write("CD"));
+    QVERIFY(file.Commit(4));
+    QCOMPARE(readFile(folder() + "paper.pdf"), QByteArray("ABCD"));
+    QVERIFY(!QFileInfo::exists(part));
+}
+
+void FileLifeTest::aPartNoLongerKeptGoesAtTheFoldersNextWrite() {
+    const QString part = folder() + NewPartFileName();
+    QVERIFY(writeFile(part, "AB"));
+    SetKeptPartFiles({part});
+    DownloadFile first;
+    QVERIFY(first.Reserve(folder() + "a.pdf"));
+    QVERIFY(QFileInfo::exists(part)); // a journal row keeps it
+    SetKeptPartFiles({});
+    QVERIFY(QFileInfo::exists(part)); // until the folder is written to again
+    DownloadFile second;
+    QVERIFY(second.Reserve(folder() + "b.pdf"));
+    QVERIFY(!QFileInfo::exists(part));
 }
 
 QF_TEST_GUILESS_MAIN(FileLifeTest)

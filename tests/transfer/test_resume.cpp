@@ -104,8 +104,11 @@ void ResumeTest::runRow(int mode, const QString& link) {
     KeyedListModel& list = *window_->ListItems3;
     const int row = list.PositionOfKey(link);
     list.SetSmallIcon(row, ItemState::Downloading);
-    if (mode == 1) {
+    if (mode != 2) {
         Program().DownloadMode = 1;
+        Program().ProxyEnabled = mode == 3;
+        Program().ProxyAddress = QStringLiteral("127.0.0.1");
+        Program().ProxyPort = QString::number(server_->port());
         window_->Inet下载当前文件(row);
         return;
     }
@@ -137,9 +140,11 @@ void ResumeTest::anInterruptedTransferStartedAgain_data() {
         {"only Last-Modified: is the rest appended?", Server::RangeWithLastModified, kSize, true},
         {"a strong ETag: is the rest appended?", Server::RangeWithETag, kSize, true},
     };
-    for (int mode : {1, 2}) {
+    // 1: the single connection, 3: the same through the proxy, 2: a parallel slot.
+    for (int mode : {1, 3, 2}) {
+        const char* how = mode == 1 ? "single" : mode == 3 ? "proxied single" : "parallel";
         for (const auto& c : cases) {
-            QTest::addRow("%s connection: %s", mode == 1 ? "single" : "parallel", c.name)
+            QTest::addRow("%s connection: %s", how, c.name)
                 << mode << c.server << c.sent << c.resumed;
         }
     }
@@ -191,7 +196,7 @@ void ResumeTest::anInterruptedTransferStartedAgain() {
         if (list.SubItem(1, DownloadColumn::Received) != QString::number(kHalf))
             return;
         stopper.stop();
-        if (mode == 1)
+        if (mode != 2)
             window_->DownloadBusy = false;
         else
             window_->RemoveDownloaderSlot(1); // what the stop command does to a slot
@@ -221,7 +226,9 @@ void ResumeTest::anInterruptedTransferStartedAgain() {
     QCOMPARE(RowResumePoint(list, 1).IsUsable(), false);
     QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("paper.pdf")});
-    if (mode == 1)
+    if (mode == 3)
+        QVERIFY(requests.at(1).viaProxy);
+    if (mode != 2)
         QCOMPARE(window_->StatusPanel3->text().contains(QStringLiteral("续传：从 150000 字节")),
                  resumed);
 }
