@@ -1,0 +1,243 @@
+#include "TestEnvironment.h"
+#include "TestHttpServer.h"
+#include "TestServices.h"
+
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/transfer/PartFiles.h"
+#include "ui/app/Forms.h"
+#include "ui/download/fFileDownload.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDirIterator>
+#include <QProcess>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <memory>
+
+using Response = TestHttpServer::Response;
+
+namespace {
+
+constexpr int kRows = 40;
+constexpr qint64 kFileBytes = 2 * 1024 * 1024;
+
+TestHttpServer::GeneratedBody fileBody(int n) {
+    TestHttpServer::GeneratedBody body;
+    body.size = kFileBytes;
+    body.head = "%PDF-1.4 paper " + QByteArray::number(n) + '\n';
+    return body;
+}
+
+QString rowName(int n) {
+    return QStringLiteral("paper %1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+// The child: the download window over a list of `kRows` links (or, when the last run left a
+// journal, over the rows it restores), each row fetched until it is complete.
+int runListChild(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const int mode = QByteArray(argv[2]).toInt();
+    const QString base = QString::fromLocal8Bit(argv[3]);
+    const QString folder = QString::fromLocal8Bit(argv[4]);
+    TestServices services(TestServices::ClockKind::Real);
+    Program() = ProgramValues{};
+    Program().SearchHomePage = QStringLiteral("about:blank");
+    Program().DownloadMode = mode;
+    fFileDownload* window = Forms::fFileDownload();
+    if (!window)
+        return 3;
+    window->Option2->setChecked(true); // 覆盖
+    KeyedListModel& list = *window->ListItems3;
+    if (window->menu恢复上次的下载列表->isVisible()) {
+        window->menu恢复上次的下载列表_Click();
+        std::printf("restored %d\n", list.Count());
+    } else {
+        for (int n = 1; n <= kRows; ++n)
+            window->AddDownloadItem(base + QStringLiteral("/k/%1.pdf").arg(n), rowName(n), "pdf",
+                                    folder, QString());
+    }
+    std::fflush(stdout);
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        int done = 0;
+        for (int row = 1; row <= list.Count(); ++row)
+            done += list.SmallIcon(row) == ItemState::Completed;
+        if (done == list.Count()) {
+            driver.stop();
+            app.quit();
+            return;
+        }
+        for (int row = 1; row <= list.Count(); ++row) {
+            const int state = list.SmallIcon(row);
+            if (state != ItemState::Waiting && state != ItemState::Failed)
+                continue;
+            if (mode == 1) {
+                if (window->DownloadBusy)
+                    return;
+                list.SetSmallIcon(row, ItemState::Downloading);
+                window->Inet下载当前文件(row);
+                return;
+            }
+            int slot = 1;
+            while (slot <= 6 && window->Downloader1.value(slot))
+                ++slot;
+            if (slot > 6)
+                return;
+            window->SlotItem[slot] = row;
+            window->多线程下载(slot, row, list.Key(row), folder + list.Text(row) + ".pdf");
+        }
+    });
+    driver.start(20);
+    app.exec();
+    std::puts("done");
+    std::fflush(stdout);
+    Forms::DestroyAll();
+    return 0;
+}
+
+} // namespace
+
+// A program killed in the middle of a list, started again and the list restored: every file
+// ends whole, nothing of the program is left in the folder, and files cut short are resumed.
+class KillResumeTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aKilledRunRestoredEndsWithEveryFileWhole_data();
+    void aKilledRunRestoredEndsWithEveryFileWhole();
+
+private:
+    QProcess* startChild(int mode);
+
+    QString home_;
+    QString folder_;
+    std::unique_ptr<TestHttpServer> server_;
+};
+
+QProcess* KillResumeTest::startChild(int mode) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* sub : {"config", "data", "cache", "runtime"})
+        QDir().mkpath(home_ + '/' + sub);
+    QFile::setPermissions(home_ + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    environment.insert("HOME", home_);
+    environment.insert("XDG_CONFIG_HOME", home_ + "/config");
+    environment.insert("XDG_DATA_HOME", home_ + "/data");
+    environment.insert("XDG_CACHE_HOME", home_ + "/cache");
+    environment.insert("XDG_RUNTIME_DIR", home_ + "/runtime");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    auto* child = new QProcess(this);
+    child->setProcessEnvironment(environment);
+    child->setProcessChannelMode(QProcess::MergedChannels);
+    child->start(QCoreApplication::applicationFilePath(),
+                 {"--run-list", QString::number(mode), server_->baseUrl(), folder_});
+    return child;
+}
+
+void KillResumeTest::aKilledRunRestoredEndsWithEveryFileWhole_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("pauseMs"); // each answer pauses halfway this long
+    QTest::newRow("the single connection") << 1 << 150;
+    QTest::newRow("six parallel slots") << 2 << 900;
+}
+
+void KillResumeTest::aKilledRunRestoredEndsWithEveryFileWhole() {
+    QFETCH(int, mode);
+    QFETCH(int, pauseMs);
+    QTemporaryDir dir;
+    home_ = dir.filePath("home");
+    folder_ = dir.filePath("papers/");
+    QDir().mkpath(folder_);
+    server_ = std::make_unique<TestHttpServer>();
+    server_->setFallback([pauseMs](const TestHttpServer::Request& request) {
+        const QString path = request.path;
+        if (!path.startsWith(QLatin1String("/k/")))
+            return Response::statusPage(404);
+        const int n = path.mid(3).chopped(4).toInt();
+        Response whole = Response::generatedBody(kFileBytes, "application/pdf");
+        whole.generated = fileBody(n);
+        whole.header("ETag", '"' + QByteArray::number(n) + '"');
+        whole.stallAfterBytes(kFileBytes / 2, pauseMs);
+        return Response::ranged(request, whole);
+    });
+    // A temporary body the journal names is still on disk: its row is cut short by a kill now.
+    const auto journalNamesAPart = [&] {
+        QDirIterator it(home_, {"downloads.journal"}, QDir::Files, QDirIterator::Subdirectories);
+        if (!it.hasNext())
+            return false;
+        QFile journal(it.next());
+        if (!journal.open(QIODevice::ReadOnly))
+            return false;
+        const QString text = QString::fromUtf8(journal.readAll());
+        static const QRegularExpression part(QStringLiteral("\\.quillfetch-[0-9a-z]+\\.part"));
+        for (auto match = part.globalMatch(text); match.hasNext();) {
+            if (QFileInfo(folder_ + match.next().captured()).size() > 0)
+                return true;
+        }
+        return false;
+    };
+    const auto wholeFiles = [&] {
+        int count = 0;
+        for (const QFileInfo& file : QDir(folder_).entryInfoList(QDir::Files))
+            count += file.size() == kFileBytes;
+        return count;
+    };
+
+    QProcess* first = startChild(mode);
+    QVERIFY(first->waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(wholeFiles() >= 4 && journalNamesAPart(), 60000);
+    ::kill(pid_t(first->processId()), SIGKILL);
+    QVERIFY(first->waitForFinished(10000));
+    QCOMPARE(first->exitStatus(), QProcess::CrashExit);
+    const int wholeBefore = wholeFiles();
+    QVERIFY2(wholeBefore < kRows, "the run ended before it was killed");
+    const qint64 sentBefore = server_->bodyBytesSent();
+    server_->clearRequests();
+
+    QProcess* second = startChild(mode);
+    QVERIFY(second->waitForStarted(10000));
+    QVERIFY(second->waitForFinished(180000));
+    const QByteArray output = second->readAll();
+    QVERIFY2(output.contains("restored 40") && output.contains("done"), output.constData());
+
+    for (int n = 1; n <= kRows; ++n) {
+        QFile file(folder_ + rowName(n) + ".pdf");
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        QVERIFY2(file.readAll() == fileBody(n).bytes(0, kFileBytes), qPrintable(file.fileName()));
+    }
+    QStringList junk = QDir(folder_).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    junk.removeIf([](const QString& name) { return !IsPartFileName(name); });
+    QCOMPARE(junk, QStringList());
+    QCOMPARE(QDir(folder_).entryList(QDir::Files).size(), kRows);
+    // The rows cut short asked only for the rest. (Rows that completed after the journal's
+    // last write are fetched again whole: the journal knows them as unfinished.)
+    int resumed = 0;
+    for (const TestHttpServer::Request& request : server_->requests())
+        resumed += request.hasHeader("Range");
+    const qint64 sentAfter = server_->bodyBytesSent() - sentBefore;
+    std::printf("mode %d: %d of %d whole when killed; the second run resumed %d and fetched %lld "
+                "bytes for %lld left\n",
+                mode, wholeBefore, kRows, resumed, static_cast<long long>(sentAfter),
+                static_cast<long long>(qint64(kRows - wholeBefore) * kFileBytes));
+    QVERIFY(resumed > 0);
+    server_.reset();
+}
+
+int main(int argc, char** argv) {
+    if (argc > 4 && qstrcmp(argv[1], "--run-list") == 0)
+        return runListChild(argc, argv);
+    PrepareTestEnvironment();
+    QApplication app(argc, argv);
+    KillResumeTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_killresume.moc"
