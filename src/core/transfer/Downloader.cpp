@@ -247,9 +247,8 @@ bool Downloader::announcePoint(const ResumePoint& point) {
 }
 
 bool Downloader::takeResumeAnswer() {
-    const ResumeAnswer answer =
-        ClassifyResumeAnswer(status_, QString::fromLatin1(reply_->rawHeader("Content-Range")),
-                             held_, point_.total);
+    const ResumeAnswer answer = ClassifyResumeAnswer(
+        status_, QString::fromLatin1(reply_->rawHeader("Content-Range")), held_, point_.total);
     if (answer == ResumeAnswer::Append) {
         announced_ = point_.total;
         written_ = held_;

@@ -177,8 +177,10 @@ bool RemovePartFile(const QString& path) {
     const QString name = path.mid(slash + 1);
     if (!IsPartFileName(name))
         return false;
-    const QString folder = slash < 0 ? QStringLiteral(".") : path.left(std::max<qsizetype>(1, slash));
-    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const QString folder =
+        slash < 0 ? QStringLiteral(".") : path.left(std::max<qsizetype>(1, slash));
+    const int dir =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
         return false;
     const bool removed = removeIfUnheld(dir, QFile::encodeName(name).constData(), true);

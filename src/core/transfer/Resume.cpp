@@ -8,8 +8,8 @@ namespace {
 
 bool parseCount(const QString& text, qint64& value) {
     const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || !std::all_of(trimmed.begin(), trimmed.end(),
-                                          [](QChar c) { return c >= '0' && c <= '9'; }))
+    if (trimmed.isEmpty() ||
+        !std::all_of(trimmed.begin(), trimmed.end(), [](QChar c) { return c >= '0' && c <= '9'; }))
         return false;
     bool ok = false;
     value = trimmed.toLongLong(&ok);

@@ -182,9 +182,9 @@ bool fFileDownload::Inet下载文件(int position) {
         return endQuietly();
     bool appending = false;
     if (held > 0 && DownloadBusy && !Inet1->GetHeader().isEmpty()) {
-        const ResumeAnswer answer =
-            ClassifyResumeAnswer(Inet1->StatusCode(), Inet1->GetHeader(QStringLiteral("Content-Range")),
-                                 held, resume.total);
+        const ResumeAnswer answer = ClassifyResumeAnswer(
+            Inet1->StatusCode(), Inet1->GetHeader(QStringLiteral("Content-Range")), held,
+            resume.total);
         appending = answer == ResumeAnswer::Append;
         if (!appending) {
             // The whole body comes (or must be asked for again): never onto the part.
@@ -309,8 +309,9 @@ bool fFileDownload::Inet下载文件(int position) {
     } else if (announced > 0 && Inet1->StatusCode() == 200) {
         // From here an interruption keeps the body, when the answer says how to ask for the
         // rest of the same file.
-        const QString validator = ResumeValidator(Inet1->GetHeader(QStringLiteral("ETag")),
-                                                  Inet1->GetHeader(QStringLiteral("Last-Modified")));
+        const QString validator =
+            ResumeValidator(Inet1->GetHeader(QStringLiteral("ETag")),
+                            Inet1->GetHeader(QStringLiteral("Last-Modified")));
         if (!validator.isEmpty()) {
             file.KeepBodyOnAbandon(true);
             SetRowResumePoint(list, position,
