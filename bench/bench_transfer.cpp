@@ -8,6 +8,7 @@
 // memory, and how late a 10 ms timer on the same thread fired while the transfers ran.
 
 #include "core/transfer/Downloader.h"
+#include "core/transfer/TransferNetwork.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     qint64 bytes = 0;
     for (int i = 0; i < links.size(); ++i) {
         auto downloader = std::make_unique<Downloader>();
+        // Each on a lane of its own, as the window's slots are.
+        downloader->SetNetwork(TransferNetwork(i));
         QObject::connect(downloader.get(), &Downloader::DownloadComplete,
                          [&](qint64 size, const QString&) {
                              bytes += size;

@@ -44,6 +44,8 @@ private Q_SLOTS:
     void whichPartCanATransferTakeUp_data();
     void whichPartCanATransferTakeUp();
     void aPartNoLongerKeptGoesAtTheFoldersNextWrite();
+    void doesTheBodyArriveInOrder_data();
+    void doesTheBodyArriveInOrder();
 
 private:
     QString folder() const { return dir_->path() + "/papers/"; }
@@ -101,14 +103,14 @@ void FileLifeTest::doesEveryOtherNameKeepItsBytes() {
     // A free name is reserved at once; a taken one is left exactly as it was.
     QCOMPARE(readFile(path), target == "a free name" ? QByteArray("\x01\x00", 2) : before);
     QVERIFY(file->StartBody());
-    // The process may not write files beyond 100000 bytes: the disk refuses the body as a full
+    // The process may not write files beyond 400000 bytes: the disk refuses the body as a full
     // one would.
     struct rlimit limit {};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
     const struct rlimit previous = limit;
     if (ending == "failed write") {
         ::signal(SIGXFSZ, SIG_IGN);
-        limit.rlim_cur = 100000;
+        limit.rlim_cur = 400000;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
     const QByteArray body(700000, 'n');
@@ -262,3 +264,37 @@ void FileLifeTest::aPartNoLongerKeptGoesAtTheFoldersNextWrite() {
 
 QF_TEST_GUILESS_MAIN(FileLifeTest)
 #include "test_filelife.moc"
+
+// Small pieces are gathered, large ones go straight to the file, and the disk is set writing
+// while the body grows: whatever the mix, the committed file holds the bytes in their order.
+void FileLifeTest::doesTheBodyArriveInOrder_data() {
+    QTest::addColumn<QList<int>>("pieces");
+    QTest::newRow("chunks of 2048 bytes past two write-back steps") << QList<int>(9000, 2048);
+    QTest::newRow("a small piece, then large ones")
+        << QList<int>{100, 70000, 524288, 3, 600000, 65535, 65536};
+    QTest::newRow("one piece of 9 MiB between small ones")
+        << QList<int>{1, 9 * 1024 * 1024, 2047, 8 * 1024 * 1024 + 5};
+}
+
+void FileLifeTest::doesTheBodyArriveInOrder() {
+    QFETCH(QList<int>, pieces);
+    qint64 total = 0;
+    for (int size : pieces)
+        total += size;
+    QByteArray body(total, Qt::Uninitialized);
+    for (qint64 i = 0; i < total; ++i)
+        body[i] = char((i * 131 + i / 4093) & 0xff);
+
+    DownloadFile file;
+    const QString path = folder() + "paper.pdf";
+    QVERIFY(file.Reserve(path));
+    QVERIFY(file.StartBody());
+    qint64 at = 0;
+    for (int size : pieces) {
+        QVERIFY(file.Write(body.constData() + at, size));
+        at += size;
+    }
+    QVERIFY2(file.Commit(total), qPrintable(file.Error()));
+    QVERIFY(readFile(path) == body);
+    QCOMPARE(ownFiles(), QStringList());
+}

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 #include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -137,9 +138,26 @@ struct Downloader::BodySink {
         return reason;
     }
 
+    // The buffers the body travels in to the disk come back here once written and are read
+    // into again: a fresh buffer for every read costs page faults on both threads, because
+    // the allocator hands large freed blocks back to the system and takes them again.
+    QByteArray takeBuffer() {
+        const QMutexLocker lock(&mutex);
+        return spare.isEmpty() ? QByteArray() : spare.takeLast();
+    }
+    void giveBack(QByteArray&& buffer) {
+        if (!buffer.isDetached())
+            return;
+        const QMutexLocker lock(&mutex);
+        if (spare.size() < kSpareBuffers)
+            spare.append(std::move(buffer));
+    }
+
 private:
+    static constexpr qsizetype kSpareBuffers = 8;
     QMutex mutex;
     QString reason;
+    QList<QByteArray> spare;
 };
 
 Downloader::Downloader(QObject* parent) : QObject(parent), watch_(new QTimer(this)) {
@@ -436,7 +454,7 @@ void Downloader::pump() {
             fail(sink_->takeReason());
         if (disk != Disk::KeepsUp)
             return;
-        append(reply_->readAll());
+        append(readAvailable());
         if (phase_ == Phase::Reading) {
             emit DownloadProgress(written_, announced_, path_);
             if (!self || generation != generation_)
@@ -631,22 +649,32 @@ void Downloader::dropSink() {
     sink_.reset();
 }
 
-void Downloader::append(const QByteArray& bytes) {
-    written_ += bytes.size();
-    lastGrowth_ = now();
-    toDisk(bytes);
+QByteArray Downloader::readAvailable() {
+    QByteArray bytes = sink_ ? sink_->takeBuffer() : QByteArray();
+    bytes.resize(reply_->bytesAvailable());
+    const qint64 read = reply_->read(bytes.data(), bytes.size());
+    bytes.resize(std::max<qint64>(read, 0));
+    return bytes;
 }
 
-void Downloader::toDisk(const QByteArray& bytes) {
+void Downloader::append(QByteArray bytes) {
+    written_ += bytes.size();
+    lastGrowth_ = now();
+    toDisk(std::move(bytes));
+}
+
+void Downloader::toDisk(QByteArray bytes) {
     if (bytes.isEmpty() || !sink_)
         return;
-    sink_->queued += bytes.size();
-    onDisk([sink = sink_, bytes, resume = diskQueueLimit_ / 4] {
+    const qint64 size = bytes.size();
+    sink_->queued += size;
+    onDisk([sink = sink_, bytes = std::move(bytes), size, resume = diskQueueLimit_ / 4]() mutable {
         if (!sink->failed && !sink->file.Write(bytes)) {
             sink->setReason(sink->file.Error());
             sink->failed = true;
         }
-        const qint64 left = sink->queued -= bytes.size();
+        sink->giveBack(std::move(bytes));
+        const qint64 left = sink->queued -= size;
         // Nothing more waits: what the file holds so far goes to it now, not at the end.
         if (left == 0 && !sink->failed && !sink->file.Flush()) {
             sink->setReason(sink->file.Error());

@@ -152,8 +152,10 @@ private:
     void restartBody();
     void dropSink();
     // Counts the bytes as received and hands them to the disk.
-    void append(const QByteArray& bytes);
-    void toDisk(const QByteArray& bytes);
+    // What the answer holds now, read into a buffer that an earlier write handed back.
+    QByteArray readAvailable();
+    void append(QByteArray bytes);
+    void toDisk(QByteArray bytes);
     // Puts the temporary file in the target's place; the outcome arrives in sinkFinished().
     void finishSink(qint64 size);
     void sinkDrained();

@@ -18,6 +18,12 @@ namespace {
 // The body is written in pieces of this size: a chunk of 2048 bytes at a time would cost a
 // system call each.
 constexpr qsizetype kWriteBufferBytes = 512 * 1024;
+// A piece at least this large goes to the file as it is, without a copy into the buffer.
+constexpr qint64 kDirectWriteBytes = 64 * 1024;
+// The disk starts writing the body out in steps of this size while it still arrives, so that
+// the flush before the rename finds little left to do and the body never piles up in memory
+// as unwritten pages.
+constexpr qint64 kWriteBackStepBytes = 8 * 1024 * 1024;
 
 QByteArray encoded(const QString& path) {
     return QFile::encodeName(path);
@@ -129,6 +135,9 @@ bool DownloadFile::StartBody() {
         size_ = 0;
         buffer_.clear();
         buffer_.reserve(kWriteBufferBytes);
+        onDisk_ = 0;
+        writeBackStarted_ = 0;
+        writeBackDone_ = 0;
         return true;
     }
     return fail(QStringLiteral("无法创建临时文件"));
@@ -166,12 +175,42 @@ bool DownloadFile::ResumeBody(const QString& partPath) {
 bool DownloadFile::flushBuffer() {
     if (buffer_.isEmpty())
         return true;
-    int error = 0;
-    const bool written = writeAll(bodyFd_, buffer_.constData(), buffer_.size(), error);
+    const bool written = writeOut(buffer_.constData(), buffer_.size());
     buffer_.clear();
-    if (!written)
+    return written;
+}
+
+bool DownloadFile::writeOut(const char* data, qint64 size) {
+    int error = 0;
+    if (!writeAll(bodyFd_, data, size, error))
         return failErrno(error, QStringLiteral("写入文件失败："));
+    onDisk_ += size;
+    startWriteBack();
     return true;
+}
+
+void DownloadFile::startWriteBack() {
+#ifdef SYNC_FILE_RANGE_WRITE
+    if (onDisk_ - writeBackStarted_ < kWriteBackStepBytes)
+        return;
+    // Errors are left to the flush before the rename, which reports them; a file system that
+    // cannot do this just writes everything then.
+    if (writeBackStarted_ > writeBackDone_) {
+        // The step started before this one has had a step's time to reach the disk. Waiting
+        // for it keeps a body's unwritten pages to about two steps, whatever its size, and
+        // its pages, which nothing reads again, are then given back at once instead of
+        // crowding the user's other files out of memory.
+        const qint64 length = writeBackStarted_ - writeBackDone_;
+        ::sync_file_range(bodyFd_, writeBackDone_, length,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                              SYNC_FILE_RANGE_WAIT_AFTER);
+        ::posix_fadvise(bodyFd_, writeBackDone_, length, POSIX_FADV_DONTNEED);
+        writeBackDone_ = writeBackStarted_;
+    }
+    ::sync_file_range(bodyFd_, writeBackStarted_, onDisk_ - writeBackStarted_,
+                      SYNC_FILE_RANGE_WRITE);
+    writeBackStarted_ = onDisk_;
+#endif
 }
 
 bool DownloadFile::Write(const char* data, qint64 size) {
@@ -180,18 +219,16 @@ bool DownloadFile::Write(const char* data, qint64 size) {
     if (size <= 0)
         return true;
     size_ += size;
+    if (buffer_.isEmpty() && size >= kDirectWriteBytes)
+        return writeOut(data, size);
     if (buffer_.size() + size <= kWriteBufferBytes) {
         buffer_.append(data, size);
         return true;
     }
     if (!flushBuffer())
         return false;
-    if (size >= kWriteBufferBytes) {
-        int error = 0;
-        if (!writeAll(bodyFd_, data, size, error))
-            return failErrno(error, QStringLiteral("写入文件失败："));
-        return true;
-    }
+    if (size >= kWriteBufferBytes)
+        return writeOut(data, size);
     buffer_.append(data, size);
     return true;
 }

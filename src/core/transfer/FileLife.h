@@ -78,6 +78,9 @@ private:
     bool fail(const QString& reason);
     bool failErrno(int error, const QString& action);
     bool flushBuffer();
+    bool writeOut(const char* data, qint64 size);
+    // Has the disk start on what the body holds so far (see kWriteBackStepBytes).
+    void startWriteBack();
     void dropBody();
     void releaseReservation();
 
@@ -89,6 +92,10 @@ private:
     int bodyFd_ = -1;
     QByteArray buffer_;
     qint64 size_ = 0;
+    // Bytes handed to the body file, and how far its write-back was started and waited for.
+    qint64 onDisk_ = 0;
+    qint64 writeBackStarted_ = 0;
+    qint64 writeBackDone_ = 0;
     bool existed_ = false;
     bool committed_ = false;
     bool keepBody_ = false;

@@ -11,9 +11,12 @@
 
 namespace {
 
-// Chunks taken in one go before pending events get their turn: a pump per chunk of 2048 bytes
-// would cost more than the copy itself on a fast line.
-constexpr int kChunksPerTurn = 32;
+// While bytes wait in the answer, chunks are taken in one go for this long before pending
+// events get their turn: letting events in costs far more than the copy of a chunk of 2048
+// bytes, and a turn this short still keeps the window responsive. The clock is looked at
+// every kChunksPerLook chunks only.
+constexpr qint64 kTurnMs = 8;
+constexpr int kChunksPerLook = 32;
 // While bytes keep coming, the row is shown its progress this often at most.
 constexpr qint64 kShowIntervalMs = 250;
 
@@ -55,6 +58,8 @@ SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced,
     };
     QElapsedTimer sinceShown;
     sinceShown.start();
+    QElapsedTimer turn;
+    turn.start();
     int chunks = 0;
     for (;;) {
         if (!alive)
@@ -68,9 +73,11 @@ SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced,
         }
         const bool complete = length >= announced;
         const bool waiting = chunk.isEmpty();
-        if (!complete && !waiting && ++chunks < kChunksPerTurn)
+        if (!complete && !waiting &&
+            (++chunks < kChunksPerLook || (chunks = 0, turn.elapsed() < kTurnMs)))
             continue;
         chunks = 0;
+        turn.restart();
         // Nothing has arrived yet: wait for the network without spinning. Otherwise only let
         // pending events in, so that a fast body is not slowed down.
         if (waiting)

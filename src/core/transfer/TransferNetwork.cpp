@@ -4,6 +4,9 @@
 #include <QNetworkCookieJar>
 #include <QNetworkProxyFactory>
 
+#include <array>
+#include <cstdlib>
+
 namespace {
 
 QString& userAgentValue() {
@@ -25,13 +28,14 @@ QNetworkCookieJar* TransferCookieJar() {
     return jar;
 }
 
-QNetworkAccessManager* TransferNetwork() {
-    static QNetworkAccessManager* manager = [] {
-        auto* created = new QNetworkAccessManager;
+QNetworkAccessManager* TransferNetwork(int lane) {
+    static std::array<QNetworkAccessManager*, kTransferLanes> managers{};
+    QNetworkAccessManager*& manager = managers[std::abs(lane % kTransferLanes)];
+    if (!manager) {
+        manager = new QNetworkAccessManager;
         QNetworkProxyFactory::setUseSystemConfiguration(true);
-        shareJar(created);
-        return created;
-    }();
+        shareJar(manager);
+    }
     return manager;
 }
 

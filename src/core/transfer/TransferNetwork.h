@@ -14,8 +14,12 @@ class QNetworkCookieJar;
 // a proxy of their own can share it.
 QNetworkCookieJar* TransferCookieJar();
 
-// The manager of the parallel transfers: the desktop's proxy configuration, the shared jar.
-QNetworkAccessManager* TransferNetwork();
+// The managers of the parallel transfers: the desktop's proxy configuration, the shared jar.
+// Each manager reads its sockets on a thread of its own, so the parallel slots use one lane
+// each (0 to kTransferLanes - 1; others are taken modulo), and six transfers at once are not
+// all read by one thread. Lane 0 serves everything else.
+inline constexpr int kTransferLanes = 6;
+QNetworkAccessManager* TransferNetwork(int lane = 0);
 
 // A manager of its own for a transfer that sets its own proxy, sharing the jar. The caller
 // owns it.

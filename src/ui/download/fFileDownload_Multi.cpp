@@ -8,6 +8,7 @@
 #include "core/download/FileType.h"
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
+#include "core/transfer/TransferNetwork.h"
 #include "ui/app/Forms.h"
 
 #include <QCheckBox>
@@ -60,6 +61,7 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     Downloader* element = Downloader1.value(slot);
     if (!element) {
         element = new Downloader(this);
+        element->SetNetwork(TransferNetwork(slot - 1));
         connect(element, &Downloader::DownloadProgress, this,
                 [this, slot](qint64 received, qint64 total, const QString& path) {
                     Downloader1_DownloadProgress(slot, received, total, path);
