@@ -169,6 +169,10 @@ bool DownloadFile::ResumeBody(const QString& partPath) {
     size_ = info.st_size;
     buffer_.clear();
     buffer_.reserve(kWriteBufferBytes);
+    // What the part held is written out from here on like the rest.
+    onDisk_ = size_;
+    writeBackStarted_ = size_;
+    writeBackDone_ = 0;
     return true;
 }
 
