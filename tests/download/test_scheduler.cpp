@@ -81,6 +81,9 @@ struct Rig {
     DownloadScheduler scheduler{
         list, clock, {busy, slotItem, slotStart, lastFileTime}, window, transfers};
 
+    // All rows share one site: the spacing between its starts is left out of these rules.
+    Rig() { scheduler.pacing().SetMinimumSpacing(0); }
+
     // One row per character of `states` ("1".."4"), named row1, row2, ... in the rig's
     // folder; finished rows carry progress text as transfers leave it.
     void addRows(const QString& states, const QStringList& types = {}) {

@@ -39,6 +39,9 @@ inline constexpr int AutomaticRequeues = 2;
 // When the automatic re-download first saw the row's latest failure (monotonic seconds), or
 // "-" once it has decided not to re-queue it; "" before.
 inline constexpr int FailureSeenAt = 3;
+// What kind of web page the row's last transfer brought instead of the file (the number of a
+// WebPageKind plus one); "" when it brought none.
+inline constexpr int WebPage = 4;
 } // namespace DownloadHidden
 
 // "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "原因".

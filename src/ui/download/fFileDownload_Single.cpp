@@ -96,6 +96,7 @@ bool fFileDownload::Inet下载文件(int position) {
     const auto fail = [&](int at) {
         list.SetSmallIcon(at, ItemState::Failed);
     };
+    TransferAnswer answer;
     const auto finish = [&](bool result) {
         Inet1->Cancel();
         const int at = row();
@@ -109,8 +110,11 @@ bool fFileDownload::Inet下载文件(int position) {
             if (list.SmallIcon(at) == ItemState::Failed)
                 PlaySound(103);
         }
+        TransferEnded(link, answer);
+        if (abandoned() || row() == 0)
+            return endQuietly();
         // A web page instead of the file usually means the session has lapsed.
-        AutomaticLoginAfterTransfer(at);
+        AutomaticLoginAfterTransfer(row());
         return result;
     };
 
@@ -151,6 +155,9 @@ bool fFileDownload::Inet下载文件(int position) {
 
     // The automatic re-download never asks again for a file the server says is not there.
     SetRowHttpStatus(list, position, Inet1->StatusCode());
+    answer = TransferAnswer{Inet1->StatusCode(),
+                            Inet1->GetHeader(QStringLiteral("cf-mitigated")).toLatin1(),
+                            Inet1->GetHeader(QStringLiteral("retry-after")).toLatin1(), link};
     const double announced = AnnouncedLength(Inet1->GetHeader(QStringLiteral("content-length")));
     const QString type = FileTypeForContentType(
         ContentTypeWithoutParameters(Inet1->GetHeader(QStringLiteral("Content-Type"))));
