@@ -7,8 +7,8 @@
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
 
-#include <QFile>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>

@@ -70,7 +70,9 @@ public:
     int ResponseStatus() const { return status_; }
     // A header of that answer ("" when it had none; the name in lower case), and the address
     // it came from after redirects.
-    QByteArray ResponseHeader(const QByteArray& lowerName) const { return headers_.value(lowerName); }
+    QByteArray ResponseHeader(const QByteArray& lowerName) const {
+        return headers_.value(lowerName);
+    }
     QString ResponseUrl() const { return responseUrl_; }
     // Why the transfer failed, in the user's words (the server's status and text for an
     // answer of 400 or more); "" when nothing went wrong.

@@ -244,7 +244,8 @@ void fFileDownload::SiteCheckPassed() {
     KeyedListModel& list = *ListItems3;
     const int rows = list.Count();
     for (int row = 1; row <= rows; ++row) {
-        if (list.SmallIcon(row) == ItemState::Waiting && RowFailureReason(list, row) == kAwaitingCheck)
+        if (list.SmallIcon(row) == ItemState::Waiting &&
+            RowFailureReason(list, row) == kAwaitingCheck)
             SetRowFailureReason(list, row, QString());
     }
     StatusPanel1->setText(QStringLiteral("网站验证已完成，继续下载"));

@@ -117,8 +117,8 @@ struct fFileDownload::SchedulerParts : QObject {
             if (!prompt)
                 return true;
             Forms::Hold hold(&w_);
-            const MsgResult answer = prompt->message(
-                &w_, ManyStartsQuestion(host, startsToday), MsgIcon::Question, MsgButtons::YesNo);
+            const MsgResult answer = prompt->message(&w_, ManyStartsQuestion(host, startsToday),
+                                                     MsgIcon::Question, MsgButtons::YesNo);
             return Forms::IsLoaded(&w_) && answer == MsgResult::Yes;
         }
 

@@ -586,7 +586,7 @@ void fWebSearch::ShowSiteCheck(const QString& address) {
     if (!LabelSiteCheck) {
         LabelSiteCheck = new QLabel(kChallengeNotice, this);
         LabelSiteCheck->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
-        statusBar()->insertPermanentWidget(0, LabelSiteCheck);
+        statusBar()->addPermanentWidget(LabelSiteCheck);
     }
     siteCheckShown_ = true;
     LabelSiteCheck->show();

@@ -89,7 +89,6 @@ signals:
     void siteCheckPassed();
 
 public:
-
     // Running loops stop at their next check when these are set.
     bool StopAddAll = false;
     bool StopAnalysis = true;

@@ -177,8 +177,7 @@ void fOption::Command1_Click() {
         settings->Write(Keys::PromptSaveFolder, program.PromptSaveFolder ? 1 : 0);
         settings->Write(Keys::SiteSpacing, Spin1->value());
     }
-    if (auto* download =
-            qobject_cast<fFileDownload*>(Forms::Find(QStringLiteral("fFileDownload"))))
+    if (auto* download = qobject_cast<fFileDownload*>(Forms::Find(QStringLiteral("fFileDownload"))))
         download->Pacing().SetMinimumSpacing(Spin1->value());
     accept();
 }
