@@ -110,7 +110,9 @@ bool fFileDownload::Inet下载文件(int position) {
             if (list.SmallIcon(at) == ItemState::Failed)
                 PlaySound(103);
         }
-        TransferEnded(link, answer);
+        // A transfer the user stopped says nothing about the site.
+        if (DownloadBusy)
+            TransferEnded(link, answer);
         if (abandoned() || row() == 0)
             return endQuietly();
         // A web page instead of the file usually means the session has lapsed.
