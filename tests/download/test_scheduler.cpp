@@ -6,6 +6,7 @@
 #include "core/download/Scheduler.h"
 #include "core/platform/KeyedListModel.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QSet>
@@ -47,6 +48,8 @@ public:
     QSet<int> refused; // positions whose file "exists" under 跳过
     QList<int> sounds;
     QStringList counters; // the counters as each refresh saw them
+    QString answers;      // to the day's question, "y" or "n" each
+    int asked = 0;
 
     bool schedulerOn() const override { return on; }
     void setSchedulerOn(bool value) override { on = value; }
@@ -62,6 +65,9 @@ public:
     }
     void showRow(int) override {}
     void playSound(int number) override { sounds << number; }
+    bool confirmManyStarts(const QString&, int) override {
+        return answers.mid(asked++, 1) == QLatin1String("y");
+    }
     void refreshCounters() override { counters << StatusCountsText(CountDownloadStates(list_)); }
 
 private:
@@ -80,6 +86,9 @@ struct Rig {
     FakeTransfers transfers;
     DownloadScheduler scheduler{
         list, clock, {busy, slotItem, slotStart, lastFileTime}, window, transfers};
+
+    // All rows share one site: the spacing between its starts is left out of these rules.
+    Rig() { scheduler.pacing().SetMinimumSpacing(0); }
 
     // One row per character of `states` ("1".."4"), named row1, row2, ... in the rig's
     // folder; finished rows carry progress text as transfers leave it.
@@ -155,6 +164,8 @@ class SchedulerTest : public QObject {
 private Q_SLOTS:
     void whatDoesATickStart_data();
     void whatDoesATickStart();
+    void howDoesASitesPaceHoldItsStarts_data();
+    void howDoesASitesPaceHoldItsStarts();
     void howIsTheStartedRowPrepared_data();
     void howIsTheStartedRowPrepared();
     void whatDoesTheHousekeepingDo_data();
@@ -231,6 +242,49 @@ void SchedulerTest::whatDoesATickStart() {
         else
             QCOMPARE(rig.slotItem[1], start.mid(1).toInt());
     }
+}
+
+// Three rows of one site and a fourth of another, three free slots.
+void SchedulerTest::howDoesASitesPaceHoldItsStarts_data() {
+    QTest::addColumn<double>("spacing");
+    QTest::addColumn<int>("startsToday");
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<QString>("started");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<bool>("onAfter");
+    QTest::newRow("does no to the day's question stop the run?") << 0.0 << 200 << "n"
+                                                                 << "" << 1 << false;
+    QTest::newRow("is the 201st start of the day the first one asked about?")
+        << 0.0 << 199 << "n"
+        << "1:1" << 1 << false;
+    QTest::newRow("does yes go on without asking again that day?") << 0.0 << 250 << "y"
+                                                                   << "1:1 2:2 3:3" << 1 << true;
+    QTest::newRow("does the spacing hold the site's next start but not another site's?")
+        << 1.0 << 0 << ""
+        << "1:1 2:4" << 0 << true;
+}
+
+void SchedulerTest::howDoesASitesPaceHoldItsStarts() {
+    QFETCH(double, spacing);
+    QFETCH(int, startsToday);
+    QFETCH(QString, answers);
+    QFETCH(QString, started);
+    QFETCH(int, asked);
+    QFETCH(bool, onAfter);
+    Rig rig;
+    rig.addRows(QStringLiteral("111"));
+    AddDownloadRow(rig.list, QStringLiteral("http://localhost/r4"), QStringLiteral("row4"),
+                   QStringLiteral("pdf"), rig.dir.path(), {});
+    rig.scheduler.pacing().SetMinimumSpacing(spacing);
+    rig.scheduler.pacing().RestoreStarts(QStringLiteral("127.0.0.1"), QDate::currentDate(),
+                                         startsToday);
+    rig.window.answers = answers;
+    rig.clock.advance(100.0);
+
+    rig.scheduler.tick({2, 3, 0, false});
+    QCOMPARE(rig.transfers.started.join(' '), started);
+    QCOMPARE(rig.window.asked, asked);
+    QCOMPARE(rig.window.on, onAfter);
 }
 
 void SchedulerTest::howIsTheStartedRowPrepared_data() {

@@ -37,6 +37,9 @@ inline constexpr SettingKey PromptSaveFolder{"设置", "提取网页信息时提
 // The save folder defaults to the user's download folder; there is no "c:\12345" here.
 inline constexpr SettingKey DefaultSaveFolder{
     "设置", "下载文件保存路径", "", SettingFormat::FolderPath, SettingDefault::DownloadFolder};
+// Seconds between two starts of downloads from one site, 0 to 60.
+inline constexpr SettingKey SiteSpacing{"设置", "同一网站下载间隔秒数", "1",
+                                        SettingFormat::Integer};
 inline constexpr SettingKey ThreadCount{"下载", "线程", "2", SettingFormat::Integer};
 inline constexpr SettingKey SameNamePolicy{"专利下载", "重复文件名设置", "重命名",
                                            SettingFormat::Text};

@@ -46,6 +46,9 @@ inline constexpr int FailureSeenAt = 3;
 inline constexpr int PartPath = 4;
 inline constexpr int Validator = 5;
 inline constexpr int TotalLength = 6;
+// What kind of web page the row's last transfer brought instead of the file (the number of a
+// WebPageKind plus one); "" when it brought none.
+inline constexpr int WebPage = 7;
 } // namespace DownloadHidden
 
 // "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "原因".

@@ -22,7 +22,7 @@ double HostPacing::SecondsUntilStart(const QString& host) const {
     if (found == sites_.constEnd())
         return 0.0;
     const Site& site = *found;
-    if (site.held)
+    if (site.held || site.awaitingCheck)
         return -1.0;
     double wait = site.pausedUntil - now();
     if (site.lastStart >= 0.0)
@@ -58,6 +58,27 @@ void HostPacing::NoteStart(const QString& host, const QDate& today) {
 int HostPacing::StartsOn(const QString& host, const QDate& day) const {
     const auto found = sites_.constFind(host);
     return found != sites_.constEnd() && found->day == day ? found->startsThatDay : 0;
+}
+
+QHash<QString, int> HostPacing::StartsByHost(const QDate& day) const {
+    QHash<QString, int> starts;
+    for (auto it = sites_.constBegin(); it != sites_.constEnd(); ++it) {
+        if (it->day == day && it->startsThatDay > 0)
+            starts.insert(it.key(), it->startsThatDay);
+    }
+    return starts;
+}
+
+// Kept counts only ever raise this run's: a restart must not hand out a fresh allowance.
+void HostPacing::RestoreStarts(const QString& host, const QDate& day, int starts) {
+    if (host.isEmpty() || starts <= 0)
+        return;
+    Site& site = sites_[host];
+    if (site.day != day) {
+        site.day = day;
+        site.startsThatDay = 0;
+    }
+    site.startsThatDay = std::max(site.startsThatDay, starts);
 }
 
 void HostPacing::NoteSuccess(const QString& host) {
@@ -111,6 +132,26 @@ bool HostPacing::IsThroughBrowser(const QString& host) const {
     return it != sites_.constEnd() && it->throughBrowser;
 }
 
+void HostPacing::AwaitCheck(const QString& host) {
+    sites_[host].awaitingCheck = true;
+}
+
+bool HostPacing::IsAwaitingCheck(const QString& host) const {
+    const auto it = sites_.constFind(host);
+    return it != sites_.constEnd() && it->awaitingCheck;
+}
+
+void HostPacing::EndCheck(const QString& host, bool passed) {
+    Site& site = sites_[host];
+    site.awaitingCheck = false;
+    site.passedCheck = site.passedCheck || passed;
+}
+
+bool HostPacing::PassedCheck(const QString& host) const {
+    const auto it = sites_.constFind(host);
+    return it != sites_.constEnd() && it->passedCheck;
+}
+
 QString HostOfLink(const QString& link) {
     return QUrl(link.trimmed()).host().toLower();
 }
@@ -143,4 +184,14 @@ double ParseRetryAfter(const QByteArray& value, const QDateTime& now) {
         return std::max<qint64>(0, now.secsTo(when));
     }
     return -1.0;
+}
+
+QString ManyStartsQuestion(const QString& host, int startsToday) {
+    return QStringLiteral("今天已经从 %1 下载了 %2 个文件。\n\n"
+                          "出版社禁止系统性地批量下载文献，下载过多过快可能导致您所在机构的"
+                          "访问权限被整体暂停。\n\n"
+                          "是否继续下载？选择“是”继续（今天不再为该网站询问），"
+                          "选择“否”停止下载。")
+        .arg(host)
+        .arg(startsToday);
 }

@@ -43,6 +43,9 @@ public:
 
     void NoteStart(const QString& host, const QDate& today);
     int StartsOn(const QString& host, const QDate& day) const;
+    // The day's starts of every site that has some, to be kept across a restart, and put back.
+    QHash<QString, int> StartsByHost(const QDate& day) const;
+    void RestoreStarts(const QString& host, const QDate& day, int starts);
 
     void NoteSuccess(const QString& host);
     // A 429 or 503. `retryAfterSeconds` < 0 when the answer named no pause. False when the
@@ -59,6 +62,14 @@ public:
     void MarkThroughBrowser(const QString& host);
     bool IsThroughBrowser(const QString& host) const;
 
+    // A bot check handed to the user: the site's transfers wait (SecondsUntilStart is
+    // negative) until the check ends, passed in the browser or given up.
+    void AwaitCheck(const QString& host);
+    bool IsAwaitingCheck(const QString& host) const;
+    void EndCheck(const QString& host, bool passed);
+    // The user passed a check of this site in the browser during this run.
+    bool PassedCheck(const QString& host) const;
+
 private:
     struct Site {
         double lastStart = -1.0;
@@ -69,6 +80,8 @@ private:
         QDate day;
         int startsThatDay = 0;
         bool throughBrowser = false;
+        bool awaitingCheck = false;
+        bool passedCheck = false;
     };
 
     double now() const;
@@ -85,3 +98,7 @@ QString HostOfLink(const QString& link);
 // Seconds a Retry-After value asks for: a number of seconds or an HTTP date (a date in the past
 // asks for 0). Negative when the value is empty or not understood.
 double ParseRetryAfter(const QByteArray& value, const QDateTime& now);
+
+// The question asked before a run goes past HostPacing::kStartsBeforeQuestion starts to one
+// site in a day: the publisher's rule, and what "yes" and "no" do.
+QString ManyStartsQuestion(const QString& host, int startsToday);

@@ -2,6 +2,7 @@
 
 #include "core/app/FileHelpers.h"
 #include "core/download/DownloadList.h"
+#include "core/download/HostPacing.h"
 #include "core/download/Naming.h"
 #include "core/download/Scheduler.h"
 #include "core/platform/KeyedListModel.h"
@@ -485,4 +486,20 @@ const GuardedListCommand* FindGuardedListCommand(const QString& command) {
             return &guarded;
     }
     return nullptr;
+}
+
+int ResumeHeldSites(KeyedListModel& list, HostPacing& pacing) {
+    const QStringList held = pacing.HeldHosts();
+    if (held.isEmpty())
+        return 0;
+    for (const QString& host : held)
+        pacing.Resume(host);
+    const int rows = list.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (list.SmallIcon(position) == ItemState::Waiting &&
+            RowFailureReason(list, position) == kSiteHeldReason &&
+            held.contains(HostOfLink(list.Key(position))))
+            SetRowFailureReason(list, position, QString());
+    }
+    return int(held.size());
 }

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+class HostPacing;
 class KeyedListModel;
 class QRandomGenerator;
 
@@ -54,6 +55,9 @@ int RequeueRowsSmallerThan(KeyedListModel& list, double limit);
 // A failed row made waiting again by a double click: progress cleared, the type kept. False, and
 // nothing changed, for a row that is not failed.
 bool RequeueFailedRowKeepingType(KeyedListModel& list, int position);
+// The sites held after failing too often in a row go on: their waiting rows lose the hold's
+// reason, and they may start again. Returns how many sites were held.
+int ResumeHeldSites(KeyedListModel& list, HostPacing& pacing);
 
 // --- removing rows; the files stay on disk. Each returns how many rows it removed. ---
 // (Selected rows: RemoveSelectedRows of search/SearchList.h, which serves every list.)

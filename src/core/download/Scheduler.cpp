@@ -7,6 +7,7 @@
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -34,6 +35,7 @@ void clearProgress(KeyedListModel& list, int position) {
 void forgetLastAnswer(KeyedListModel& list, int position) {
     SetRowHttpStatus(list, position, 0);
     list.SetHiddenValue(position, DownloadHidden::FailureSeenAt, QString());
+    list.SetHiddenValue(position, DownloadHidden::WebPage, QString());
 }
 
 bool isWebPageResult(const QString& type) {
@@ -124,6 +126,10 @@ int DownloadScheduler::nextAcceptedRow(bool makeFolders, int from) {
             list_.SetHiddenValue(position, DownloadHidden::FailureSeenAt, kGivenUp);
             continue;
         }
+        // A site that asked for a pause, is held, waits for its check or is still within its
+        // spacing is passed over; rows of other sites go on.
+        if (pacing_.SecondsUntilStart(HostOfLink(list_.Key(position))) != 0.0)
+            continue;
         const QString name = CleanFileName(list_.Text(position));
         if (name != list_.Text(position))
             list_.SetText(position, name);
@@ -150,8 +156,9 @@ void DownloadScheduler::tickSingle(const SchedulerSettings& settings) {
     if (vars_.downloadBusy)
         return;
     const int position = nextAcceptedRow(false);
-    if (position == 0)
+    if (position == 0 || !mayStartToday(position))
         return;
+    noteStart(position);
     list_.SetSmallIcon(position, ItemState::Downloading);
     forgetLastAnswer(list_, position);
     if (settings.locateStartedRow)
@@ -172,7 +179,7 @@ void DownloadScheduler::tickParallel(const SchedulerSettings& settings) {
         for (;;) {
             const int position = nextAcceptedRow(true, from);
             // A walk that found nothing for this slot finds nothing for the next one either.
-            if (position == 0)
+            if (position == 0 || !mayStartToday(position))
                 return;
             from = position + 1;
             QString newName;
@@ -192,6 +199,7 @@ void DownloadScheduler::tickParallel(const SchedulerSettings& settings) {
                 continue;
             }
             list_.SetText(position, newName);
+            noteStart(position);
             vars_.slotItem[static_cast<std::size_t>(slot)] = position;
             transfers_->startSlot(slot, position, list_.Key(position), target);
             break;
@@ -355,6 +363,74 @@ void DownloadScheduler::settleBusyFlag(const SchedulerSettings& settings) {
     }
     if (!window_.schedulerOn())
         vars_.downloadBusy = false;
+}
+
+bool DownloadScheduler::mayStartToday(int position) {
+    const QString link = list_.Key(position);
+    const QString host = HostOfLink(link);
+    const QDate today = QDate::currentDate();
+    const int starts = pacing_.StartsOn(host, today);
+    if (starts < HostPacing::kStartsBeforeQuestion || goOnDay_.value(host) == today)
+        return true;
+    if (!window_.confirmManyStarts(host, starts)) {
+        window_.setSchedulerOn(false);
+        return false;
+    }
+    goOnDay_.insert(host, today);
+    // The question let events run: the row may have moved, gone or started, and downloading
+    // may have been switched off.
+    return window_.schedulerOn() && list_.Key(position) == link &&
+           list_.SmallIcon(position) == ItemState::Waiting;
+}
+
+void DownloadScheduler::noteStart(int position) {
+    pacing_.NoteStart(HostOfLink(list_.Key(position)), QDate::currentDate());
+}
+
+bool DownloadScheduler::noteTransferEnd(const QString& link, int status,
+                                        const QByteArray& retryAfter, bool failed) {
+    const QString host = HostOfLink(link);
+    if (host.isEmpty())
+        return false;
+    const int position = list_.PositionOfKey(link);
+    if (status == 429 || status == 503) {
+        const double asked = ParseRetryAfter(retryAfter, QDateTime::currentDateTimeUtc());
+        const bool bearable = pacing_.NotePushBack(host, asked);
+        if (position == 0)
+            return false;
+        if (!bearable) {
+            list_.SetSmallIcon(position, ItemState::Failed);
+            SetRowFailureReason(list_, position,
+                                QStringLiteral("服务器要求暂停%1，超过一小时，已放弃")
+                                    .arg(pauseText(std::round(asked))));
+            // Asking again soon would only be refused again.
+            list_.SetHiddenValue(position, DownloadHidden::FailureSeenAt, kGivenUp);
+            return false;
+        }
+        RequeueItem(list_, position, false);
+        SetRowFailureReason(list_, position,
+                            QStringLiteral("服务器答复%1，暂停该网站%2后自动重新下载")
+                                .arg(status)
+                                .arg(pauseText(std::round(pacing_.SecondsUntilStart(host)))));
+        return true;
+    }
+    if (!failed) {
+        pacing_.NoteSuccess(host);
+        return false;
+    }
+    // An answer about the file (not found, refused) is no fault of the server.
+    if (status != 0 && status < 500)
+        return false;
+    const bool wasHeld = pacing_.IsHeld(host);
+    pacing_.NoteFailure(host);
+    if (wasHeld || !pacing_.IsHeld(host))
+        return false;
+    const int rows = list_.Count();
+    for (int row = 1; row <= rows; ++row) {
+        if (list_.SmallIcon(row) == ItemState::Waiting && HostOfLink(list_.Key(row)) == host)
+            SetRowFailureReason(list_, row, kSiteHeldReason);
+    }
+    return false;
 }
 
 void DownloadScheduler::stop() {

@@ -2,6 +2,9 @@
 
 #include "core/download/HostPacing.h"
 
+#include <QByteArray>
+#include <QDate>
+#include <QHash>
 #include <QString>
 
 #include <array>
@@ -57,7 +60,17 @@ public:
     virtual void playSound(int number) = 0;
     // Rewrites the state counters of the status bar.
     virtual void refreshCounters() = 0;
+    // Asked once a day per site before a run starts more files from it than a person would
+    // fetch by hand: true to go on. The question lets events run.
+    virtual bool confirmManyStarts(const QString& host, int startsToday) {
+        (void)host;
+        (void)startsToday;
+        return true;
+    }
 };
+
+// The reason of the rows of a site that failed too often in a row.
+inline const QString kSiteHeldReason = QStringLiteral("服务器连续出错，已暂停该网站的下载");
 
 // The window's variables that the scheduler and the transfers share.
 struct SchedulerVariables {
@@ -145,6 +158,13 @@ public:
     HousekeepingOutcome housekeeping(const SchedulerSettings& settings,
                                      const HousekeepingOptions& options);
 
+    // Tells the site's manners how a row's transfer ended, after the transfer side has given
+    // the row its state: a 429 or 503 puts the row back to waiting until the site's pause is
+    // over (true), or fails it when the site asks for more than an hour; a failure of the
+    // site counts towards holding it, and holding it marks its waiting rows.
+    bool noteTransferEnd(const QString& link, int status, const QByteArray& retryAfter,
+                         bool failed);
+
     // The stop command without its window part (the automatic options are the window's):
     // downloading off, the single connection cancelled, every slot removed, running rows
     // failed, the busy flag cleared.
@@ -170,6 +190,10 @@ private:
     int redownloadAutomatically(int choice, bool mayRequeue);
     void settleBusyFlag(const SchedulerSettings& settings);
     double now() const;
+    // Before the row at `position` starts: asks the day's question when its site is due for
+    // it. False when the tick must end (the user said stop, or the row changed meanwhile).
+    bool mayStartToday(int position);
+    void noteStart(int position);
 
     KeyedListModel& list_;
     const Clock& clock_;
@@ -177,6 +201,8 @@ private:
     SchedulerWindow& window_;
     DownloadTransfers* transfers_;
     HostPacing pacing_;
+    // Per site, the day the user said to go on past the day's question.
+    QHash<QString, QDate> goOnDay_;
 };
 
 // The row other than `except` whose transfer recorded `path` as its file; 0 when none.

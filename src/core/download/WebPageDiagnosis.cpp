@@ -1,5 +1,10 @@
 #include "core/download/WebPageDiagnosis.h"
 
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
+
+#include <QFile>
+
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -86,4 +91,47 @@ QString WebPageKindText(WebPageKind kind) {
         break;
     }
     return QStringLiteral("收到网页而不是文件");
+}
+
+QByteArray ReadWebPageHead(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(kWebPageHeadBytes);
+}
+
+std::optional<WebPageKind> RowWebPageKind(const KeyedListModel& list, int position) {
+    bool ok = false;
+    const int stored = list.HiddenValue(position, DownloadHidden::WebPage).toInt(&ok);
+    if (!ok || stored < 1 || stored > int(WebPageKind::Other) + 1)
+        return std::nullopt;
+    return static_cast<WebPageKind>(stored - 1);
+}
+
+void SetRowWebPageKind(KeyedListModel& list, int position, std::optional<WebPageKind> kind) {
+    list.SetHiddenValue(position, DownloadHidden::WebPage,
+                        kind ? QString::number(int(*kind) + 1) : QString());
+}
+
+QString StatusCountsWithPagesText(const KeyedListModel& list) {
+    DownloadStateCounts counts = CountDownloadStates(list);
+    int pages = 0;
+    const int rows = list.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (!RowWebPageKind(list, position))
+            continue;
+        // A gateway page arrives whole and would otherwise count as a completed file.
+        const int state = list.SmallIcon(position);
+        if (state == ItemState::Completed)
+            --counts.completed;
+        else if (state == ItemState::Failed)
+            --counts.failed;
+        else
+            continue;
+        ++pages;
+    }
+    QString text = StatusCountsText(counts);
+    if (pages > 0)
+        text += QStringLiteral("|网页：%1").arg(pages);
+    return text;
 }

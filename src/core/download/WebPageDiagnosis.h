@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
+class KeyedListModel;
+
 // What a web page that a transfer brought instead of the file is. The list shows each kind
 // apart, and each calls for its own reaction: log in again, hand the check to the user, leave
 // the site alone for a while, or give up on the row.
@@ -31,3 +35,16 @@ WebPageKind DiagnoseWebPage(const ReceivedPage& page, const QString& loginAddres
 
 // The row's failure reason for each kind, in the user's words.
 QString WebPageKindText(WebPageKind kind);
+
+// The first kWebPageHeadBytes of the file at `path`; "" when it cannot be read.
+QByteArray ReadWebPageHead(const QString& path);
+
+// The kind of page the row's last transfer brought instead of its file; none when it brought
+// a file (or nothing yet).
+std::optional<WebPageKind> RowWebPageKind(const KeyedListModel& list, int position);
+void SetRowWebPageKind(KeyedListModel& list, int position, std::optional<WebPageKind> kind);
+
+// The status bar's counts, with the rows that brought a web page shown apart from the
+// completed and failed ones: "总数：N|正在下载：N|等待：N|已完成：N|失败：N", and "|网页：N"
+// when there are any.
+QString StatusCountsWithPagesText(const KeyedListModel& list);

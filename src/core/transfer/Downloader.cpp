@@ -197,6 +197,8 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
     url_ = url;
     path_ = savePath;
     status_ = 0;
+    headers_.clear();
+    responseUrl_.clear();
     reason_.clear();
     const ResumePoint wanted = resumeWanted_;
     resumeWanted_ = ResumePoint{};
@@ -355,6 +357,10 @@ bool Downloader::takeHead() {
     lastGrowth_ = now();
     status_ = statusOf(reply_);
     statusText_ = reply_->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    headers_.clear();
+    for (const QNetworkReply::RawHeaderPair& header : reply_->rawHeaderPairs())
+        headers_.insert(header.first.toLower(), header.second);
+    responseUrl_ = reply_->url().toString();
     const QByteArray lengthText = reply_->rawHeader("Content-Length").trimmed();
     bool parsed = false;
     qint64 length = lengthText.toLongLong(&parsed);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -83,6 +84,12 @@ public:
 
     // The HTTP status of the answer the last signal reports on; 0 when no answer came.
     int ResponseStatus() const { return status_; }
+    // A header of that answer ("" when it had none; the name in lower case), and the address
+    // it came from after redirects.
+    QByteArray ResponseHeader(const QByteArray& lowerName) const {
+        return headers_.value(lowerName);
+    }
+    QString ResponseUrl() const { return responseUrl_; }
     // Why the transfer failed, in the user's words (the server's status and text for an
     // answer of 400 or more); "" when nothing went wrong.
     QString FailureReason() const;
@@ -188,6 +195,8 @@ private:
     qint64 finishedSize_ = 0;
     int status_ = 0;
     QString statusText_;
+    QHash<QByteArray, QByteArray> headers_;
+    QString responseUrl_;
     QString reason_;
     double requestStarted_ = 0.0;
     double lastGrowth_ = 0.0;

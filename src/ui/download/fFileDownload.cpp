@@ -7,6 +7,7 @@
 #include "core/download/Citations.h"
 #include "core/download/DownloadList.h"
 #include "core/download/Naming.h"
+#include "core/download/WebPageDiagnosis.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
@@ -139,6 +140,7 @@ fFileDownload::fFileDownload()
     Timer1->setInterval(kTimerIntervalMs);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     setUpScheduler();
+    setUpSiteManners();
 
     // The smallest placement that is restored (4000 by 3000 twips) must fit.
     setMinimumSize(4000 / 15, 3000 / 15);
@@ -293,6 +295,8 @@ void fFileDownload::Form_Load() {
         RestoreWindowPlacement(this, *settings);
     }
 
+    ReadSiteSpacing();
+
     Combo2->clear();
     for (int seconds = 0; seconds <= kLargestGapSeconds; ++seconds)
         Combo2->addItem(QString::number(seconds));
@@ -371,7 +375,7 @@ int fFileDownload::CountDownloaderSlots() const {
 }
 
 void fFileDownload::UpdateStatusCounts() {
-    StatusPanel4->setText(StatusCountsText(CountDownloadStates(*ListItems3)));
+    StatusPanel4->setText(StatusCountsWithPagesText(*ListItems3));
 }
 
 // --- the same-name rule ---

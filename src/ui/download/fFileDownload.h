@@ -13,6 +13,7 @@ class DownloadFile;
 #include <array>
 #include <functional>
 
+class DownloadScheduler;
 class DownloadTransfers;
 class HostPacing;
 class Inet;
@@ -182,6 +183,33 @@ public:
                                       const QString& path);
     void Downloader1_DownloadError(int Index, const QString& path);
     void Downloader1_DownloadComplete(int Index, qint64 size, const QString& path);
+
+    // --- site manners: web pages diagnosed, bot checks handed over, push-back, pacing ---
+    // What a transfer's answer said.
+    struct TransferAnswer {
+        int status = 0;
+        QByteArray cfMitigated;
+        QByteArray retryAfter;
+        QString finalUrl;
+    };
+    // Both transfer modes call it once a row's transfer has ended and its type was checked:
+    // a web page is diagnosed, a bot check handed to the user, and the site's manners told.
+    void TransferEnded(const QString& link, const TransferAnswer& answer);
+    // The picture the row shows: its state's, or the web-page picture when a page came
+    // instead of its file (its state stays what the transfer made it).
+    QIcon RowIcon(int position) const;
+    QIcon WebPageIcon;
+    // The browser shows a page that is not a bot check: the waiting site goes on.
+    void SiteCheckPassed();
+    // The site whose check the user is asked to pass; "" when none.
+    QString SiteCheckHost() const { return siteCheck_.host; }
+    // Reads the spacing between two starts to one site from the settings.
+    void ReadSiteSpacing();
+    // "今日：N": the files started today from the busiest site (the journal's, in practice).
+    void UpdateTodayCount();
+    QLabel* StatusPanel5 = nullptr;
+    void menu恢复暂停的网站_Click();
+    QAction* menu恢复暂停的网站 = nullptr;
 
     // --- file type ---
     // The type word of the file at `path` judged from its bytes, or "" (ClassifyFileType).
@@ -367,6 +395,7 @@ private:
     // --- scheduler ---
     struct SchedulerParts;
     SchedulerParts* scheduler_ = nullptr; // a child object of the window
+    DownloadScheduler& scheduler();
     void setUpScheduler();
     // The close's part: the stop command, then the single connection cancelled.
     void stopForClose();
@@ -392,6 +421,19 @@ private:
     // false when the window went away meanwhile.
     bool waitForLoginPage(double start);
     bool loginWindowGone(const QPointer<fFileDownload>& self) const;
+    // --- site manners ---
+    struct SiteCheck {
+        QString host;
+        double deadline = 0.0; // monotonic seconds
+    };
+    SiteCheck siteCheck_;
+    int keptStarts_ = -1;
+    void setUpSiteManners();
+    void handOverSiteCheck(int position, const QString& host);
+    // Gives up the wait for the user's check: the site's waiting rows fail with `reason`.
+    void endSiteCheck(const QString& reason);
+    // Once a second: the check's time limit, and the day's counts kept for the next start.
+    void watchSiteManners();
     // --- journal of the list ---
     struct JournalParts;
     JournalParts* journal_ = nullptr; // a child object of the window

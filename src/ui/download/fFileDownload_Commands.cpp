@@ -95,6 +95,9 @@ void fFileDownload::setUpListCommands() {
         add(menu重新下载, QStringLiteral("文件大小小于指定数字的项"),
             QStringLiteral("menu重新下载文件大小小于指定数字的项"),
             &fFileDownload::menu重新下载文件大小小于指定数字的项_Click);
+    menu恢复暂停的网站 =
+        add(menu重新下载, QStringLiteral("恢复因连续出错而暂停的网站"),
+            QStringLiteral("menu恢复暂停的网站"), &fFileDownload::menu恢复暂停的网站_Click);
 
     menu清除 = submenu(list, QStringLiteral("清除"), QStringLiteral("menu清除"));
     menu清除选中项 = add(menu清除, QStringLiteral("选中项"), QStringLiteral("menu清除选中项"),
@@ -345,6 +348,10 @@ void fFileDownload::menu重新下载选中项_Click() {
 
 void fFileDownload::menu重新下载出错项和网页项_Click() {
     runRequeueCommand(&RequeueFailedAndWebPageRows);
+}
+
+void fFileDownload::menu恢复暂停的网站_Click() {
+    changeRows([this] { ResumeHeldSites(*ListItems3, Pacing()); });
 }
 
 void fFileDownload::menu重新下载文件大小小于指定数字的项_Click() {

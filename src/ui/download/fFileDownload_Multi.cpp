@@ -47,6 +47,13 @@ qint64 monotonicMs() {
     return started.elapsed() + 1;
 }
 
+fFileDownload::TransferAnswer answerOf(const Downloader* element) {
+    if (!element)
+        return {};
+    return {element->ResponseStatus(), element->ResponseHeader("cf-mitigated"),
+            element->ResponseHeader("retry-after"), element->ResponseUrl()};
+}
+
 } // namespace
 
 bool fFileDownload::多线程下载(int slot, int position, const QString& link,
@@ -186,11 +193,14 @@ void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/
     const QString reason = element ? element->FailureReason() : QString();
     if (row != 0 && element)
         SetRowHttpStatus(*ListItems3, row, element->ResponseStatus());
+    const TransferAnswer answer = answerOf(element);
+    const QString link = slotLink_[Index];
     RemoveDownloaderSlot(Index);
     if (row == 0)
         return;
     ListItems3->SetSmallIcon(row, ItemState::Failed);
     ReportRowFailure(row, reason.isEmpty() ? QStringLiteral("下载失败") : reason);
+    TransferEnded(link, answer);
 }
 
 void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
@@ -204,6 +214,7 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     const int status = element ? element->ResponseStatus() : 0;
     const QString reason = element ? element->FailureReason() : QString();
     const QString previous = slotPreviousPath_[Index];
+    const TransferAnswer answer = answerOf(element);
     slotCommitted_[Index] = true;
     // The slot is free whether or not its row is still there.
     RemoveDownloaderSlot(Index);
@@ -225,6 +236,10 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     RowFileCommitted(row, previous);
     CorrectItemFileType(row);
     // The type check renames the file and may change the row; it is found again by its link.
+    row = ListItems3->PositionOfKey(link);
+    if (row == 0)
+        return;
+    TransferEnded(link, answer);
     row = ListItems3->PositionOfKey(link);
     if (row == 0)
         return;

@@ -10,6 +10,7 @@
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
+#include "core/platform/Prompt.h"
 #include "core/platform/Sound.h"
 #include "core/transfer/Inet.h"
 #include "ui/app/Forms.h"
@@ -107,7 +108,19 @@ struct fFileDownload::SchedulerParts : QObject {
         }
         void showRow(int position) override { w_.ListView3->EnsureVisible(position); }
         void playSound(int number) override { w_.PlaySound(number); }
-        void refreshCounters() override { w_.UpdateStatusCounts(); }
+        void refreshCounters() override {
+            w_.UpdateStatusCounts();
+            w_.UpdateTodayCount();
+        }
+        bool confirmManyStarts(const QString& host, int startsToday) override {
+            Prompt* prompt = Services().prompt;
+            if (!prompt)
+                return true;
+            Forms::Hold hold(&w_);
+            const MsgResult answer = prompt->message(&w_, ManyStartsQuestion(host, startsToday),
+                                                     MsgIcon::Question, MsgButtons::YesNo);
+            return Forms::IsLoaded(&w_) && answer == MsgResult::Yes;
+        }
 
     private:
         fFileDownload& w_;
@@ -132,6 +145,10 @@ void fFileDownload::setUpScheduler() {
     connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
     connect(Command31, &QPushButton::clicked, this, [this] { Command31_Click(); });
     connect(Command26, &QPushButton::clicked, this, [this] { Command26_Click(); });
+}
+
+DownloadScheduler& fFileDownload::scheduler() {
+    return scheduler_->scheduler;
 }
 
 HostPacing& fFileDownload::Pacing() {
@@ -175,6 +192,7 @@ void fFileDownload::Timer1_Timer() {
         readSchedulerSettings(Combo1, Combo2, menu自动定位到下载项), options);
     menu下载全部->setEnabled(outcome.startMenuEnabled);
     Shape1->setVisible(outcome.lampVisible);
+    watchSiteManners();
     keepJournal();
 }
 
@@ -190,6 +208,7 @@ void fFileDownload::Command31_Click() {
     Check4->setChecked(false);
     Check3->setChecked(false);
     scheduler_->scheduler.stop();
+    endSiteCheck(QStringLiteral("下载已停止，未完成网站验证"));
 }
 
 void fFileDownload::menu停止下载_Click() {

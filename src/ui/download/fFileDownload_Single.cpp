@@ -105,6 +105,7 @@ bool fFileDownload::Inet下载文件(int position) {
     const auto fail = [&](int at) {
         list.SetSmallIcon(at, ItemState::Failed);
     };
+    TransferAnswer answer;
     const auto finish = [&](bool result) {
         Inet1->Cancel();
         const int at = row();
@@ -118,8 +119,13 @@ bool fFileDownload::Inet下载文件(int position) {
             if (list.SmallIcon(at) == ItemState::Failed)
                 PlaySound(103);
         }
+        // A transfer the user stopped says nothing about the site.
+        if (DownloadBusy)
+            TransferEnded(link, answer);
+        if (abandoned() || row() == 0)
+            return endQuietly();
         // A web page instead of the file usually means the session has lapsed.
-        AutomaticLoginAfterTransfer(at);
+        AutomaticLoginAfterTransfer(row());
         return result;
     };
 
@@ -207,6 +213,9 @@ bool fFileDownload::Inet下载文件(int position) {
 
     // The automatic re-download never asks again for a file the server says is not there.
     SetRowHttpStatus(list, position, Inet1->StatusCode());
+    answer = TransferAnswer{Inet1->StatusCode(),
+                            Inet1->GetHeader(QStringLiteral("cf-mitigated")).toLatin1(),
+                            Inet1->GetHeader(QStringLiteral("retry-after")).toLatin1(), link};
     const double announced =
         appending ? double(resume.total)
                   : AnnouncedLength(Inet1->GetHeader(QStringLiteral("content-length")));

@@ -39,6 +39,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -576,6 +577,42 @@ std::optional<Dom> fWebSearch::waitOutChallenge() {
 void fWebSearch::WebBrowser1_DocumentComplete() {
     PageLoading = false;
     pageShownAt_ = ProgramClock().elapsedSeconds();
+    // Read after the handler: the copy lets events run.
+    if (siteCheckShown_)
+        QTimer::singleShot(0, this, [this] { lookAtSiteCheck(); });
+}
+
+void fWebSearch::ShowSiteCheck(const QString& address) {
+    if (!LabelSiteCheck) {
+        LabelSiteCheck = new QLabel(kChallengeNotice, this);
+        LabelSiteCheck->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
+        statusBar()->addPermanentWidget(LabelSiteCheck);
+    }
+    siteCheckShown_ = true;
+    LabelSiteCheck->show();
+    show();
+    raise();
+    activateWindow();
+    WebBrowser1->Navigate(address);
+}
+
+void fWebSearch::EndSiteCheck() {
+    siteCheckShown_ = false;
+    if (LabelSiteCheck)
+        LabelSiteCheck->hide();
+}
+
+void fWebSearch::lookAtSiteCheck() {
+    if (!siteCheckShown_ || WebBrowser1->Busy())
+        return;
+    Forms::Hold hold(this);
+    // Only ever read, as the search's own wait does: the check is the user's to pass.
+    const std::optional<Dom> page = WebBrowser1->Document(ResultPageQuery(), kChallengeCopyMs);
+    if (!Forms::IsLoaded(this) || !siteCheckShown_ || !page ||
+        RecognisePage(*page) == PageKind::Challenge)
+        return;
+    EndSiteCheck();
+    emit siteCheckPassed();
 }
 
 void fWebSearch::WebBrowser1_StatusTextChange(const QString& text) {

@@ -77,6 +77,18 @@ public:
     void WebBrowser1_DocumentComplete();
     void WebBrowser1_StatusTextChange(const QString& text);
 
+    // A bot check a download brought, handed to the user: the browser shows `address` and
+    // the notice stays until it shows a page that is not a check (then siteCheckPassed) or
+    // the download window gives up (EndSiteCheck).
+    void ShowSiteCheck(const QString& address);
+    void EndSiteCheck();
+    bool SiteCheckShown() const { return siteCheckShown_; }
+    QLabel* LabelSiteCheck = nullptr;
+
+signals:
+    void siteCheckPassed();
+
+public:
     // Running loops stop at their next check when these are set.
     bool StopAddAll = false;
     bool StopAnalysis = true;
@@ -147,6 +159,9 @@ private:
     void keepSplitterInRange();
 
     bool unloading_ = false;
+    bool siteCheckShown_ = false;
+    // Reads the shown page: not a check any more ends the hand-over.
+    void lookAtSiteCheck();
     bool splitterPlaced_ = false;
     // Hand-overs of the running analysis refused because their link is no web address.
     int refusedHandOvers_ = 0;

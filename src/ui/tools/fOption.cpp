@@ -4,6 +4,7 @@
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
+#include "core/download/HostPacing.h"
 #include "core/platform/Prompt.h"
 #include "ui/app/Forms.h"
 #include "ui/download/fFileDownload.h"
@@ -18,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -58,7 +60,8 @@ fOption::fOption(QWidget* owner)
       Label15(new QLabel(QStringLiteral("端口："), this)), Text8(new QLineEdit(this)),
       Label10(hint(QStringLiteral("(如：3128 或者 80 等等)"), this)),
       Check2(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this)),
-      Command1(new QPushButton(QStringLiteral("确定"), this)),
+      Label16(new QLabel(QStringLiteral("同一网站两次下载的间隔（秒）："), this)),
+      Spin1(new QSpinBox(this)), Command1(new QPushButton(QStringLiteral("确定"), this)),
       Command2(new QPushButton(QStringLiteral("关闭"), this)) {
     setWindowTitle(kDesignCaption);
     ModeOptions->addButton(Option1, 1);
@@ -67,6 +70,8 @@ fOption::fOption(QWidget* owner)
     Text8->setMaximumWidth(90);
     Command1->setDefault(true);
     Command2->setAutoDefault(false);
+    Spin1->setRange(0, int(HostPacing::kLongestSpacingSeconds));
+    Spin1->setToolTip(QStringLiteral("下载过多过快可能导致所在机构的访问权限被出版社暂停"));
 
     connect(Command1, &QPushButton::clicked, this, &fOption::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &fOption::Command2_Click);
@@ -94,6 +99,12 @@ fOption::fOption(QWidget* owner)
     layout->addLayout(proxy);
     layout->addSpacing(8);
     layout->addWidget(Check2);
+    layout->addSpacing(8);
+    auto* spacing = new QHBoxLayout;
+    spacing->addWidget(Label16);
+    spacing->addWidget(Spin1);
+    spacing->addStretch();
+    layout->addLayout(spacing);
     layout->addStretch();
     layout->addLayout(buttons);
 }
@@ -112,6 +123,11 @@ void fOption::Form_Load() {
     Option2->setChecked(program.DownloadMode == 2);
     ModeOptions->setExclusive(true);
     Check2->setChecked(program.PromptSaveFolder);
+    int spacing = 0;
+    ParseSettingInteger(QString::fromUtf8(Keys::SiteSpacing.fixedDefault), spacing);
+    if (const SettingsStore* settings = Services().settings)
+        settings->ReadInt(Keys::SiteSpacing, spacing);
+    Spin1->setValue(spacing);
 }
 
 void fOption::Command1_Click() {
@@ -157,8 +173,12 @@ void fOption::Command1_Click() {
     }
 
     program.PromptSaveFolder = Check2->isChecked();
-    if (settings)
+    if (settings) {
         settings->Write(Keys::PromptSaveFolder, program.PromptSaveFolder ? 1 : 0);
+        settings->Write(Keys::SiteSpacing, Spin1->value());
+    }
+    if (auto* download = qobject_cast<fFileDownload*>(Forms::Find(QStringLiteral("fFileDownload"))))
+        download->Pacing().SetMinimumSpacing(Spin1->value());
     accept();
 }
 

@@ -8,6 +8,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 // The settings dialog: the transfer mode, the proxy of single-connection transfers, and
 // whether extraction asks for a save folder. Every showing loads the current values afresh;
@@ -34,6 +35,8 @@ public:
     QLineEdit* Text8;  // proxy port
     QLabel* Label10;   // hint under the port
     QCheckBox* Check2; // ask for the save folder when extracting
+    QLabel* Label16;   // "同一网站两次下载的间隔（秒）："
+    QSpinBox* Spin1;   // seconds between two starts to one site, 0 to 60
     QPushButton* Command1;
     QPushButton* Command2;
 };
