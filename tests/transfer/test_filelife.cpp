@@ -154,6 +154,7 @@ void FileLifeTest::whichLeftoversDoesTheCleanUpTake_data() {
     QTest::newRow("a link named like a body?") << "link" << false;
     QTest::newRow("a killed transfer's body?") << "dead body" << true;
     QTest::newRow("a killed transfer's reservation?") << "dead reservation" << true;
+    QTest::newRow("a killed browser download's body?") << "dead browser body" << true;
 }
 
 void FileLifeTest::whichLeftoversDoesTheCleanUpTake() {
@@ -174,7 +175,9 @@ void FileLifeTest::whichLeftoversDoesTheCleanUpTake() {
         path = folder() + NewPartFileName();
         QVERIFY(QFile::link(linked, path));
     } else {
-        path = what == "dead body" ? folder() + NewPartFileName() : folder() + "paper.pdf";
+        path = what == "dead body"           ? folder() + NewPartFileName()
+               : what == "dead browser body" ? folder() + NewPartFileName() + ".download"
+                                             : folder() + "paper.pdf";
         QVERIFY(writeFile(path, QByteArray("\x01\x00", 2)));
     }
 
