@@ -40,6 +40,8 @@ struct TestHttpServerShared {
     QHash<QString, Handler> targetRoutes;
     Handler fallback;
     QList<CookieGuard> guards;
+    // Bot checks: a request under the prefix without the header gets the challenge page.
+    QList<std::pair<QString, QByteArray>> browserChecks;
     QSet<QString> openGates;
     QHash<QString, int> waiting;
     QList<Request> log;
@@ -374,6 +376,10 @@ private:
         Handler handler;
         {
             QMutexLocker lock(&shared_->mutex);
+            for (const auto& [prefix, header] : shared_->browserChecks) {
+                if (request_.path.startsWith(prefix) && !request_.hasHeader(header))
+                    return TestHttpServer::challengePage();
+            }
             for (const auto& guard : shared_->guards) {
                 if (!request_.path.startsWith(guard.prefix) || request_.path == guard.exempt)
                     continue;
@@ -993,6 +999,7 @@ void TestHttpServer::clearRoutes() {
     shared_->pathRoutes.clear();
     shared_->targetRoutes.clear();
     shared_->guards.clear();
+    shared_->browserChecks.clear();
     shared_->fallback = nullptr;
 }
 
@@ -1018,6 +1025,23 @@ void TestHttpServer::requireCookie(const QString& pathPrefix, const QByteArray& 
                                    const QByteArray& value, const Response& whenMissing) {
     QMutexLocker lock(&shared_->mutex);
     shared_->guards.append({pathPrefix, name, value, whenMissing, QString()});
+}
+
+void TestHttpServer::challengePlainClients(const QString& pathPrefix,
+                                           const QByteArray& browserHeader) {
+    QMutexLocker lock(&shared_->mutex);
+    shared_->browserChecks.append({pathPrefix, browserHeader});
+}
+
+Response TestHttpServer::challengePage() {
+    Response page = Response::html(
+        "<!DOCTYPE html><html lang=\"en-US\"><head><title>Just a moment...</title></head>"
+        "<body><noscript>Enable JavaScript and cookies to continue</noscript>"
+        "<script src=\"/cdn-cgi/challenge-platform/h/g/orchestrate/chl_page/v1\"></script>"
+        "</body></html>");
+    page.status = 403;
+    page.header("cf-mitigated", "challenge");
+    return page;
 }
 
 void TestHttpServer::serveLoginForm(const LoginForm& form) {

@@ -212,6 +212,13 @@ public:
     // missing; the form's own path stays open.
     void requireLogin(const QString& pathPrefix, const LoginForm& form);
     static QString loginFormHtml(const LoginForm& form, bool failedAttempt);
+    // A bot check in front of `pathPrefix` that lets only the embedded browser through: a
+    // request without `browserHeader` (one Chromium sends and plain clients do not) gets
+    // challengePage(). Checked before the cookie guards and the routes.
+    void challengePlainClients(const QString& pathPrefix,
+                               const QByteArray& browserHeader = "Sec-Fetch-Mode");
+    // 403 with "cf-mitigated: challenge" and a "Just a moment..." interstitial.
+    static Response challengePage();
 
     // Gates for stallUntilReleased(): release() lets every response waiting at the gate go on
     // and keeps the gate open for later ones; closeGate() arms it again.

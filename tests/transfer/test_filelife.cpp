@@ -160,6 +160,7 @@ void FileLifeTest::whichLeftoversDoesTheCleanUpTake_data() {
     QTest::newRow("a killed transfer's body?") << "dead body" << true;
     QTest::newRow("a killed transfer's reservation?") << "dead reservation" << true;
     QTest::newRow("a killed transfer's body that a row keeps to resume?") << "kept body" << false;
+    QTest::newRow("a killed browser download's body?") << "dead browser body" << true;
 }
 
 void FileLifeTest::whichLeftoversDoesTheCleanUpTake() {
@@ -180,7 +181,9 @@ void FileLifeTest::whichLeftoversDoesTheCleanUpTake() {
         path = folder() + NewPartFileName();
         QVERIFY(QFile::link(linked, path));
     } else {
-        path = what.endsWith("body") ? folder() + NewPartFileName() : folder() + "paper.pdf";
+        path = what == "dead browser body" ? folder() + NewPartFileName() + ".download"
+               : what.endsWith("body")     ? folder() + NewPartFileName()
+                                           : folder() + "paper.pdf";
         QVERIFY(writeFile(path, QByteArray("\x01\x00", 2)));
     }
     SetKeptPartFiles(what == "kept body" ? QSet<QString>{path} : QSet<QString>{});

@@ -24,9 +24,14 @@ QString PartFileSuffix() {
 }
 
 bool IsPartFileName(const QString& fileName) {
-    return fileName.size() > PartFilePrefix().size() + PartFileSuffix().size() &&
-           fileName.startsWith(PartFilePrefix()) && fileName.endsWith(PartFileSuffix()) &&
-           !fileName.contains(QLatin1Char('/'));
+    // The embedded browser writes a body it downloads under the name it was given followed by
+    // ".download", until it is complete.
+    const QString name = fileName.endsWith(QLatin1String(".download"))
+                             ? fileName.chopped(int(qstrlen(".download")))
+                             : fileName;
+    return name.size() > PartFilePrefix().size() + PartFileSuffix().size() &&
+           name.startsWith(PartFilePrefix()) && name.endsWith(PartFileSuffix()) &&
+           !name.contains(QLatin1Char('/'));
 }
 
 bool IsReservation(const QString& path) {

@@ -371,6 +371,10 @@ int fFileDownload::CountDownloaderSlots() const {
         if (it.key() >= 1 && !it.value().isNull())
             ++count;
     }
+    for (auto it = BrowserSlots.cbegin(); it != BrowserSlots.cend(); ++it) {
+        if (it.key() >= 1 && !it.value().isNull())
+            ++count;
+    }
     return count;
 }
 

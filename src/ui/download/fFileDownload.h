@@ -14,6 +14,7 @@ class DownloadFile;
 #include <functional>
 
 class DownloadScheduler;
+class BrowserDownload;
 class DownloadTransfers;
 class HostPacing;
 class Inet;
@@ -375,6 +376,16 @@ public:
     double LastFileTime = 0.0;
     // Parallel transfer slots in use, by element index (1 to 6); element 0 is not held here.
     QMap<int, QPointer<Downloader>> Downloader1;
+    // Slots in use whose row is fetched through the embedded browser (a site marked so in the
+    // per-site manners); a slot is in one of the two maps at most.
+    QMap<int, QPointer<BrowserDownload>> BrowserSlots;
+
+    // --- transfers through the embedded browser ---
+    // The row's site is fetched through the browser's own network stack.
+    bool FetchedThroughBrowser(const QString& link);
+    // The single connection's run for such a row: the row goes to a free slot's browser
+    // download, and this returns when it has ended (or the window or program went).
+    void DownloadThroughBrowser(int position);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -486,6 +497,12 @@ private:
     // file in place.
     std::array<QString, 12> slotPreviousPath_{};
     std::array<bool, 12> slotCommitted_{};
+    // The slot's transfer through the browser, begun for the row.
+    void startBrowserSlot(int slot, const QString& link, const QString& targetPath,
+                          const QString& referer);
+    // The status and failure words of the slot's transfer, whichever kind it is.
+    int slotResponseStatus(int slot) const;
+    QString slotFailureReason(int slot) const;
     bool slotProgressQueued_ = false;
 
 private: // single-connection transfer

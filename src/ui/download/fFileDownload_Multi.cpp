@@ -10,6 +10,7 @@
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/TransferNetwork.h"
 #include "ui/app/Forms.h"
+#include "ui/download/BrowserDownload.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -47,11 +48,15 @@ qint64 monotonicMs() {
     return started.elapsed() + 1;
 }
 
-fFileDownload::TransferAnswer answerOf(const Downloader* element) {
-    if (!element)
-        return {};
-    return {element->ResponseStatus(), element->ResponseHeader("cf-mitigated"),
-            element->ResponseHeader("retry-after"), element->ResponseUrl()};
+// What the slot's answer said; a download through the browser shows only its status.
+fFileDownload::TransferAnswer answerOf(const Downloader* element, const BrowserDownload* browser,
+                                       const QString& link) {
+    if (element)
+        return {element->ResponseStatus(), element->ResponseHeader("cf-mitigated"),
+                element->ResponseHeader("retry-after"), element->ResponseUrl()};
+    if (browser)
+        return {browser->ResponseStatus(), {}, {}, link};
+    return {};
 }
 
 } // namespace
@@ -65,8 +70,9 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     if (row == 0)
         return false;
 
+    const bool throughBrowser = FetchedThroughBrowser(link);
     Downloader* element = Downloader1.value(slot);
-    if (!element) {
+    if (!element && !throughBrowser) {
         element = new Downloader(this);
         element->SetNetwork(TransferNetwork(slot - 1));
         connect(element, &Downloader::DownloadProgress, this,
@@ -106,8 +112,12 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     slotShownMs_[slot] = 0;
     SlotStart[slot] = monotonicSeconds();
 
-    element->SetResumePoint(RowResumePoint(*ListItems3, row));
-    element->BeginDownload(link, targetPath, ListItems3->Tag(row));
+    if (throughBrowser) {
+        startBrowserSlot(slot, link, targetPath, ListItems3->Tag(row));
+    } else {
+        element->SetResumePoint(RowResumePoint(*ListItems3, row));
+        element->BeginDownload(link, targetPath, ListItems3->Tag(row));
+    }
     return false;
 }
 
@@ -116,12 +126,14 @@ void fFileDownload::RemoveDownloaderSlot(int slot) {
         return;
     showSlotProgress(slot);
     const QPointer<Downloader> element = Downloader1.take(slot);
+    const QPointer<BrowserDownload> browser = BrowserSlots.take(slot);
     if (!slotCommitted_[slot]) {
         if (const int row = slotRow(slot)) {
             SetRowFilePath(*ListItems3, row, slotPreviousPath_[slot]);
             // Taken away before it ended: by the stop command, or by the watchdog while
             // downloading stays on.
-            if (element && element->IsBusy() && RowFailureReason(*ListItems3, row).isEmpty())
+            if (((element && element->IsBusy()) || (browser && browser->IsBusy())) &&
+                RowFailureReason(*ListItems3, row).isEmpty())
                 ReportRowFailure(row, Timer_Down->isActive()
                                           ? QStringLiteral("长时间没有得到文件大小，已放弃")
                                           : QStringLiteral("已停止"));
@@ -131,6 +143,11 @@ void fFileDownload::RemoveDownloaderSlot(int slot) {
     slotPreviousPath_[slot].clear();
     slotLink_[slot].clear();
     slotProgress_[slot] = SlotProgress{};
+    if (browser) {
+        browser->disconnect(this);
+        browser->CancelAsyncRead();
+        browser->deleteLater();
+    }
     if (!element)
         return;
     // Its signals go first, so that nothing of the abandoned transfer arrives; it is deleted
@@ -189,12 +206,13 @@ void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/
         return;
     showSlotProgress(Index);
     const int row = slotRow(Index);
-    const Downloader* element = Downloader1.value(Index);
-    const QString reason = element ? element->FailureReason() : QString();
+    const bool element = SlotLoaded(Index);
+    const QString reason = slotFailureReason(Index);
     if (row != 0 && element)
-        SetRowHttpStatus(*ListItems3, row, element->ResponseStatus());
-    const TransferAnswer answer = answerOf(element);
+        SetRowHttpStatus(*ListItems3, row, slotResponseStatus(Index));
     const QString link = slotLink_[Index];
+    const TransferAnswer answer =
+        answerOf(Downloader1.value(Index), BrowserSlots.value(Index), link);
     RemoveDownloaderSlot(Index);
     if (row == 0)
         return;
@@ -210,11 +228,11 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     showSlotProgress(Index);
     const QString link = slotLink_[Index];
     int row = slotRow(Index);
-    const Downloader* element = Downloader1.value(Index);
-    const int status = element ? element->ResponseStatus() : 0;
-    const QString reason = element ? element->FailureReason() : QString();
+    const int status = slotResponseStatus(Index);
+    const QString reason = slotFailureReason(Index);
     const QString previous = slotPreviousPath_[Index];
-    const TransferAnswer answer = answerOf(element);
+    const TransferAnswer answer =
+        answerOf(Downloader1.value(Index), BrowserSlots.value(Index), link);
     slotCommitted_[Index] = true;
     // The slot is free whether or not its row is still there.
     RemoveDownloaderSlot(Index);

@@ -237,7 +237,8 @@ bool fFileDownload::SlotLoaded(int slot) const {
     if (slot == 0)
         return true;
     const auto element = Downloader1.constFind(slot);
-    return element != Downloader1.cend() && !element.value().isNull();
+    return (element != Downloader1.cend() && !element.value().isNull()) ||
+           !BrowserSlots.value(slot).isNull();
 }
 
 int fFileDownload::CountProblemItems() const {

@@ -73,7 +73,10 @@ void fFileDownload::Inet下载当前文件(int position) {
     }
     Forms::Hold hold(this);
     DownloadBusy = true;
-    Inet下载文件(position);
+    if (FetchedThroughBrowser(ListItems3->Key(position)))
+        DownloadThroughBrowser(position);
+    else
+        Inet下载文件(position);
     DownloadBusy = false;
 }
 

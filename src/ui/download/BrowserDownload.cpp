@@ -1,0 +1,259 @@
+#include "ui/download/BrowserDownload.h"
+
+#include "core/app/ProgramValues.h"
+#include "core/download/FileType.h"
+#include "core/platform/Clock.h"
+#include "core/transfer/PartFiles.h"
+#include "ui/platform/WebBrowser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+#include <QUrl>
+#include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+
+namespace {
+
+constexpr int kWatchIntervalMs = 1000;
+// The browser's finished file is read back in pieces of this size.
+constexpr qint64 kCopyBytes = 1024 * 1024;
+
+double monotonicNow() {
+    return ProgramClock().elapsedSeconds();
+}
+
+QString folderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QStringLiteral("./") : path.left(slash + 1);
+}
+
+} // namespace
+
+BrowserDownload::BrowserDownload(QObject* parent) : BrowserDownload(BrowserProfile(), parent) {}
+
+BrowserDownload::BrowserDownload(QWebEngineProfile* profile, QObject* parent)
+    : QObject(parent), profile_(profile) {
+    page_ = new QWebEnginePage(profile_, this);
+    // A PDF the page is asked for is a file to keep, not a document to show.
+    page_->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    page_->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    // Qt 6.4 takes a download only while its announcement is being handled: the folder and the
+    // name are set, and the download accepted, inside this call.
+    connect(profile_, &QWebEngineProfile::downloadRequested, this,
+            [this](QWebEngineDownloadRequest* request) { onRequested(request); });
+    watch_ = new QTimer(this);
+    watch_->setInterval(kWatchIntervalMs);
+    connect(watch_, &QTimer::timeout, this, [this] { onWatch(); });
+}
+
+BrowserDownload::~BrowserDownload() {
+    CancelAsyncRead();
+    // The page belongs to the profile's session: it goes now, while the profile still exists.
+    delete page_;
+}
+
+void BrowserDownload::BeginDownload(const QString& url, const QString& savePath,
+                                    const QString& /*referer*/) {
+    CancelAsyncRead();
+    url_ = url;
+    path_ = savePath;
+    folder_ = folderOf(savePath);
+    status_ = 0;
+    reason_.clear();
+    received_ = -1;
+    busy_ = true;
+    lastGrowth_ = monotonicNow();
+
+    const QUrl address(url);
+    if (!address.isValid() || address.scheme().isEmpty()) {
+        failLater(QStringLiteral("网址无效"));
+        return;
+    }
+    if (!file_.Reserve(savePath)) {
+        failLater(file_.Error());
+        return;
+    }
+    // The browser writes under a name of the program's own pattern, so that what a killed run
+    // leaves is recognised and cleaned like any transfer's leftover.
+    bodyName_ = NewPartFileName();
+    watch_->start();
+    page_->download(address, bodyName_);
+}
+
+bool BrowserDownload::CancelAsyncRead() {
+    ++generation_;
+    watch_->stop();
+    dropRequest();
+    file_.Abandon();
+    busy_ = false;
+    return false;
+}
+
+void BrowserDownload::onRequested(QWebEngineDownloadRequest* request) {
+    // Only the download this instance asked for, and only once: the user's own downloads in
+    // the search window, and other transfers' downloads, are not taken here.
+    if (!busy_ || request_ || request->page() != page_ ||
+        request->state() != QWebEngineDownloadRequest::DownloadRequested)
+        return;
+    request_ = request;
+    request->setDownloadDirectory(QDir::cleanPath(folder_));
+    request->setDownloadFileName(bodyName_);
+    connect(request, &QWebEngineDownloadRequest::receivedBytesChanged, this,
+            &BrowserDownload::onProgress);
+    connect(request, &QWebEngineDownloadRequest::totalBytesChanged, this,
+            &BrowserDownload::onProgress);
+    connect(request, &QWebEngineDownloadRequest::isFinishedChanged, this,
+            &BrowserDownload::onFinished);
+    request->accept();
+    lastGrowth_ = monotonicNow();
+}
+
+void BrowserDownload::onProgress() {
+    if (!request_ || !busy_)
+        return;
+    const qint64 received = request_->receivedBytes();
+    const qint64 total = request_->totalBytes();
+    if (received > received_) {
+        received_ = received;
+        lastGrowth_ = monotonicNow();
+    }
+    if (total > 0 && received >= 0 && received <= total)
+        emit DownloadProgress(received, total, path_);
+}
+
+void BrowserDownload::onFinished() {
+    if (!request_ || !busy_ || !request_->isFinished())
+        return;
+    watch_->stop();
+    const QPointer<QWebEngineDownloadRequest> request = request_;
+    request_.clear();
+    request->disconnect(this);
+    const QString browserFile = folder_ + bodyName_;
+    if (request->state() != QWebEngineDownloadRequest::DownloadCompleted) {
+        const QString why =
+            request->state() == QWebEngineDownloadRequest::DownloadCancelled
+                ? QStringLiteral("浏览器取消了下载")
+                : BrowserInterruptText(static_cast<int>(request->interruptReason()));
+        QFile::remove(browserFile);
+        fail(why);
+        return;
+    }
+    const qint64 announced = request->totalBytes();
+    if (!putInPlace(browserFile, announced > 0 ? announced : -1)) {
+        fail(reason_);
+        return;
+    }
+    status_ = 200;
+    const qint64 size = QFileInfo(path_).size();
+    const quint64 generation = generation_;
+    // Whatever the browser announced, everything it delivered is in.
+    emit DownloadProgress(size, size, path_);
+    if (generation != generation_ || !busy_)
+        return;
+    watch_->stop();
+    busy_ = false;
+    emit DownloadComplete(size, path_);
+}
+
+bool BrowserDownload::putInPlace(const QString& browserFile, qint64 announced) {
+    QFile source(browserFile);
+    const auto giveUp = [&](const QString& reason) {
+        source.close();
+        QFile::remove(browserFile);
+        reason_ = reason;
+        file_.Abandon();
+        return false;
+    };
+    if (!source.open(QIODevice::ReadOnly))
+        return giveUp(QStringLiteral("浏览器下载的文件无法读取：") + source.errorString());
+    // A web page (a login wall, a notice) lands only where nothing was, never over the user's
+    // file; the type check then names it for what it is.
+    const bool page = ClassifyFileType(browserFile) == QLatin1String("htm");
+    if (!file_.StartBody())
+        return giveUp(file_.Error());
+    QByteArray piece;
+    while (!(piece = source.read(kCopyBytes)).isEmpty()) {
+        if (!file_.Write(piece))
+            return giveUp(file_.Error());
+    }
+    if (source.error() != QFileDevice::NoError)
+        return giveUp(QStringLiteral("浏览器下载的文件无法读取：") + source.errorString());
+    if (!file_.Commit(announced, !page))
+        return giveUp(file_.Error());
+    source.close();
+    QFile::remove(browserFile);
+    return true;
+}
+
+void BrowserDownload::onWatch() {
+    if (!busy_)
+        return;
+    if (monotonicNow() - lastGrowth_ < kStallSeconds)
+        return;
+    fail(request_ ? QStringLiteral("超过 %1 秒没有收到数据").arg(kStallSeconds)
+                  : QStringLiteral("浏览器 %1 秒内没有开始下载").arg(kStallSeconds));
+}
+
+void BrowserDownload::fail(const QString& reason) {
+    if (!busy_)
+        return;
+    CancelAsyncRead();
+    reason_ = reason;
+    emit DownloadError(path_);
+}
+
+void BrowserDownload::failLater(const QString& reason) {
+    QTimer::singleShot(0, this, [this, reason, generation = generation_] {
+        if (generation == generation_)
+            fail(reason);
+    });
+}
+
+void BrowserDownload::dropRequest() {
+    if (!request_)
+        return;
+    const QPointer<QWebEngineDownloadRequest> request = request_;
+    request_.clear();
+    request->disconnect(this);
+    if (!request->isFinished())
+        request->cancel();
+    // The browser removes its unfinished file itself; a finished one is ours to remove.
+    QFile::remove(folder_ + bodyName_);
+}
+
+QString BrowserInterruptText(int interruptReason) {
+    using Reason = QWebEngineDownloadRequest::DownloadInterruptReason;
+    switch (static_cast<Reason>(interruptReason)) {
+    case Reason::ServerForbidden:
+        return QStringLiteral("浏览器下载被服务器拒绝（403）");
+    case Reason::ServerUnauthorized:
+        return QStringLiteral("浏览器下载需要登录（401）");
+    case Reason::ServerBadContent:
+        return QStringLiteral("浏览器下载失败：服务器上没有该文件");
+    case Reason::ServerFailed:
+    case Reason::ServerUnreachable:
+        return QStringLiteral("浏览器下载失败：服务器出错");
+    case Reason::ServerCertProblem:
+        return QStringLiteral("浏览器下载失败：服务器证书无效");
+    case Reason::NetworkFailed:
+    case Reason::NetworkTimeout:
+    case Reason::NetworkDisconnected:
+    case Reason::NetworkServerDown:
+    case Reason::NetworkInvalidRequest:
+        return QStringLiteral("浏览器下载失败：网络连接中断");
+    case Reason::FileNoSpace:
+        return QStringLiteral("浏览器下载失败：磁盘空间不足");
+    case Reason::FileAccessDenied:
+        return QStringLiteral("浏览器下载失败：没有写入保存文件夹的权限");
+    case Reason::FileTooShort:
+        return QStringLiteral("浏览器下载失败：文件不完整");
+    case Reason::UserCanceled:
+        return QStringLiteral("浏览器取消了下载");
+    default:
+        return QStringLiteral("浏览器下载失败");
+    }
+}

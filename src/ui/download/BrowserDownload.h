@@ -1,0 +1,96 @@
+#pragma once
+
+#include "core/transfer/FileLife.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QTimer;
+class QWebEngineDownloadRequest;
+class QWebEnginePage;
+class QWebEngineProfile;
+
+// Fetches one link through the embedded browser's own network stack, for a site whose bot
+// check lets the browser through (the user passed it there) but keeps refusing the program's
+// plain transfers. It offers what a parallel slot's Downloader offers, so the download window
+// drives both alike.
+//
+// How a transfer goes:
+// - BeginDownload takes the target's name as every transfer does (DownloadFile::Reserve) and
+//   asks a hidden page of the browser profile to download the link. The profile announces the
+//   download; the one this instance asked for (its own page) is accepted there and then, into
+//   a temporary name of the program's own pattern beside the target. Downloads the user starts
+//   in a browser window are left to whoever handles them.
+// - The page has the built-in PDF viewer off, so a PDF arrives as a file, never as a page.
+// - When the browser is done, the body is judged by its first bytes and goes through the
+//   file's life: copied into the transfer's temporary body and put over the target by one
+//   rename. A web page never takes the place of a file that was there before.
+// - CancelAsyncRead() or destruction cancel the browser's download and abandon the file: no
+//   signal follows, and what the transfer wrote goes.
+class BrowserDownload : public QObject {
+    Q_OBJECT
+
+public:
+    // Without a byte for this long (or without the browser taking the download up at all),
+    // the transfer has stalled.
+    static constexpr double kStallSeconds = 120.0;
+
+    // On the program's browser profile, or on `profile` (tests).
+    explicit BrowserDownload(QObject* parent = nullptr);
+    BrowserDownload(QWebEngineProfile* profile, QObject* parent);
+    ~BrowserDownload() override;
+
+    // Reserves `savePath` and starts the browser's download of `url`; returns at once. The
+    // outcome arrives as a signal, never from inside this call. A transfer this instance was
+    // running is abandoned first. The browser sends its own Referer, so `referer` is not used.
+    void BeginDownload(const QString& url, const QString& savePath, const QString& referer);
+    // Abandons the running transfer, if any; no signal follows it. Always false.
+    bool CancelAsyncRead();
+
+    // 200 once the browser delivered a body; 0 otherwise (the browser keeps the status of an
+    // answer it refused to itself).
+    int ResponseStatus() const { return status_; }
+    QString FailureReason() const { return reason_; }
+    bool IsBusy() const { return busy_; }
+
+signals:
+    // Bytes received so far against the announced total; only once a total is known.
+    void DownloadProgress(qint64 received, qint64 total, const QString& path);
+    void DownloadError(const QString& path);
+    void DownloadComplete(qint64 size, const QString& path);
+
+private:
+    void onRequested(QWebEngineDownloadRequest* request);
+    void onProgress();
+    void onFinished();
+    void onWatch();
+    // Moves the browser's finished file through the file's life; false with reason_ set.
+    bool putInPlace(const QString& browserFile, qint64 announced);
+    void fail(const QString& reason);
+    // fail() from the event loop, unless the transfer was abandoned or begun again by then.
+    void failLater(const QString& reason);
+    // Cancels the browser's download and removes what it wrote.
+    void dropRequest();
+
+    QWebEngineProfile* profile_ = nullptr;
+    QWebEnginePage* page_ = nullptr;
+    QTimer* watch_ = nullptr;
+    QPointer<QWebEngineDownloadRequest> request_;
+    DownloadFile file_;
+    QString url_;
+    QString path_;
+    QString bodyName_; // the browser's file name, in the target's folder
+    QString folder_;
+    qint64 received_ = -1;
+    // Bumped whenever a transfer is abandoned, so that work queued for it recognises that.
+    quint64 generation_ = 0;
+    double lastGrowth_ = 0.0;
+    bool busy_ = false;
+    int status_ = 0;
+    QString reason_;
+};
+
+// The row's failure reason for a download the browser gave up, by its interrupt reason
+// (QWebEngineDownloadRequest::DownloadInterruptReason), in the user's words.
+QString BrowserInterruptText(int interruptReason);

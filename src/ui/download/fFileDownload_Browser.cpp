@@ -1,0 +1,132 @@
+// The download window's transfers through the embedded browser: rows of a site whose bot check
+// lets only the browser through go to a slot's BrowserDownload instead of its Downloader, in
+// either transfer mode, and end through the slot's usual events.
+
+#include "ui/download/fFileDownload.h"
+
+#include "core/app/FileHelpers.h"
+#include "core/app/ProgramValues.h"
+#include "core/download/DownloadList.h"
+#include "core/download/HostPacing.h"
+#include "core/download/Naming.h"
+#include "core/download/Scheduler.h"
+#include "core/platform/Clock.h"
+#include "core/platform/DoEvents.h"
+#include "core/platform/KeyedListModel.h"
+#include "core/platform/Prompt.h"
+#include "ui/app/Forms.h"
+#include "ui/download/BrowserDownload.h"
+
+#include <QLabel>
+
+bool fFileDownload::FetchedThroughBrowser(const QString& link) {
+    const QString host = HostOfLink(link);
+    return !host.isEmpty() && Pacing().IsThroughBrowser(host);
+}
+
+void fFileDownload::startBrowserSlot(int slot, const QString& link, const QString& targetPath,
+                                     const QString& referer) {
+    auto* element = new BrowserDownload(this);
+    connect(element, &BrowserDownload::DownloadProgress, this,
+            [this, slot](qint64 received, qint64 total, const QString& path) {
+                Downloader1_DownloadProgress(slot, received, total, path);
+            });
+    connect(element, &BrowserDownload::DownloadError, this,
+            [this, slot](const QString& path) { Downloader1_DownloadError(slot, path); });
+    connect(element, &BrowserDownload::DownloadComplete, this,
+            [this, slot](qint64 size, const QString& path) {
+                Downloader1_DownloadComplete(slot, size, path);
+            });
+    BrowserSlots.insert(slot, element);
+    StatusPanel3->setText(QStringLiteral("通过浏览器下载：") + HostOfLink(link));
+    element->BeginDownload(link, targetPath, referer);
+}
+
+int fFileDownload::slotResponseStatus(int slot) const {
+    if (const Downloader* element = Downloader1.value(slot))
+        return element->ResponseStatus();
+    if (const BrowserDownload* browser = BrowserSlots.value(slot))
+        return browser->ResponseStatus();
+    return 0;
+}
+
+QString fFileDownload::slotFailureReason(int slot) const {
+    if (const Downloader* element = Downloader1.value(slot))
+        return element->FailureReason();
+    if (const BrowserDownload* browser = BrowserSlots.value(slot))
+        return browser->FailureReason();
+    return {};
+}
+
+void fFileDownload::DownloadThroughBrowser(int position) {
+    KeyedListModel& list = *ListItems3;
+    const QString link = list.Key(position);
+    if (link.isEmpty() || QuitRequested())
+        return;
+    Forms::Hold hold(this);
+    const bool registered = Forms::Find(QStringLiteral("fFileDownload")) == this;
+    const auto abandoned = [&] {
+        return singleTransferAbandoned(link, registered);
+    };
+    const auto failRow = [&](const QString& reason) {
+        position = list.PositionOfKey(link);
+        list.SetSmallIcon(position, ItemState::Failed);
+        ReportRowFailure(position, reason);
+        LastFileTime = ProgramClock().elapsedSeconds();
+    };
+
+    // The browser's transfer is carried by a slot as in the parallel mode, so that the stop,
+    // the close and the watchdog reach it the same way.
+    int slot = 0;
+    for (int candidate = 1; candidate <= DownloadScheduler::kMaxSlots && slot == 0; ++candidate) {
+        if (!SlotLoaded(candidate))
+            slot = candidate;
+    }
+    if (slot == 0) {
+        list.SetSmallIcon(position, ItemState::Waiting);
+        list.SetSubItem(position, DownloadColumn::Size, QStringLiteral("等待重新下载"));
+        return;
+    }
+
+    const QString folder = MakeFolderPath(list.SubItem(position, DownloadColumn::Folder),
+                                          [this](const QString& message) {
+                                              if (Prompt* prompt = Services().prompt)
+                                                  prompt->message(this, message, MsgIcon::Error);
+                                          });
+    if (abandoned())
+        return;
+    position = list.PositionOfKey(link);
+    if (folder.isEmpty())
+        return failRow(QStringLiteral("无法创建保存文件夹"));
+    list.SetSubItem(position, DownloadColumn::Folder, WithTrailingSlash(folder));
+
+    // The target as the parallel mode chooses it: the row's own earlier file, else the
+    // same-name rule's, never a file another row of the list brought.
+    const QString folderPath = WithTrailingSlash(folder);
+    const QString name = list.Text(position);
+    const QString type = list.SubItem(position, DownloadColumn::Type);
+    const QString own = RowFilePath(list, position);
+    QString newName = name;
+    QString target;
+    if (!own.isEmpty() && own == TargetFilePath(folderPath, name, type) && FileExists(own)) {
+        target = own;
+    } else {
+        target = 重命名保存路径(folderPath, name, type, newName);
+        if (!target.isEmpty() && OtherRowWithFile(list, target, position) != 0)
+            target = RenameTargetPath(folderPath, name, type, false, newName);
+    }
+    if (target.isEmpty())
+        return failRow(QStringLiteral("文件名无效"));
+    list.SetText(position, newName);
+    StatusPanel2->setText(QStringLiteral("正在下载:") + newName);
+
+    SlotItem[static_cast<std::size_t>(slot)] = position;
+    多线程下载(slot, position, link, target);
+    // The slot's events end the row; the stop and the close free the slot.
+    while (SlotLoaded(slot) && !abandoned())
+        DoEvents();
+    if (SlotLoaded(slot))
+        RemoveDownloaderSlot(slot);
+    if (abandoned())
+        LastFileTime = ProgramClock().elapsedSeconds();
+}
