@@ -168,7 +168,7 @@ void KillResumeTest::aKilledRunRestoredEndsWithEveryFileWhole() {
         whole.generated = fileBody(n);
         whole.header("ETag", '"' + QByteArray::number(n) + '"');
         if (!*killed)
-            whole.stallAfterBytes(kFileBytes / 2, 1000);
+            whole.stallAfterBytes(kFileBytes / 2, 3000);
         return Response::ranged(request, whole);
     });
     // A temporary body the journal names is on disk, its answer paused halfway: a kill now

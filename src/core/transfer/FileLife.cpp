@@ -264,6 +264,12 @@ bool DownloadFile::Commit(qint64 expected, bool mayReplace) {
         Abandon();
         return fail(reason);
     }
+    // A sign-in or error page served with 200 must not take the place of the user's paper:
+    // the type check would then rename it to .htm, and the paper would be gone.
+    if (existed_ && !TargetIsWebPage(target_) && BodyLooksLikeWebPage(body_)) {
+        Abandon();
+        return fail(QStringLiteral("服务器返回的是网页，原有文件保留"));
+    }
     // An existing file's permissions go to the body that replaces it; a new file keeps the
     // ordinary ones it was created with.
     const QByteArray target = encoded(target_);
@@ -335,6 +341,30 @@ void DownloadFile::releaseReservation() {
 void DownloadFile::Abandon() {
     dropBody();
     releaseReservation();
+}
+
+bool TargetIsWebPage(const QString& target) {
+    const QString name = target.mid(target.lastIndexOf(QLatin1Char('/')) + 1).toLower();
+    return name.endsWith(QLatin1String(".htm")) || name.endsWith(QLatin1String(".html"));
+}
+
+bool BodyLooksLikeWebPage(const QString& path) {
+    const int fd = ::open(encoded(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char head[512];
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    if (got <= 0)
+        return false;
+    QByteArray start = QByteArray(head, got).trimmed().toLower();
+    if (start.startsWith("\xef\xbb\xbf"))
+        start = start.mid(3).trimmed();
+    for (const char* mark : {"<!doctype html", "<html", "<head", "<body", "<!--", "<script"}) {
+        if (start.startsWith(mark))
+            return true;
+    }
+    return false;
 }
 
 QString CutShortReason(qint64 received, qint64 expected) {

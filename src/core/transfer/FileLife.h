@@ -102,6 +102,11 @@ private:
     QString error_;
 };
 
+// The name is a web page's (.htm, .html): a page may replace it.
+bool TargetIsWebPage(const QString& target);
+// The file at `path` starts like a web page (a doctype, <html>, <head>, ...).
+bool BodyLooksLikeWebPage(const QString& path);
+
 // The failure words of a transfer, as the row and the status bar show them.
 QString CutShortReason(qint64 received, qint64 expected);
 QString DiskErrorReason(int error, const QString& folder);
