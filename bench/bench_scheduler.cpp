@@ -13,6 +13,7 @@
 
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
+#include "core/download/HostPacing.h"
 #include "core/platform/KeyedListModel.h"
 #include "ui/app/Forms.h"
 #include "ui/download/fFileDownload.h"
@@ -98,6 +99,9 @@ int main(int argc, char** argv) {
         return 1;
     window->Combo1->setCurrentIndex(slotCount - 1);
     window->Combo2->setCurrentIndex(0);
+    // Every file comes from one host: the scheduler's own bound is measured, not the spacing
+    // that protects a real site.
+    window->Pacing().SetMinimumSpacing(0);
     KeyedListModel& list = *window->ListItems3;
     for (int i = 1; i <= count; ++i) {
         const QString number = QStringLiteral("%1").arg(i, 4, 10, QChar('0'));
