@@ -18,7 +18,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -57,15 +59,28 @@ QUrl requestUrl(const QString& url) {
     return parsed;
 }
 
-// The one thread every transfer writes its files on. It ends with the application object.
+// The threads the transfers write their files on; one transfer's file always on the same one.
+// Each waits now and then for its bodies to reach the disk, so that six transfers at once are
+// not all held up by one body's wait. They end with the application object.
+constexpr int kDiskLanes = 3;
+
 class DiskThread : public QObject {
 public:
     // Null without an application object; the caller then does the work itself.
-    static DiskThread* instance() {
-        static QPointer<DiskThread> thread;
+    static DiskThread* instance(int lane) {
+        static std::array<QPointer<DiskThread>, kDiskLanes> threads;
+        QPointer<DiskThread>& thread = threads[std::abs(lane % kDiskLanes)];
         if (!thread && QCoreApplication::instance())
             thread = new DiskThread(QCoreApplication::instance());
         return thread;
+    }
+
+    // Returns once every task posted to any lane before has run.
+    static void drainAll() {
+        for (int lane = 0; lane < kDiskLanes; ++lane) {
+            if (DiskThread* disk = instance(lane))
+                disk->drain();
+        }
     }
 
     QThread* thread() { return &thread_; }
@@ -98,8 +113,8 @@ private:
     QObject* worker_;
 };
 
-void onDisk(std::function<void()> task) {
-    if (DiskThread* disk = DiskThread::instance())
+void onDisk(int lane, std::function<void()> task) {
+    if (DiskThread* disk = DiskThread::instance(lane))
         disk->post(std::move(task));
     else
         task();
@@ -120,6 +135,7 @@ void postToInterface(std::function<void()> task) {
 // user-interface thread only.
 struct Downloader::BodySink {
     DownloadFile file;
+    int lane = 0; // the disk thread it is written on
     std::atomic<qint64> queued{0};
     std::atomic<bool> failed{false};
     std::atomic<bool> wantsWake{false};
@@ -209,6 +225,8 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
     // picks another one; a name that exists is taken as it is and never written to.
     phase_ = Phase::Reading;
     sink_ = std::make_shared<BodySink>();
+    static int nextLane = 0;
+    sink_->lane = nextLane++ % kDiskLanes;
     sink_->owner = this;
     if (!sink_->file.Reserve(savePath) || !startFirstBody(wanted)) {
         reason_ = sink_->file.Error();
@@ -239,8 +257,7 @@ bool Downloader::startFirstBody(const ResumePoint& wanted) {
     if (wanted.IsUsable()) {
         // The transfer that left the part may still be handing it its last bytes (a row
         // started again at once): it is taken up only after them.
-        if (DiskThread* disk = DiskThread::instance())
-            disk->drain();
+        DiskThread::drainAll();
         if (sink_->file.ResumeBody(wanted.partPath)) {
             const qint64 size = sink_->file.BodySize();
             if (size > 0 && size < wanted.total) {
@@ -634,7 +651,7 @@ void Downloader::fallbackEnded(bool succeeded) {
 void Downloader::restartBody() {
     // After the bytes of the earlier request that are still queued: they are written, then
     // dropped with the body they belonged to.
-    onDisk([sink = sink_] {
+    onDisk(sink_->lane, [sink = sink_] {
         if (!sink->failed && !sink->file.StartBody()) {
             sink->setReason(sink->file.Error());
             sink->failed = true;
@@ -651,7 +668,7 @@ void Downloader::dropSink() {
     if (!sink_->keeps)
         sink_->failed = true;
     // The body and the reservation go on the thread that writes, after what it still does.
-    onDisk([sink = sink_] { sink->file.Abandon(); });
+    onDisk(sink_->lane, [sink = sink_] { sink->file.Abandon(); });
     sink_.reset();
 }
 
@@ -674,25 +691,26 @@ void Downloader::toDisk(QByteArray bytes) {
         return;
     const qint64 size = bytes.size();
     sink_->queued += size;
-    onDisk([sink = sink_, bytes = std::move(bytes), size, resume = diskQueueLimit_ / 4]() mutable {
-        if (!sink->failed && !sink->file.Write(bytes)) {
-            sink->setReason(sink->file.Error());
-            sink->failed = true;
-        }
-        sink->giveBack(std::move(bytes));
-        const qint64 left = sink->queued -= size;
-        // Nothing more waits: what the file holds so far goes to it now, not at the end.
-        if (left == 0 && !sink->failed && !sink->file.Flush()) {
-            sink->setReason(sink->file.Error());
-            sink->failed = true;
-        }
-        if (left <= resume && sink->wantsWake.exchange(false)) {
-            postToInterface([sink] {
-                if (sink->owner)
-                    sink->owner->sinkDrained();
-            });
-        }
-    });
+    onDisk(sink_->lane,
+           [sink = sink_, bytes = std::move(bytes), size, resume = diskQueueLimit_ / 4]() mutable {
+               if (!sink->failed && !sink->file.Write(bytes)) {
+                   sink->setReason(sink->file.Error());
+                   sink->failed = true;
+               }
+               sink->giveBack(std::move(bytes));
+               const qint64 left = sink->queued -= size;
+               // Nothing more waits: what the file holds so far goes to it now, not at the end.
+               if (left == 0 && !sink->failed && !sink->file.Flush()) {
+                   sink->setReason(sink->file.Error());
+                   sink->failed = true;
+               }
+               if (left <= resume && sink->wantsWake.exchange(false)) {
+                   postToInterface([sink] {
+                       if (sink->owner)
+                           sink->owner->sinkDrained();
+                   });
+               }
+           });
 }
 
 void Downloader::sinkDrained() {
@@ -708,7 +726,7 @@ void Downloader::finishSink(qint64 size) {
     // An error page may take the place of the reservation, where the type check shows what
     // it is, but never that of a file that was there before.
     const bool mayReplace = status_ < 400;
-    onDisk([sink = sink_, size, mayReplace] {
+    onDisk(sink_->lane, [sink = sink_, size, mayReplace] {
         bool replaced = false;
         if (!sink->failed) {
             replaced = sink->file.Commit(size, mayReplace);
