@@ -3,8 +3,8 @@
 #include "TestServices.h"
 
 #include "core/download/DownloadList.h"
-#include "core/download/WebPageDiagnosis.h"
 #include "core/download/HostPacing.h"
+#include "core/download/WebPageDiagnosis.h"
 #include "core/platform/KeyedListModel.h"
 #include "ui/app/Forms.h"
 #include "ui/download/fFileDownload.h"
