@@ -4,6 +4,7 @@
 //
 //   bench_resume            (needs about 1 GiB free under TMPDIR)
 
+#include "TestEnvironment.h"
 #include "TestHttpServer.h"
 #include "TestServices.h"
 
@@ -85,17 +86,7 @@ int child(int argc, char** argv) {
 }
 
 QProcess* startChild(const QString& home, int mode, const QString& link, const QString& folder) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* sub : {"config", "data", "cache", "runtime"})
-        QDir().mkpath(home + '/' + sub);
-    QFile::setPermissions(home + "/runtime",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    environment.insert("HOME", home);
-    environment.insert("XDG_CONFIG_HOME", home + "/config");
-    environment.insert("XDG_DATA_HOME", home + "/data");
-    environment.insert("XDG_CACHE_HOME", home + "/cache");
-    environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    const QProcessEnvironment environment = ChildEnvironment(home);
     auto* process = new QProcess;
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);

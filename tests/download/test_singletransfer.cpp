@@ -731,16 +731,7 @@ void SingleTransferTest::quittingWhileAPageLoadsEndsThePagingRun() {
 
 int SingleTransferTest::runChild(const QString& home, const QStringList& arguments,
                                  QByteArray& output) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* sub : {"config", "data", "cache", "runtime"})
-        QDir().mkpath(home + '/' + sub);
-    QFile::setPermissions(home + "/runtime",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    environment.insert("HOME", home);
-    environment.insert("XDG_CONFIG_HOME", home + "/config");
-    environment.insert("XDG_DATA_HOME", home + "/data");
-    environment.insert("XDG_CACHE_HOME", home + "/cache");
-    environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
+    const QProcessEnvironment environment = ChildEnvironment(home);
     QProcess child;
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);

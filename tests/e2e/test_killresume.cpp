@@ -124,17 +124,7 @@ private:
 };
 
 QProcess* KillResumeTest::startChild(int mode) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* sub : {"config", "data", "cache", "runtime"})
-        QDir().mkpath(home_ + '/' + sub);
-    QFile::setPermissions(home_ + "/runtime",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    environment.insert("HOME", home_);
-    environment.insert("XDG_CONFIG_HOME", home_ + "/config");
-    environment.insert("XDG_DATA_HOME", home_ + "/data");
-    environment.insert("XDG_CACHE_HOME", home_ + "/cache");
-    environment.insert("XDG_RUNTIME_DIR", home_ + "/runtime");
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    const QProcessEnvironment environment = ChildEnvironment(home_);
     auto* child = new QProcess(this);
     child->setProcessEnvironment(environment);
     child->setProcessChannelMode(QProcess::MergedChannels);

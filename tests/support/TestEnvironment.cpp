@@ -42,6 +42,21 @@ void PrepareTestEnvironment() {
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
+QProcessEnvironment ChildEnvironment(const QString& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* sub : {"config", "data", "cache", "runtime"})
+        QDir().mkpath(home + '/' + sub);
+    QFile::setPermissions(home + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    environment.insert("HOME", home);
+    environment.insert("XDG_CONFIG_HOME", home + "/config");
+    environment.insert("XDG_DATA_HOME", home + "/data");
+    environment.insert("XDG_CACHE_HOME", home + "/cache");
+    environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return environment;
+}
+
 QString TestHome() {
     return home() ? home()->path() : QString();
 }

@@ -10,6 +10,10 @@ void PrepareTestEnvironment();
 // The temporary HOME made by PrepareTestEnvironment().
 QString TestHome();
 
+// The environment of a child process with `home` as its own HOME and XDG folders (made here),
+// headless: the child's settings, journal and browser profile stay apart from the parent's.
+QProcessEnvironment ChildEnvironment(const QString& home);
+
 // QTEST_MAIN, with the private environment set up first.
 #define QF_TEST_MAIN(TestObject)                                                                   \
     int main(int argc, char** argv) {                                                              \
