@@ -77,6 +77,9 @@ int main(int argc, char** argv) {
     });
 
     std::vector<std::unique_ptr<Downloader>> downloaders;
+    QElapsedTimer clock;
+    // When the last byte of every body had arrived; what follows is the flush and the rename.
+    double lastByte = 0.0;
     int running = 0;
     int failed = 0;
     qint64 bytes = 0;
@@ -84,6 +87,11 @@ int main(int argc, char** argv) {
         auto downloader = std::make_unique<Downloader>();
         // Each on a lane of its own, as the window's slots are.
         downloader->SetNetwork(TransferNetwork(i));
+        QObject::connect(downloader.get(), &Downloader::DownloadProgress,
+                         [&](qint64 received, qint64 total, const QString&) {
+                             if (received == total)
+                                 lastByte = std::max(lastByte, clock.nsecsElapsed() / 1e9);
+                         });
         QObject::connect(downloader.get(), &Downloader::DownloadComplete,
                          [&](qint64 size, const QString&) {
                              bytes += size;
@@ -101,7 +109,6 @@ int main(int argc, char** argv) {
 
     const qint64 rssBefore = statusKiB("VmRSS");
     resetPeak();
-    QElapsedTimer clock;
     QTimer::singleShot(0, [&] {
         clock.start();
         probe.start();
@@ -120,6 +127,9 @@ int main(int argc, char** argv) {
     std::printf("transfers: %lld   failed: %d\n", static_cast<long long>(links.size()), failed);
     std::printf("time: %.3f s   bytes: %lld   throughput: %.1f MiB/s\n", seconds,
                 static_cast<long long>(bytes), bytes / 1048576.0 / seconds);
+    std::printf("all bytes received after %.3f s; flush and rename of the last body took %.3f s "
+                "more\n",
+                lastByte, seconds - lastByte);
     std::printf("peak resident memory growth: %.1f MiB (before %.1f MiB)\n",
                 (peak - rssBefore) / 1024.0, rssBefore / 1024.0);
     const double maxLate =

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The parallel transfers against curl, on the same files in the same run, served by nginx on
-# 127.0.0.1 (a server that is not the bottleneck):
+# 127.0.0.1 (a server that is not the bottleneck). The program flushes every body to disk
+# before its rename; curl does not, so curl is timed without and with a flush of its files:
 #   1. one file of 1 GiB: curl -o, then one Downloader, then the single connection (Inet
 #      alone and the download window's transfer); times and the program's memory;
 #   2. six files of 256 MiB at once: six curl at once, then six Downloaders, with the
@@ -121,10 +122,12 @@ if want transfer; then
         start=$(now)
         curl -s -o "$WORK/out/curl-big.pdf" "$BASE/big.pdf"
         end=$(now)
+        sync "$WORK/out/curl-big.pdf"
+        synced=$(now)
         check "$WORK/www/big.pdf" "$WORK/out/curl-big.pdf"
         rm -f "$WORK/out/curl-big.pdf"
-        curl_time=$(elapsed "$start" "$end")
-        echo "round $round: curl -o: $curl_time s"
+        echo "round $round: curl -o: $(elapsed "$start" "$end") s; with its flush" \
+            "(sync FILE, the program's own rule): $(elapsed "$start" "$synced") s"
         "$BENCH" "$WORK/out" "$BASE/big.pdf" | sed "s/^/round $round: program: /"
         check "$WORK/www/big.pdf" "$WORK/out/1-big.pdf"
         rm -f "$WORK/out/1-big.pdf"
@@ -147,9 +150,12 @@ if want transfer; then
         done
         wait "${pids[@]}"
         end=$(now)
+        sync "$WORK"/out/curl-part*.pdf
+        synced=$(now)
         for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/curl-part$i.pdf"; done
         rm -f "$WORK"/out/curl-part*.pdf
-        echo "round $round: six curl -o at once: $(elapsed "$start" "$end") s"
+        echo "round $round: six curl -o at once: $(elapsed "$start" "$end") s; with their" \
+            "flush: $(elapsed "$start" "$synced") s"
         "$BENCH" "$WORK/out" "${links[@]}" | sed "s/^/round $round: program: /"
         for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/$i-part$i.pdf"; done
         rm -f "$WORK"/out/*-part*.pdf

@@ -24,6 +24,8 @@ constexpr qint64 kDirectWriteBytes = 64 * 1024;
 // the flush before the rename finds little left to do and the body never piles up in memory
 // as unwritten pages.
 constexpr qint64 kWriteBackStepBytes = 8 * 1024 * 1024;
+// How far behind the newest step the steps that are waited for are.
+constexpr qint64 kWriteBackLagBytes = 3 * kWriteBackStepBytes;
 
 QByteArray encoded(const QString& path) {
     return QFile::encodeName(path);
@@ -199,21 +201,23 @@ void DownloadFile::startWriteBack() {
         return;
     // Errors are left to the flush before the rename, which reports them; a file system that
     // cannot do this just writes everything then.
-    if (writeBackStarted_ > writeBackDone_) {
-        // The step started before this one has had a step's time to reach the disk. Waiting
-        // for it keeps a body's unwritten pages to about two steps, whatever its size, and
-        // its pages, which nothing reads again, are then given back at once instead of
-        // crowding the user's other files out of memory.
-        const qint64 length = writeBackStarted_ - writeBackDone_;
+    ::sync_file_range(bodyFd_, writeBackStarted_, onDisk_ - writeBackStarted_,
+                      SYNC_FILE_RANGE_WRITE);
+    writeBackStarted_ = onDisk_;
+    // The steps started long enough ago are waited for. That keeps a body's unwritten pages
+    // to a few steps, whatever its size, and gives its pages, which nothing reads again, back
+    // at once instead of crowding the user's other files out of memory. Waiting only for
+    // steps a few behind means the disk has nearly always finished them: the single
+    // connection writes on the window's thread, and a wait there stops the reading.
+    const qint64 waitTo = writeBackStarted_ - kWriteBackLagBytes;
+    if (waitTo - writeBackDone_ >= kWriteBackStepBytes) {
+        const qint64 length = waitTo - writeBackDone_;
         ::sync_file_range(bodyFd_, writeBackDone_, length,
                           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
                               SYNC_FILE_RANGE_WAIT_AFTER);
         ::posix_fadvise(bodyFd_, writeBackDone_, length, POSIX_FADV_DONTNEED);
-        writeBackDone_ = writeBackStarted_;
+        writeBackDone_ = waitTo;
     }
-    ::sync_file_range(bodyFd_, writeBackStarted_, onDisk_ - writeBackStarted_,
-                      SYNC_FILE_RANGE_WRITE);
-    writeBackStarted_ = onDisk_;
 #endif
 }
 

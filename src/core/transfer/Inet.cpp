@@ -11,13 +11,21 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // How much of a body may wait unread in the reply; beyond it the network side pauses reading
-// until the caller takes some, so memory stays bounded whatever the file size.
-constexpr qint64 kReadBufferBytes = 1024 * 1024;
+// until the caller takes some, so memory stays bounded whatever the file size. The window's
+// thread, which takes the bytes, is sometimes busy for some milliseconds; this much lets the
+// network read on meanwhile.
+constexpr qint64 kReadBufferBytes = 4 * 1024 * 1024;
 // Pieces OpenURL moves from the reply into its sink.
 constexpr qint64 kOpenUrlPieceBytes = 64 * 1024;
+// What one look into the reply takes at most. Small chunks are handed out from it: every read
+// from the reply wakes the network thread to read on, which once per 2048-byte chunk cost more
+// than the bytes themselves.
+constexpr qint64 kAheadBytes = 256 * 1024;
 
 bool isFollowedRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -189,7 +197,7 @@ void Inet::onFinished() {
     }
     // Qt may end a body cut short of its Content-Length without an error; the bytes tell.
     const QVariant announced = reply_->header(QNetworkRequest::ContentLengthHeader);
-    const qint64 received = taken_ + reply_->bytesAvailable();
+    const qint64 received = taken_ + BytesAvailable();
     if (announced.isValid() && reply_->operation() != QNetworkAccessManager::HeadOperation &&
         received < announced.toLongLong()) {
         fail(QNetworkReply::RemoteHostClosedError,
@@ -242,13 +250,23 @@ QString Inet::GetHeader(const QString& name) const {
 QByteArray Inet::GetChunk(qint64 size) {
     if (!reply_ || size <= 0)
         return {};
-    QByteArray chunk = reply_->read(size);
-    taken_ += chunk.size();
+    if (aheadAt_ >= ahead_.size()) {
+        const qint64 wanted = std::min(reply_->bytesAvailable(), kAheadBytes);
+        if (wanted <= 0)
+            return {};
+        ahead_.resize(wanted);
+        ahead_.resize(std::max<qint64>(reply_->read(ahead_.data(), wanted), 0));
+        aheadAt_ = 0;
+    }
+    const qsizetype count = std::min<qsizetype>(size, ahead_.size() - aheadAt_);
+    QByteArray chunk(ahead_.constData() + aheadAt_, count);
+    aheadAt_ += count;
+    taken_ += count;
     return chunk;
 }
 
 qint64 Inet::BytesAvailable() const {
-    return reply_ ? reply_->bytesAvailable() : 0;
+    return reply_ ? ahead_.size() - aheadAt_ + reply_->bytesAvailable() : 0;
 }
 
 int Inet::StatusCode() const {
@@ -306,6 +324,8 @@ void Inet::Cancel() {
 }
 
 void Inet::dropReply() {
+    ahead_.clear();
+    aheadAt_ = 0;
     if (!reply_)
         return;
     QNetworkReply* reply = reply_.data();

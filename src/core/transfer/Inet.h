@@ -135,4 +135,7 @@ private:
     int responseCode_ = 0;
     QString responseInfo_;
     qint64 taken_ = 0; // body bytes handed out so far
+    // Body bytes taken from the reply and not yet handed out: those from aheadAt_ on.
+    QByteArray ahead_;
+    qsizetype aheadAt_ = 0;
 };
