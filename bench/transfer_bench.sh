@@ -71,6 +71,8 @@ if want scheduler; then
     chmod 644 "$WORK"/www/small/*
 fi
 
+# The served files go to the disk now, not in the background while the transfers are timed.
+sync
 PORT=""
 for _ in $(seq 50); do
     candidate=$((20000 + RANDOM % 40000))
@@ -128,6 +130,10 @@ if want transfer; then
         rm -f "$WORK/out/curl-big.pdf"
         echo "round $round: curl -o: $(elapsed "$start" "$end") s; with its flush" \
             "(sync FILE, the program's own rule): $(elapsed "$start" "$synced") s"
+        start=$(now)
+        dd if="$WORK/www/big.pdf" of="$WORK/out/dd-big.pdf" bs=1M conv=fdatasync status=none
+        echo "round $round: the disk alone (dd conv=fdatasync): $(elapsed "$start" "$(now)") s"
+        rm -f "$WORK/out/dd-big.pdf"
         "$BENCH" "$WORK/out" "$BASE/big.pdf" | sed "s/^/round $round: program: /"
         check "$WORK/www/big.pdf" "$WORK/out/1-big.pdf"
         rm -f "$WORK/out/1-big.pdf"
@@ -156,6 +162,17 @@ if want transfer; then
         rm -f "$WORK"/out/curl-part*.pdf
         echo "round $round: six curl -o at once: $(elapsed "$start" "$end") s; with their" \
             "flush: $(elapsed "$start" "$synced") s"
+        # What the disk alone takes for the same bytes, flushed, with no network involved.
+        start=$(now)
+        pids=()
+        for i in 1 2 3 4 5 6; do
+            dd if="$WORK/www/part$i.pdf" of="$WORK/out/dd-part$i.pdf" bs=1M conv=fdatasync \
+                status=none &
+            pids+=($!)
+        done
+        wait "${pids[@]}"
+        echo "round $round: the disk alone (six dd conv=fdatasync at once): $(elapsed "$start" "$(now)") s"
+        rm -f "$WORK"/out/dd-part*.pdf
         "$BENCH" "$WORK/out" "${links[@]}" | sed "s/^/round $round: program: /"
         for i in 1 2 3 4 5 6; do check "$WORK/www/part1.pdf" "$WORK/out/$i-part$i.pdf"; done
         rm -f "$WORK"/out/*-part*.pdf

@@ -19,8 +19,6 @@
 namespace {
 
 constexpr int kWatchIntervalMs = 1000;
-// The browser's finished file is read back in pieces of this size.
-constexpr qint64 kCopyBytes = 1024 * 1024;
 
 double monotonicNow() {
     return ProgramClock().elapsedSeconds();
@@ -160,33 +158,18 @@ void BrowserDownload::onFinished() {
 }
 
 bool BrowserDownload::putInPlace(const QString& browserFile, qint64 announced) {
-    QFile source(browserFile);
-    const auto giveUp = [&](const QString& reason) {
-        source.close();
-        QFile::remove(browserFile);
-        reason_ = reason;
-        file_.Abandon();
-        return false;
-    };
-    if (!source.open(QIODevice::ReadOnly))
-        return giveUp(QStringLiteral("浏览器下载的文件无法读取：") + source.errorString());
     // A web page (a login wall, a notice) lands only where nothing was, never over the user's
     // file; the type check then names it for what it is.
     const bool page = ClassifyFileType(browserFile) == QLatin1String("htm");
-    if (!file_.StartBody())
-        return giveUp(file_.Error());
-    QByteArray piece;
-    while (!(piece = source.read(kCopyBytes)).isEmpty()) {
-        if (!file_.Write(piece))
-            return giveUp(file_.Error());
-    }
-    if (source.error() != QFileDevice::NoError)
-        return giveUp(QStringLiteral("浏览器下载的文件无法读取：") + source.errorString());
-    if (!file_.Commit(announced, !page))
-        return giveUp(file_.Error());
-    source.close();
+    // The browser wrote beside the target under the program's own pattern: its file becomes
+    // the body as it is, with nothing copied on this thread, and goes on failure.
+    const bool taken = file_.ResumeBody(browserFile);
+    if (taken && file_.Commit(announced, !page))
+        return true;
+    reason_ = taken ? file_.Error() : QStringLiteral("浏览器下载的文件无法读取");
+    file_.Abandon();
     QFile::remove(browserFile);
-    return true;
+    return false;
 }
 
 void BrowserDownload::onWatch() {
