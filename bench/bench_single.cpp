@@ -120,8 +120,9 @@ qint64 windowTransfer(fFileDownload* window, const QString& url, const QString& 
     window->Timer_Down->stop();
     QObject::disconnect(watch);
     if (list.SmallIcon(1) != ItemState::Completed)
-        std::printf("the window's transfer ended in state %d (%s)\n", list.SmallIcon(1),
-                    qPrintable(list.SubItem(1, DownloadColumn::Size)));
+        std::printf("the window's transfer ended in state %d (%s: %s)\n", list.SmallIcon(1),
+                    qPrintable(list.SubItem(1, DownloadColumn::Size)),
+                    qPrintable(list.SubItem(1, DownloadColumn::Reason)));
     // The file's type comes from the answer and the type check: look for it by its name.
     const QStringList written = QDir(folder).entryList({QStringLiteral("window*")}, QDir::Files);
     return written.size() == 1 ? QFileInfo(folder + written.first()).size() : -1;
