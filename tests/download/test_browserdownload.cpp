@@ -6,6 +6,7 @@
 #include "core/download/HostPacing.h"
 #include "core/download/WebPageDiagnosis.h"
 #include "core/platform/KeyedListModel.h"
+#include "core/transfer/PartFiles.h"
 #include "ui/app/Forms.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/platform/WebBrowser.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QRadioButton>
 #include <QTimer>
@@ -57,6 +59,7 @@ private Q_SLOTS:
     void howARowOfTheSiteEnds();
     void aStopMidTransferLeavesTheFolderAsItWas_data();
     void aStopMidTransferLeavesTheFolderAsItWas();
+    void aCleanUpWhileTheBrowserWritesLeavesItsFile();
 
 private:
     // A waiting "paper.pdf" row for `path`, the window in `mode` with 覆盖 chosen, the
@@ -227,6 +230,34 @@ void BrowserDownloadTest::aStopMidTransferLeavesTheFolderAsItWas() {
     // The browser's unfinished file goes as the browser lets go of it.
     QTRY_COMPARE_WITH_TIMEOUT(folder(), QStringList{"paper.pdf"}, 15000);
     QCOMPARE(bytesOf("paper.pdf"), kUserFile);
+}
+
+void BrowserDownloadTest::aCleanUpWhileTheBrowserWritesLeavesItsFile() {
+    server_.route("/pdf/large", Response::generatedBody(4 << 20, "application/pdf", "%PDF-1.5\n")
+                                    .stallUntilReleased(1 << 20, "slow"));
+    setUp("/pdf/large", 2, false);
+    KeyedListModel* list = window_->ListItems3;
+    int removed = -1;
+    QStringList during;
+    whenReady(
+        this,
+        [&] {
+            return server_.waitingAt("slow") == 1 &&
+                   list->SubItem(1, DownloadColumn::Received).toLongLong() > 0;
+        },
+        [&] {
+            // What a second copy of the program does before it writes into the folder.
+            removed = RemoveOwnLeftovers(files());
+            during = folder();
+            server_.release("slow");
+        });
+    window_->Timer_Down_Timer();
+    QTRY_COMPARE_WITH_TIMEOUT(list->SmallIcon(1), ItemState::Completed, 30000);
+
+    QCOMPARE(removed, 0);
+    QCOMPARE(during.size(), 2); // the reservation and the browser's unfinished file
+    QCOMPARE(folder(), QStringList{"paper.pdf"});
+    QCOMPARE(QFileInfo(files() + "paper.pdf").size(), qint64(4 << 20));
 }
 
 QF_TEST_MAIN(BrowserDownloadTest)

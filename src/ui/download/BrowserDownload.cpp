@@ -16,6 +16,10 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kWatchIntervalMs = 1000;
@@ -113,6 +117,7 @@ void BrowserDownload::onRequested(QWebEngineDownloadRequest* request) {
 void BrowserDownload::onProgress() {
     if (!request_ || !busy_)
         return;
+    holdBrowserFile();
     const qint64 received = request_->receivedBytes();
     const qint64 total = request_->totalBytes();
     if (received > received_) {
@@ -130,6 +135,8 @@ void BrowserDownload::onFinished() {
     const QPointer<QWebEngineDownloadRequest> request = request_;
     request_.clear();
     request->disconnect(this);
+    // The file's life takes the lock from here.
+    releaseBrowserFile();
     const QString browserFile = folder_ + bodyName_;
     if (request->state() != QWebEngineDownloadRequest::DownloadCompleted) {
         const QString why =
@@ -197,6 +204,7 @@ void BrowserDownload::failLater(const QString& reason) {
 }
 
 void BrowserDownload::dropRequest() {
+    releaseBrowserFile();
     if (!request_)
         return;
     const QPointer<QWebEngineDownloadRequest> request = request_;
@@ -206,6 +214,30 @@ void BrowserDownload::dropRequest() {
         request->cancel();
     // The browser removes its unfinished file itself; a finished one is ours to remove.
     QFile::remove(folder_ + bodyName_);
+}
+
+void BrowserDownload::holdBrowserFile() {
+    if (heldFd_ >= 0)
+        return;
+    // Under its name while the browser writes, and under the final one at the end.
+    for (const QString& name : {bodyName_ + QStringLiteral(".download"), bodyName_}) {
+        const int fd = ::open(QFile::encodeName(folder_ + name).constData(),
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            heldFd_ = fd;
+            return;
+        }
+        ::close(fd);
+    }
+}
+
+void BrowserDownload::releaseBrowserFile() {
+    if (heldFd_ < 0)
+        return;
+    ::close(heldFd_);
+    heldFd_ = -1;
 }
 
 QString BrowserInterruptText(int interruptReason) {

@@ -23,9 +23,11 @@ class QWebEngineProfile;
 //   a temporary name of the program's own pattern beside the target. Downloads the user starts
 //   in a browser window are left to whoever handles them.
 // - The page has the built-in PDF viewer off, so a PDF arrives as a file, never as a page.
+// - While the browser writes, its file is locked as every transfer's body is, so that no
+//   clean-up of leftovers (this program's or a second copy's) takes it.
 // - When the browser is done, the body is judged by its first bytes and goes through the
-//   file's life: copied into the transfer's temporary body and put over the target by one
-//   rename. A web page never takes the place of a file that was there before.
+//   file's life: the browser's file becomes the transfer's body and is put over the target by
+//   one rename. A web page never takes the place of a file that was there before.
 // - CancelAsyncRead() or destruction cancel the browser's download and abandon the file: no
 //   signal follows, and what the transfer wrote goes.
 class BrowserDownload : public QObject {
@@ -72,12 +74,16 @@ private:
     void failLater(const QString& reason);
     // Cancels the browser's download and removes what it wrote.
     void dropRequest();
+    // Locks the browser's file once it is there; lets it go again.
+    void holdBrowserFile();
+    void releaseBrowserFile();
 
     QWebEngineProfile* profile_ = nullptr;
     QWebEnginePage* page_ = nullptr;
     QTimer* watch_ = nullptr;
     QPointer<QWebEngineDownloadRequest> request_;
     DownloadFile file_;
+    int heldFd_ = -1;
     QString url_;
     QString path_;
     QString bodyName_; // the browser's file name, in the target's folder
