@@ -66,6 +66,17 @@ private:
     // user's own paper.pdf in the folder when `userFile`.
     void setUp(const QString& path, int mode, bool userFile);
     QString files() const { return services_->path("files") + '/'; }
+    // A 4 MiB PDF at /pdf/large whose body stops after 1 MiB until "slow" is released.
+    void routeStalledLarge() {
+        server_.route("/pdf/large",
+                      Response::generatedBody(4 << 20, "application/pdf", "%PDF-1.5\n")
+                          .stallUntilReleased(1 << 20, "slow"));
+    }
+    // The row shows its progress while the body waits at the server.
+    bool waitsAtTheServer() const {
+        return server_.waitingAt("slow") == 1 &&
+               window_->ListItems3->SubItem(1, DownloadColumn::Received).toLongLong() > 0;
+    }
     QStringList folder() const {
         return QDir(files()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     }
@@ -195,21 +206,15 @@ void BrowserDownloadTest::aStopMidTransferLeavesTheFolderAsItWas_data() {
 void BrowserDownloadTest::aStopMidTransferLeavesTheFolderAsItWas() {
     QFETCH(int, mode);
     QFETCH(bool, close);
-    server_.route("/pdf/large", Response::generatedBody(4 << 20, "application/pdf", "%PDF-1.5\n")
-                                    .stallUntilReleased(1 << 20, "slow"));
+    routeStalledLarge();
     setUp("/pdf/large", mode, true);
     if (close)
         services_->prompt.answer(MsgResult::Yes); // busy: close all the same?
     KeyedListModel* list = window_->ListItems3;
     QString shown;
     bool stopped = false;
-    // The row shows its progress while the body waits at the server.
     whenReady(
-        this,
-        [&] {
-            return server_.waitingAt("slow") == 1 &&
-                   list->SubItem(1, DownloadColumn::Received).toLongLong() > 0;
-        },
+        this, [&] { return waitsAtTheServer(); },
         [&] {
             shown = list->SubItem(1, DownloadColumn::Percent);
             close ? void(window_->close()) : window_->Command31_Click();
@@ -233,18 +238,13 @@ void BrowserDownloadTest::aStopMidTransferLeavesTheFolderAsItWas() {
 }
 
 void BrowserDownloadTest::aCleanUpWhileTheBrowserWritesLeavesItsFile() {
-    server_.route("/pdf/large", Response::generatedBody(4 << 20, "application/pdf", "%PDF-1.5\n")
-                                    .stallUntilReleased(1 << 20, "slow"));
+    routeStalledLarge();
     setUp("/pdf/large", 2, false);
     KeyedListModel* list = window_->ListItems3;
     int removed = -1;
     QStringList during;
     whenReady(
-        this,
-        [&] {
-            return server_.waitingAt("slow") == 1 &&
-                   list->SubItem(1, DownloadColumn::Received).toLongLong() > 0;
-        },
+        this, [&] { return waitsAtTheServer(); },
         [&] {
             // What a second copy of the program does before it writes into the folder.
             removed = RemoveOwnLeftovers(files());
