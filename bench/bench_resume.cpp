@@ -4,22 +4,20 @@
 //
 //   bench_resume            (needs about 1 GiB free under TMPDIR)
 
+#include "ChildDownloadWindow.h"
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 #include "TestServices.h"
 
-#include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
 #include "core/platform/KeyedListModel.h"
 #include "ui/app/Forms.h"
 #include "ui/download/fFileDownload.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -50,17 +48,12 @@ int child(int argc, char** argv) {
     const QString link = QString::fromLocal8Bit(argv[3]);
     const QString folder = QString::fromLocal8Bit(argv[4]);
     TestServices services(TestServices::ClockKind::Real);
-    Program() = ProgramValues{};
-    Program().SearchHomePage = QStringLiteral("about:blank");
-    Program().DownloadMode = mode;
-    fFileDownload* window = Forms::fFileDownload();
+    bool restored = false;
+    fFileDownload* window = OpenChildDownloadWindow(mode, restored);
     if (!window)
         return 3;
-    window->Option2->setChecked(true); // 覆盖
     KeyedListModel& list = *window->ListItems3;
-    if (window->menu恢复上次的下载列表->isVisible())
-        window->menu恢复上次的下载列表_Click();
-    else
+    if (!restored)
         window->AddDownloadItem(link, QStringLiteral("big"), "pdf", folder, QString());
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [&] {

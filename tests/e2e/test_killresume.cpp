@@ -1,19 +1,17 @@
+#include "ChildDownloadWindow.h"
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 #include "TestServices.h"
 
-#include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/PartFiles.h"
 #include "ui/app/Forms.h"
 #include "ui/download/fFileDownload.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDirIterator>
 #include <QProcess>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -49,16 +47,12 @@ int runListChild(int argc, char** argv) {
     const QString base = QString::fromLocal8Bit(argv[3]);
     const QString folder = QString::fromLocal8Bit(argv[4]);
     TestServices services(TestServices::ClockKind::Real);
-    Program() = ProgramValues{};
-    Program().SearchHomePage = QStringLiteral("about:blank");
-    Program().DownloadMode = mode;
-    fFileDownload* window = Forms::fFileDownload();
+    bool restored = false;
+    fFileDownload* window = OpenChildDownloadWindow(mode, restored);
     if (!window)
         return 3;
-    window->Option2->setChecked(true); // 覆盖
     KeyedListModel& list = *window->ListItems3;
-    if (window->menu恢复上次的下载列表->isVisible()) {
-        window->menu恢复上次的下载列表_Click();
+    if (restored) {
         std::printf("restored %d\n", list.Count());
     } else {
         for (int n = 1; n <= kRows; ++n)
