@@ -49,6 +49,12 @@ inline constexpr int TotalLength = 6;
 // What kind of web page the row's last transfer brought instead of the file (the number of a
 // WebPageKind plus one); "" when it brought none.
 inline constexpr int WebPage = 7;
+// What this program's commit wrote for the row (path, device, inode, size, modification time):
+// the only file the row may replace, rename or delete later. "" when the row owns no file.
+inline constexpr int OwnedFile = 8;
+// The article's bibliographic data the row was handed over with (title, authors, date,
+// journal, volume, issue, pages, kind), kept so that an export after a restart is the same.
+inline constexpr int Citation = 9;
 } // namespace DownloadHidden
 
 // "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "原因".
