@@ -3,7 +3,10 @@
 #include "TestEnvironment.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -152,6 +155,37 @@ private slots:
                  QString());
         QCOMPARE(shownFolder, dir.path());
         QCOMPARE(shownTitle, QString("请选择要浏览的文件夹:"));
+    }
+
+    // The desktop's locale (here the test's "C") must not show through the program's Chinese.
+    void fileDialogColumnsFollowTheProgramsLocale() {
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid() && QDir(dir.path()).mkdir("papers"));
+        QFile paper(dir.filePath("a.pdf"));
+        QVERIFY(paper.open(QIODevice::WriteOnly) && paper.write(QByteArray(3000, 'x')) == 3000);
+        paper.close();
+        QStringList shown;
+        WhenModal([&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            auto* files = dialog ? dialog->findChild<QFileSystemModel*>() : nullptr;
+            QVERIFY(files && dialog->proxyModel());
+            const auto cell = [&](const QString& name, int column) {
+                const QModelIndex source = files->index(dir.filePath(name), column);
+                return dialog->proxyModel()->mapFromSource(source).data().toString();
+            };
+            QTRY_VERIFY(!cell("a.pdf", 3).isEmpty());
+            shown = {cell("papers", 2), cell("a.pdf", 1), cell("a.pdf", 3)};
+            dialog->reject();
+        });
+        QtPrompt prompt;
+        QCOMPARE(prompt.openFileName(nullptr, "t", dir.path() + '/'), QString());
+        const QLocale chinese;
+        QCOMPARE(shown, QStringList({"文件夹", chinese.formattedDataSize(3000),
+                                     chinese.toString(QFileInfo(paper).lastModified(),
+                                                      QLocale::ShortFormat)}));
+        QLocale::setDefault(before);
     }
 };
 

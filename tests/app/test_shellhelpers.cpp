@@ -42,16 +42,18 @@ private slots:
                                                         << "/";
         QTest::newRow("blank start opens at the root?") << "   "
                                                         << "/";
-        QTest::newRow("deep start opens at its parent?") << root_ + "x/y/z" << root_ + "x/y/";
-        QTest::newRow("trailing slash does not count?") << root_ + "x/y/" << root_ + "x/";
-        QTest::newRow("missing parent opens at the root?") << root_ + "nope/a"
-                                                           << "/";
-        QTest::newRow("parent is a file, opens at the root?") << root_ + "paper.pdf/a"
-                                                              << "/";
+        QTest::newRow("missing folder opens at its nearest existing parent?")
+            << root_ + "x/y/z" << root_ + "x/y/";
+        QTest::newRow("missing folders with a trailing slash climb to what exists?")
+            << root_ + "x/new/deeper/" << root_ + "x/";
+        QTest::newRow("existing folder opens at itself?") << root_ + "x/y/" << root_ + "x/y/";
+        QTest::newRow("existing folder without its slash opens at itself?")
+            << root_ + "x" << root_ + "x/";
+        QTest::newRow("a file in the path climbs above it?") << root_ + "paper.pdf/a" << root_;
+        QTest::newRow("relative text opens at the root?") << "papers/2026"
+                                                          << "/";
         QTest::newRow("root stays the root?") << "/"
                                               << "/";
-        QTest::newRow("folder below the root opens at the root?") << "/tmp"
-                                                                  << "/";
     }
     void browseForFolderPreselects() {
         QFETCH(QString, start);

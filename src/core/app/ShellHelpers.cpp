@@ -10,20 +10,17 @@ namespace {
 
 const QString kRootFolder = QStringLiteral("/");
 
-// The folder the chooser opens at: the parent of the start folder when that exists, else the
-// root. A trailing "/" does not count as the last separator, so "/a/b/" opens at "/a/".
+// The folder the chooser opens at: the start folder itself, or its nearest parent that exists
+// (a save folder not made yet opens where it will be made), else the root.
 QString ChooserStartFolder(const QString& startFolder) {
-    QString folder = startFolder;
-    if (TrimSpaces(folder).isEmpty())
-        folder = kRootFolder;
-    if (folder.size() >= 2) {
+    QString folder = TrimSpaces(startFolder).isEmpty() ? kRootFolder : startFolder;
+    while (folder.size() > 1 && !FolderExists(folder)) {
         const qsizetype lastSeparator = folder.lastIndexOf('/', folder.size() - 2);
-        if (lastSeparator >= 0)
-            folder.truncate(lastSeparator + 1);
+        if (lastSeparator < 0)
+            return kRootFolder;
+        folder.truncate(lastSeparator + 1);
     }
-    if (!FolderExists(folder))
-        folder = kRootFolder;
-    return folder;
+    return FolderExists(folder) ? WithTrailingSlash(folder) : kRootFolder;
 }
 
 } // namespace

@@ -2,12 +2,75 @@
 
 #include "core/app/Version.h"
 
+#include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QInputDialog>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 
 namespace {
+
+// Qt's file model writes sizes and dates in the desktop's locale and calls a folder "Folder"
+// (Qt's own Chinese catalogue lacks that word), while everything else the program shows is
+// Chinese: the dialog's columns are written again in the program's locale.
+class ChineseFileColumns : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || !files || !index.isValid())
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        const QLocale locale;
+        switch (index.column()) {
+        case 1:
+            return files->isDir(source) ? QVariant(QString())
+                                        : QVariant(locale.formattedDataSize(files->size(source)));
+        case 2:
+            if (files->isDir(source))
+                return QStringLiteral("文件夹");
+            break;
+        case 3:
+            return locale.toString(files->lastModified(source), QLocale::ShortFormat);
+        default:
+            break;
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+// Qt's own dialog, not the desktop's: only in it do the columns follow the program's locale.
+QPointer<QFileDialog> MakeFileDialog(QObject* owner, const QString& title, const QString& start) {
+    QPointer<QFileDialog> dialog = new QFileDialog(qobject_cast<QWidget*>(owner));
+    dialog->setWindowTitle(title);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setProxyModel(new ChineseFileColumns(dialog));
+    // A start path may name a file: the dialog opens in its folder with the name filled in.
+    const QFileInfo startInfo(start);
+    if (start.isEmpty() || startInfo.isDir()) {
+        dialog->setDirectory(start);
+    } else {
+        dialog->setDirectory(startInfo.absolutePath());
+        dialog->selectFile(startInfo.fileName());
+    }
+    return dialog;
+}
+
+// Runs the dialog; its owner may go while it is open and take it along.
+QString ChosenPath(QPointer<QFileDialog> dialog) {
+    const int result = dialog->exec();
+    if (!dialog)
+        return QString();
+    const QString chosen =
+        result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
+    delete dialog;
+    return chosen;
+}
 
 QWidget* ParentOf(QObject* owner) {
     return qobject_cast<QWidget*>(owner);
@@ -97,15 +160,23 @@ std::optional<QString> QtPrompt::input(QObject* owner, const QString& prompt, co
 
 QString QtPrompt::openFileName(QObject* owner, const QString& title, const QString& startPath,
                                const QString& filter) {
-    return QFileDialog::getOpenFileName(ParentOf(owner), TitleOrDefault(title), startPath, filter);
+    QPointer<QFileDialog> dialog = MakeFileDialog(owner, TitleOrDefault(title), startPath);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilter(filter);
+    return ChosenPath(dialog);
 }
 
 QString QtPrompt::saveFileName(QObject* owner, const QString& title, const QString& startPath,
                                const QString& filter) {
-    return QFileDialog::getSaveFileName(ParentOf(owner), TitleOrDefault(title), startPath, filter);
+    QPointer<QFileDialog> dialog = MakeFileDialog(owner, TitleOrDefault(title), startPath);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilter(filter);
+    return ChosenPath(dialog);
 }
 
 QString QtPrompt::chooseFolder(QObject* owner, const QString& title, const QString& startFolder) {
-    return QFileDialog::getExistingDirectory(ParentOf(owner), TitleOrDefault(title), startFolder,
-                                             QFileDialog::ShowDirsOnly);
+    QPointer<QFileDialog> dialog = MakeFileDialog(owner, TitleOrDefault(title), startFolder);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    return ChosenPath(dialog);
 }
