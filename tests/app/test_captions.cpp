@@ -1,3 +1,4 @@
+#include "LayoutCheck.h"
 #include "TestEnvironment.h"
 #include "TestServices.h"
 
@@ -100,6 +101,8 @@ private Q_SLOTS:
     void areQtsOwnButtonsChinese();
     void isEveryCaptionChinese_data();
     void isEveryCaptionChinese();
+    void isEveryWindowLaidOutAtItsDefaultSize_data() { isEveryCaptionChinese_data(); }
+    void isEveryWindowLaidOutAtItsDefaultSize();
 
 private:
     std::unique_ptr<TestServices> services_;
@@ -158,6 +161,28 @@ void CaptionsTest::isEveryCaptionChinese() {
     if (!Forms::Find(window->objectName()) || Forms::Find(window->objectName()) != window)
         delete window;
     QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | "))));
+}
+
+// Opened as the program opens it, at its default size: wholly on the screen, no control over
+// another, no caption cut, the list's last column taking the free width.
+void CaptionsTest::isEveryWindowLaidOutAtItsDefaultSize() {
+    QFETCH(std::function<QWidget*()>, open);
+    QWidget* window = open();
+    QVERIFY(window);
+    QCOMPARE(window->screen()->size(), QSize(1600, 1000));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCoreApplication::processEvents();
+    QStringList faults = LayoutFaults(window);
+    // A window that opens maximised must also hold together at the size it is restored to.
+    if (window->isMaximized()) {
+        window->showNormal();
+        QCoreApplication::processEvents();
+        faults << LayoutFaults(window);
+    }
+    if (!Forms::Find(window->objectName()) || Forms::Find(window->objectName()) != window)
+        delete window;
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("\n"))));
 }
 
 QF_TEST_MAIN(CaptionsTest)

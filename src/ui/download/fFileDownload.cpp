@@ -209,19 +209,24 @@ void fFileDownload::buildLayout() {
     secondRow->addSpacing(12);
     secondRow->addWidget(Check3);
     secondRow->addWidget(Combo4);
-    secondRow->addSpacing(12);
-    secondRow->addWidget(Check4);
-    // The row is laid out narrower than this caption otherwise, and its end says what it does.
-    Check5->setMinimumWidth(Check5->sizeHint().width());
-    secondRow->addWidget(Check5);
-    secondRow->addWidget(Check6);
     secondRow->addStretch(1);
+
+    // The automatic rules have a row of their own: beside the same-name rule they did not fit
+    // the window's default width and were drawn over each other.
+    auto* thirdRow = new QHBoxLayout;
+    thirdRow->addWidget(Check4);
+    thirdRow->addSpacing(12);
+    thirdRow->addWidget(Check5);
+    thirdRow->addSpacing(12);
+    thirdRow->addWidget(Check6);
+    thirdRow->addStretch(1);
 
     Picture3->setFrameShape(QFrame::StyledPanel);
     auto* panel = new QVBoxLayout(Picture3);
     panel->setContentsMargins(6, 4, 6, 4);
     panel->addLayout(firstRow);
     panel->addLayout(secondRow);
+    panel->addLayout(thirdRow);
 
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);

@@ -57,7 +57,9 @@ KeyedListView::KeyedListView(QWidget* parent) : QTreeView(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
-    header()->setStretchLastSection(false);
+    // The last column takes what the others leave free: a failed row's reason is read there,
+    // and was cut to a few characters beside an empty rest of the row.
+    header()->setStretchLastSection(true);
     header()->setSectionsMovable(false);
     setItemDelegate(new FixedHeightDelegate(&rowHeight_, this));
 
