@@ -1,3 +1,4 @@
+#include "LayoutCheck.h"
 #include "TestEnvironment.h"
 #include "TestServices.h"
 
@@ -5,6 +6,9 @@
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
+#include "core/download/DownloadJournal.h"
+#include "core/download/DownloadList.h"
+#include "core/platform/KeyedListModel.h"
 #include "core/platform/Registry.h"
 #include "ui/app/Forms.h"
 #include "ui/app/fCover.h"
@@ -44,6 +48,8 @@ private Q_SLOTS:
     void aWindowClosedDuringItsOwnLoadIsNeverShown();
     void canTheProgramBeLeftFromEachWindow_data();
     void canTheProgramBeLeftFromEachWindow();
+    void doesTheCoverSayWhatBecameOfTheLastList_data();
+    void doesTheCoverSayWhatBecameOfTheLastList();
 
 private:
     void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
@@ -336,6 +342,69 @@ void StartupTest::aWindowClosedDuringItsOwnLoadIsNeverShown() {
     QVERIFY(fresh);
     QVERIFY(fresh->isVisible());
     QVERIFY(IsFormLoaded("fWebSearch"));
+}
+
+void StartupTest::doesTheCoverSayWhatBecameOfTheLastList_data() {
+    QTest::addColumn<QString>("journal"); // "good", "garbage" or "" for none
+    QTest::addColumn<QString>("previous");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("both generations broken: says nothing can be restored?")
+        << "garbage"
+        << "garbage"
+        << "上次的下载列表无法读取，已另存为“%1”，它的上一版也无法读取：没有可以恢复的列表。";
+    QTest::newRow("broken journal, good previous: says which list is offered?")
+        << "garbage"
+        << "good"
+        << "上次的下载列表无法读取，已另存为“%1”；它的上一版还有2项未完成，"
+           "可在下载窗口的“列表操作”菜单中恢复。";
+    QTest::newRow("good journal: counts what is left?")
+        << "good"
+        << ""
+        << "上次的下载列表还有2项未完成，可在下载窗口的“列表操作”菜单中恢复。";
+    QTest::newRow("no journal: says nothing?") << ""
+                                               << ""
+                                               << "";
+}
+
+void StartupTest::doesTheCoverSayWhatBecameOfTheLastList() {
+    QFETCH(QString, journal);
+    QFETCH(QString, previous);
+    QFETCH(QString, says);
+    Forms::DestroyAll();
+    settle();
+    const QString path = DownloadJournalPath();
+    const auto put = [](const QString& at, const QString& kind) {
+        QFile::remove(at);
+        if (kind == "garbage") {
+            QFile file(at);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("\x01 not a journal") > 0);
+        } else if (kind == "good") {
+            KeyedListModel list(DownloadListHeaders());
+            for (const QString n : {"1", "2"})
+                QVERIFY(
+                    AddDownloadRow(list, "http://127.0.0.1/" + n + ".pdf", n, "pdf", "/t/", ""));
+            QString error;
+            QVERIFY2(WriteDownloadJournal(at, list, {}, &error), qPrintable(error));
+        }
+    };
+    QDir().mkpath(QFileInfo(path).path());
+    put(path, journal);
+    put(PreviousJournalPath(path), previous);
+    const QStringList asideBefore = QDir(QFileInfo(path).path()).entryList(QDir::Files);
+
+    fCover* cover = Forms::fCover();
+    QVERIFY(cover);
+    const QStringList aside = QDir(QFileInfo(path).path()).entryList(QDir::Files);
+    QString setAside;
+    for (const QString& name : aside) {
+        if (!asideBefore.contains(name))
+            setAside = name;
+    }
+    QCOMPARE(cover->JournalNotice->text(), says.contains("%1") ? says.arg(setAside) : says);
+    QCOMPARE(cover->JournalNotice->isVisible(), !says.isEmpty());
+    QCOMPARE(LayoutFaults(cover), QStringList());
+    QFile::remove(path);
+    QFile::remove(PreviousJournalPath(path));
 }
 
 QF_TEST_MAIN(StartupTest)

@@ -73,17 +73,50 @@ fCover::fCover()
     setFixedWidth(420);
 }
 
+namespace {
+
+QString SetAsideText(const JournalLoad& journal) {
+    return journal.setAside.isEmpty() ? QStringLiteral("上次的下载列表无法读取")
+                                      : QStringLiteral("上次的下载列表无法读取，已另存为“%1”")
+                                            .arg(QFileInfo(journal.setAside).fileName());
+}
+
+} // namespace
+
+// What the start-up window says of the last run's list: what is left to restore, and when the
+// journal did not read, what became of it and what is offered instead.
+QString JournalNoticeText(const JournalLoad& journal) {
+    const int unfinished = CountUnfinishedRows(journal.rows);
+    const QString restore = QStringLiteral("可在下载窗口的“列表操作”菜单中恢复。");
+    switch (journal.status) {
+    case JournalStatus::None:
+        return QString();
+    case JournalStatus::Loaded:
+        return unfinished > 0
+                   ? QStringLiteral("上次的下载列表还有%1项未完成，").arg(unfinished) + restore
+                   : QString();
+    case JournalStatus::FromPrevious:
+        return unfinished > 0
+                   ? SetAsideText(journal) +
+                         QStringLiteral("；它的上一版还有%1项未完成，").arg(unfinished) + restore
+                   : SetAsideText(journal) + QStringLiteral("；它的上一版没有未完成的项。");
+    case JournalStatus::Newer:
+        return QStringLiteral("上次的下载列表由更新版本的本软件写下，本版本不读取它。");
+    case JournalStatus::Unreadable:
+        return SetAsideText(journal) +
+               QStringLiteral("，它的上一版也无法读取：没有可以恢复的列表。");
+    }
+    return QString();
+}
+
 void fCover::Form_Load() {
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
     Label1->setText(VersionCaption(kVersionMajor, kVersionMinor, kVersionRevision));
-    const JournalLoad journal = ReadDownloadJournal(DownloadJournalPath());
-    const int unfinished = CountUnfinishedRows(journal.rows);
-    if (unfinished > 0) {
-        JournalNotice->setText(
-            QStringLiteral("上次的下载列表还有%1项未完成，可在下载窗口的“列表操作”菜单中恢复。")
-                .arg(unfinished));
-        JournalNotice->show();
-    }
+    const QString notice = JournalNoticeText(ReadDownloadJournal(DownloadJournalPath()));
+    JournalNotice->setText(notice);
+    JournalNotice->setVisible(!notice.isEmpty());
+    // A fixed-width window does not grow by itself for a wrapped line shown after it was laid out.
+    adjustSize();
     show();
     // Paint the window before the slower rest of start-up.
     DoEvents();

@@ -8,6 +8,9 @@
 // The start-up window. It stays for the whole run: hidden while a working window is open and
 // shown again when the last one closes. Unloading it ends the program.
 class uXMLHTTP;
+struct JournalLoad;
+
+QString JournalNoticeText(const JournalLoad& journal);
 
 class fCover : public QWidget {
     Q_OBJECT
