@@ -73,6 +73,8 @@ private Q_SLOTS:
     void aRowThatIsGoneIsNotDownloaded();
     void renamingFindsTheNextFreeName();
     void theLastListIsOfferedBackOnlyWhenAsked();
+    void isEveryChoiceKeptTheMomentItIsMade_data();
+    void isEveryChoiceKeptTheMomentItIsMade();
 
 private:
     fFileDownload* load() { return Forms::fFileDownload(); }
@@ -493,9 +495,8 @@ void DownloadWindowTest::refusingTheCloseKeepsTheWindowButStoresModeAndRule() {
     QCOMPARE(w->ListItems3->Count(), 1);
     QCOMPARE(stored(Keys::SameNamePolicy), QStringLiteral("跳过"));
     QCOMPARE(stored(Keys::DownloadMode), QStringLiteral("1"));
-    // What belongs to a completed close is not written.
-    QCOMPARE(stored(Keys::ThreadCount), QStringLiteral("2"));
-    QCOMPARE(stored(Keys::DownloadResolution), QStringLiteral("000"));
+    // Chosen before the close was asked about, so kept already.
+    QCOMPARE(stored(Keys::ThreadCount), QStringLiteral("4"));
 }
 
 void DownloadWindowTest::confirmingTheCloseUnloadsTheWindow() {
@@ -747,6 +748,61 @@ void DownloadWindowTest::theLastListIsOfferedBackOnlyWhenAsked() {
     QCOMPARE(prompt_.messages().size(), 3);
     QVERIFY(ReadDownloadJournal(DownloadJournalPath()).rows.isEmpty());
     QVERIFY(!w->menu恢复上次的下载列表->isVisible());
+}
+
+using WindowAct = std::function<void(fFileDownload*)>;
+using WindowCheck = std::function<bool(fFileDownload*)>;
+
+void DownloadWindowTest::isEveryChoiceKeptTheMomentItIsMade_data() {
+    QTest::addColumn<WindowAct>("choose");
+    QTest::addColumn<WindowCheck>("shown");
+    QTest::newRow("thread count?")
+        << WindowAct([](fFileDownload* w) { w->Combo1->setCurrentIndex(5); })
+        << WindowCheck([](fFileDownload* w) { return w->Combo1->currentIndex() == 5; });
+    QTest::newRow("transfer mode?")
+        << WindowAct([](fFileDownload* w) { w->Command26_Click(); })
+        << WindowCheck([](fFileDownload* w) {
+               return Program().DownloadMode == 1 && w->Label7->text().contains("单线程");
+           });
+    QTest::newRow("same-name rule?")
+        << WindowAct([](fFileDownload* w) { w->Option1->click(); })
+        << WindowCheck([](fFileDownload* w) { return w->Option1->isChecked(); });
+    QTest::newRow("automatic re-download and its rows?") << WindowAct([](fFileDownload* w) {
+        w->Check3->setChecked(true);
+        w->Combo4->setCurrentIndex(2);
+    }) << WindowCheck([](fFileDownload* w) {
+        return w->Check3->isChecked() && w->Combo4->currentIndex() == 2;
+    });
+    QTest::newRow("gap, automatic start and stop, sounds?") << WindowAct([](fFileDownload* w) {
+        w->Combo2->setCurrentIndex(7);
+        for (QCheckBox* box : {w->Check4, w->Check5, w->Check6})
+            box->setChecked(true);
+    }) << WindowCheck([](fFileDownload* w) {
+        return w->Combo2->currentIndex() == 7 && w->Check4->isChecked() && w->Check5->isChecked() &&
+               w->Check6->isChecked();
+    });
+    QTest::newRow("placement?") << WindowAct([](fFileDownload* w) {
+        w->showNormal();
+        w->setGeometry(60, 50, 700, 500);
+        QTest::qWait(400); // the placement is written a moment after the last move
+    }) << WindowCheck([](fFileDownload* w) {
+        return !w->isMaximized() && w->size() == QSize(700, 500);
+    });
+}
+
+// Chosen, then the program is killed: no close writes anything, and the next load shows it.
+void DownloadWindowTest::isEveryChoiceKeptTheMomentItIsMade() {
+    QFETCH(WindowAct, choose);
+    QFETCH(WindowCheck, shown);
+    fFileDownload* w = load();
+    w->show();
+    choose(w);
+    Forms::DestroyAll();
+    settle();
+    Program() = ProgramValues{};
+    w = load();
+    w->show();
+    QVERIFY(shown(w));
 }
 
 QF_TEST_MAIN(DownloadWindowTest)

@@ -55,6 +55,17 @@ inline constexpr SettingKey DownloadLeft{"fFileDownload", "左", "100", SettingF
 inline constexpr SettingKey DownloadWidth{"fFileDownload", "宽", "15000", SettingFormat::Integer};
 inline constexpr SettingKey DownloadHeight{"fFileDownload", "高", "10000", SettingFormat::Integer};
 
+// The download window's other choices, kept the moment they are made like every choice above.
+inline constexpr SettingKey DownloadGap{"fFileDownload", "下载间隔", "0", SettingFormat::Integer};
+inline constexpr SettingKey AutoRequeue{"fFileDownload", "自动重新下载", "0",
+                                        SettingFormat::Integer};
+inline constexpr SettingKey AutoRequeueItems{"fFileDownload", "自动重新下载项", "0",
+                                             SettingFormat::Integer};
+inline constexpr SettingKey AutoStart{"fFileDownload", "自动启动下载", "0", SettingFormat::Integer};
+inline constexpr SettingKey StopOnProblems{"fFileDownload", "出错停止下载", "0",
+                                           SettingFormat::Integer};
+inline constexpr SettingKey SoundPrompts{"fFileDownload", "声音提示", "0", SettingFormat::Integer};
+
 inline constexpr std::array<SettingKey, 16> All{
     DownloadMode,     ProxyEnabled,      ProxyAddress,    ProxyPort,
     PromptSaveFolder, DefaultSaveFolder, ThreadCount,     SameNamePolicy,

@@ -3,8 +3,10 @@
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -123,4 +125,44 @@ void RestoreWindowPlacement(QWidget* window, const SettingsStore& settings) {
     window->move(toPixels(left), toPixels(top));
     window->resize(toPixels(width), toPixels(height));
     FitOnScreen(window);
+}
+
+namespace {
+
+// Coalesces a drag's many moves into one write.
+class PlacementKeeper : public QObject {
+public:
+    PlacementKeeper(QWidget* window, SettingsStore& settings)
+        : QObject(window), window_(window), settings_(settings) {
+        pending_.setSingleShot(true);
+        pending_.setInterval(300);
+        connect(&pending_, &QTimer::timeout, this,
+                [this] { SaveWindowPlacement(window_, settings_); });
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (watched == window_ && window_->isVisible() &&
+            (type == QEvent::Move || type == QEvent::Resize || type == QEvent::WindowStateChange))
+            pending_.start();
+        return false;
+    }
+
+private:
+    QWidget* window_;
+    SettingsStore& settings_;
+    QTimer pending_;
+};
+
+} // namespace
+
+void KeepWindowPlacement(QWidget* window, SettingsStore& settings) {
+    if (window != nullptr)
+        new PlacementKeeper(window, settings);
+}
+
+bool HasStoredPlacement(const QWidget* window, const SettingsStore& settings) {
+    return window != nullptr && read(settings, window, Keys::DownloadResolution) !=
+                                    QString::fromUtf8(Keys::DownloadResolution.fixedDefault);
 }

@@ -24,3 +24,11 @@ void FitOnScreen(QWidget* window);
 // stored position and size, at least 4000 by 3000 twips and inside the screen's available
 // area, in the normal state. Does not show the window.
 void RestoreWindowPlacement(QWidget* window, const SettingsStore& settings);
+
+// Stores the window's placement again a moment after each move, resize or change between
+// maximised and normal (see SaveWindowPlacement), so that a kill or leaving the program from
+// another window keeps it.
+void KeepWindowPlacement(QWidget* window, SettingsStore& settings);
+
+// Whether the window's placement was ever stored.
+bool HasStoredPlacement(const QWidget* window, const SettingsStore& settings);

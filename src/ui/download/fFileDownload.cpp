@@ -15,6 +15,7 @@
 #include "core/transfer/Inet.h"
 #include "core/transfer/PartFiles.h"
 #include "ui/app/Forms.h"
+#include "ui/app/KeptChoices.h"
 #include "ui/app/WidgetHelpers.h"
 #include "ui/app/fCover.h"
 #include "ui/download/WindowPlacement.h"
@@ -248,7 +249,6 @@ void fFileDownload::Form_Load() {
     setWindowIcon(Forms::CoverIcon());
 
     FitComboDropDown(Combo4);
-    Combo4->setCurrentIndex(0);
 
     LastFileTime = ProgramClock().elapsedSeconds();
 
@@ -273,13 +273,7 @@ void fFileDownload::Form_Load() {
     // The thread count is shown in both modes, so that switching back finds the user's
     // count; only the multi-connection mode lets it be changed. A stored index that is no
     // number or names no entry counts as absent.
-    int index = 0;
-    ParseSettingInteger(QString::fromUtf8(Keys::ThreadCount.fixedDefault), index);
-    int stored = index;
-    if (settings && settings->ReadInt(Keys::ThreadCount, stored) && stored >= 0 &&
-        stored < Combo1->count())
-        index = stored;
-    Combo1->setCurrentIndex(index);
+    KeepIndex(Combo1, settings, Keys::ThreadCount);
     Combo1->setEnabled(program.DownloadMode != 1);
 
     if (settings)
@@ -290,6 +284,11 @@ void fFileDownload::Form_Load() {
         Option2->setChecked(true);
     else
         Option3->setChecked(true);
+    connect(SameNameOptions, &QButtonGroup::buttonClicked, this, [](QAbstractButton* chosen) {
+        Program().SameNamePolicy = TrimSpaces(chosen->text());
+        if (SettingsStore* store = Services().settings)
+            store->Write(Keys::SameNamePolicy, Program().SameNamePolicy);
+    });
 
     if (settings) {
         program.ProxyAddress = settings->Read(Keys::ProxyAddress);
@@ -298,6 +297,7 @@ void fFileDownload::Form_Load() {
         if (settings->ReadInt(Keys::ProxyEnabled, proxy))
             program.ProxyEnabled = proxy == 1;
         RestoreWindowPlacement(this, *settings);
+        KeepWindowPlacement(this, *settings);
     }
 
     ReadSiteSpacing();
@@ -305,7 +305,12 @@ void fFileDownload::Form_Load() {
     Combo2->clear();
     for (int seconds = 0; seconds <= kLargestGapSeconds; ++seconds)
         Combo2->addItem(QString::number(seconds));
-    Combo2->setCurrentIndex(0);
+    KeepIndex(Combo2, settings, Keys::DownloadGap);
+    KeepIndex(Combo4, settings, Keys::AutoRequeueItems);
+    KeepChecked(Check3, settings, Keys::AutoRequeue);
+    KeepChecked(Check4, settings, Keys::AutoStart);
+    KeepChecked(Check5, settings, Keys::StopOnProblems);
+    KeepChecked(Check6, settings, Keys::SoundPrompts);
 
     LoginPanel_Load();
     setUpJournal();

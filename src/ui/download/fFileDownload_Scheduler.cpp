@@ -6,6 +6,7 @@
 
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
 #include "core/download/Scheduler.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
@@ -223,6 +224,8 @@ void fFileDownload::stopForClose() {
 void fFileDownload::Command26_Click() {
     ProgramValues& program = Program();
     program.DownloadMode = program.DownloadMode == 2 ? 1 : 2;
+    if (SettingsStore* settings = Services().settings)
+        settings->Write(Keys::DownloadMode, program.DownloadMode);
     Label7->setText(DownloadModeCaption(program.DownloadMode));
     // The count stays as the user set it; the single connection simply does not use it.
     Combo1->setEnabled(program.DownloadMode != 1);

@@ -312,6 +312,10 @@ void fWebSearch::Form_Load() {
             Program().PromptSaveFolder = prompt == 1;
         Combo1->setEditText(QStringLiteral("60"));
         Combo1->setEditText(settings->Read(Keys::SearchTimeout));
+        // Opened the first time at its design size; after that as the user left it.
+        if (HasStoredPlacement(this, *settings))
+            RestoreWindowPlacement(this, *settings);
+        KeepWindowPlacement(this, *settings);
     } else {
         Combo1->setEditText(QStringLiteral("60"));
     }
