@@ -4,6 +4,12 @@
 // requests to one site and how long the pushing site was left alone after each 429.
 //
 //   bench_manners [spacing seconds = 1] [files per site = 100] [slots = 6]
+//   bench_manners one-site [files = 200] [spacing seconds = 1] [slots = 6]
+//
+// The one-site run drives the window as the user does (开始下载, its own timers, nothing ticked
+// from here): it shows whether starts to one site keep the spacing rather than the scheduler's
+// one-second tick. It prints the total against files × spacing, and the mean and largest gap
+// between two requests the server saw.
 //
 // The sites are two local servers, one reached as 127.0.0.1 and one as localhost: sites are
 // told apart by host name. The scheduler is ticked every 20 ms (the window's timer ticks once
@@ -59,6 +65,61 @@ SiteFigures figuresOf(const TestHttpServer& server) {
     return figures;
 }
 
+int runOneSite(QApplication& app, TestServices& services, int files, double spacing,
+               int slotCount) {
+    const QByteArray pdf = TestHttpServer::GeneratedBody{4096, "%PDF-1.4\n"}.bytes(0, 4096);
+    TestHttpServer server;
+    server.setFallback(
+        [pdf](const TestHttpServer::Request&) { return Response::bytes(pdf, "application/pdf"); });
+    fFileDownload* window = Forms::fFileDownload();
+    Program().DownloadMode = 2;
+    window->Combo1->setCurrentIndex(slotCount - 1);
+    window->Pacing().SetMinimumSpacing(spacing);
+    const QString folder = services.dir.path() + '/';
+    for (int n = 1; n <= files; ++n)
+        window->AddDownloadItem(server.url(QStringLiteral("/f%1.pdf").arg(n)),
+                                QStringLiteral("f%1").arg(n), "pdf", folder, QString());
+    KeyedListModel& list = *window->ListItems3;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    window->Command4_Click();
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (int row = 1; row <= list.Count(); ++row) {
+            if (list.SmallIcon(row) < ItemState::Completed)
+                return;
+        }
+        app.quit();
+    });
+    watch.start();
+    app.exec();
+    const double totalSeconds = elapsed.elapsed() / 1000.0;
+
+    int completed = 0;
+    for (int row = 1; row <= list.Count(); ++row)
+        completed += list.SmallIcon(row) == ItemState::Completed ? 1 : 0;
+    const QList<TestHttpServer::Request> log = server.requests();
+    qint64 largest = 0;
+    for (qsizetype i = 1; i < log.size(); ++i)
+        largest = std::max(largest, log[i].receivedMs - log[i - 1].receivedMs);
+    const double mean =
+        log.size() > 1 ? double(log.last().receivedMs - log.first().receivedMs) / (log.size() - 1)
+                       : 0.0;
+    const double bound = 1.05 * files * spacing;
+    std::printf("one site: %d files, %d slots, spacing %.2f s, the window's own timers\n", files,
+                slotCount, spacing);
+    std::printf("completed: %d of %d\n", completed, int(list.Count()));
+    std::printf("total: %.2f s; bound 1.05 x %d x %.2f s = %.2f s (%s)\n", totalSeconds, files,
+                spacing, bound, totalSeconds <= bound ? "within" : "OVER");
+    std::printf("gaps between requests: mean %.1f ms, largest %lld ms over %d requests\n", mean,
+                static_cast<long long>(largest), int(log.size()));
+    const bool kept = completed == list.Count() && totalSeconds <= bound;
+    Forms::DestroyAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return kept ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -66,12 +127,16 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList args = app.arguments();
-    const double spacing = args.size() > 1 ? args[1].toDouble() : 1.0;
-    const int perSite = args.size() > 2 ? args[2].toInt() : 100;
-    const int slotCount = args.size() > 3 ? std::clamp(args[3].toInt(), 1, 6) : 6;
 
     TestServices services(TestServices::ClockKind::Real);
     Program() = ProgramValues{};
+    if (args.size() > 1 && args[1] == QLatin1String("one-site"))
+        return runOneSite(app, services, args.size() > 2 ? args[2].toInt() : 200,
+                          args.size() > 3 ? args[3].toDouble() : 1.0,
+                          args.size() > 4 ? std::clamp(args[4].toInt(), 1, 6) : 6);
+    const double spacing = args.size() > 1 ? args[1].toDouble() : 1.0;
+    const int perSite = args.size() > 2 ? args[2].toInt() : 100;
+    const int slotCount = args.size() > 3 ? std::clamp(args[3].toInt(), 1, 6) : 6;
     const QByteArray pdf = TestHttpServer::GeneratedBody{4096, "%PDF-1.4\n"}.bytes(0, 4096);
 
     TestHttpServer pushing;
@@ -135,8 +200,9 @@ int main(int argc, char** argv) {
     // The pushing site's starts are spaced, except that each 429 puts a pause of its own in
     // place of one spacing; the plain site only waits for its spacing.
     const int pushBacks = int(std::size(kPushBackAt));
-    const double boundPushing =
-        (perSite + pushBacks - 1 - pushBacks) * spacing + pushBacks * kRetryAfterSeconds;
+    // A pause is never shorter than the first back-off, whatever the server names.
+    const double pause = std::max(kRetryAfterSeconds, HostPacing::kFirstBackoffSeconds);
+    const double boundPushing = (perSite + pushBacks - 1 - pushBacks) * spacing + pushBacks * pause;
     const double boundPlain = (perSite - 1) * spacing;
 
     std::printf("files: %d over two sites, %d slots, spacing %.2f s, Retry-After %.0f s twice\n",
@@ -153,7 +219,9 @@ int main(int argc, char** argv) {
     std::printf("\nplain site: %d requests, narrowest gap %lld ms\n", b.requests,
                 static_cast<long long>(b.narrowestGapMs));
 
+    // The list goes with its window.
+    const bool allCompleted = completed == list.Count();
     Forms::DestroyAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return completed == list.Count() ? 0 : 1;
+    return allCompleted ? 0 : 1;
 }

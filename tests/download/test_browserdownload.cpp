@@ -4,10 +4,12 @@
 
 #include "core/download/DownloadList.h"
 #include "core/download/HostPacing.h"
+#include "core/download/Scheduler.h"
 #include "core/download/WebPageDiagnosis.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/PartFiles.h"
 #include "ui/app/Forms.h"
+#include "ui/download/BrowserDownload.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/platform/WebBrowser.h"
 
@@ -60,6 +62,8 @@ private Q_SLOTS:
     void aStopMidTransferLeavesTheFolderAsItWas_data();
     void aStopMidTransferLeavesTheFolderAsItWas();
     void aCleanUpWhileTheBrowserWritesLeavesItsFile();
+    void isTheSitePushedBackThroughTheBrowser_data();
+    void isTheSitePushedBackThroughTheBrowser();
 
 private:
     // A waiting "paper.pdf" row for `path`, the window in `mode` with 覆盖 chosen, the
@@ -193,6 +197,51 @@ void BrowserDownloadTest::howARowOfTheSiteEnds() {
     QCOMPARE(window_->CountDownloaderSlots(), 1);
     // It was the browser that asked: the program's own request would have met the check.
     QVERIFY(server_.lastRequest().hasHeader("Sec-Fetch-Mode"));
+}
+
+void BrowserDownloadTest::isTheSitePushedBackThroughTheBrowser_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("held"); // after four earlier failures of the site
+    QTest::newRow("a 429: the row waits and the fifth push-back holds the site?")
+        << "/pdf/busy" << int(ItemState::Waiting) << kSiteHeldReason << true;
+    QTest::newRow("a 503 alike?") << "/pdf/down" << int(ItemState::Waiting) << kSiteHeldReason
+                                  << true;
+    QTest::newRow("a 403: failed, and counted as a refusal?")
+        << "/pdf/refused" << int(ItemState::Failed) << "403" << true;
+    QTest::newRow("no byte for the stall limit: failed, and counted?")
+        << "/pdf/stalled" << int(ItemState::Failed) << "120" << true;
+    QTest::newRow("the file: the run of failures ends?")
+        << "/pdf/paper" << int(ItemState::Completed) << "" << false;
+}
+
+void BrowserDownloadTest::isTheSitePushedBackThroughTheBrowser() {
+    QFETCH(QString, path);
+    QFETCH(int, state);
+    QFETCH(QString, reason);
+    QFETCH(bool, held);
+    server_.route("/pdf/busy", Response::statusPage(429).header("Retry-After", "1"));
+    server_.route("/pdf/down", Response::statusPage(503));
+    server_.route("/pdf/refused", Response::statusPage(403));
+    server_.route("/pdf/stalled", Response::generatedBody(4096, "application/pdf", "%PDF-1.5\n")
+                                      .stallUntilReleased(0, "slow"));
+    server_.route("/pdf/paper", Response::bytes("%PDF-1.5\n%%EOF\n", "application/pdf"));
+    const QString host = HostOfLink(server_.baseUrl());
+    for (int i = 1; i < HostPacing::kFailuresBeforeHold; ++i)
+        window_->Pacing().NoteFailure(host);
+    setUp(path, 2, false);
+    KeyedListModel& list = *window_->ListItems3;
+    window_->Timer_Down_Timer();
+    if (path == "/pdf/stalled") {
+        QTRY_COMPARE_WITH_TIMEOUT(server_.waitingAt("slow"), 1, 30000);
+        services_->clock.advance(BrowserDownload::kStallSeconds);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(list.SmallIcon(1) != ItemState::Downloading, 30000);
+    QCOMPARE(list.SmallIcon(1), state);
+    QVERIFY2(RowFailureReason(list, 1).contains(reason), qPrintable(RowFailureReason(list, 1)));
+    QCOMPARE(window_->Pacing().IsHeld(host), held);
+    QCOMPARE(folder(), state == ItemState::Completed ? QStringList{"paper.pdf"} : QStringList{});
 }
 
 void BrowserDownloadTest::aStopMidTransferLeavesTheFolderAsItWas_data() {

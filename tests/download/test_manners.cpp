@@ -14,8 +14,11 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -34,22 +37,30 @@ QString page(const QString& title, const QString& body) {
         .arg(title, body);
 }
 
-Response challenge() {
+// `script` runs on the page, as the check platform's own would.
+Response challenge(const QString& script = {}) {
     Response response = Response::html(
         page(QStringLiteral("Just a moment..."),
              QStringLiteral("<script src=\"/cdn-cgi/challenge-platform/h/b/orchestrate/"
-                            "chl_page/v1\"></script>Checking your browser")));
+                            "chl_page/v1\"></script><script>%1</script>Checking your browser")
+                 .arg(script)));
     response.status = 403;
     response.header("cf-mitigated", "challenge");
     return response;
 }
 
-// "429:5" is a 429 asking for 5 seconds, "500" a bare 500, "200" the file.
+// "429:5" is a 429 asking for 5 seconds, "500" a bare 500, "200" the file, "cut" the file cut
+// short.
 Response answerFor(const QString& spec) {
     const QStringList parts = spec.split(QLatin1Char(':'));
     const int status = parts[0].toInt();
     if (status == 200)
         return Response::bytes(kPdf, "application/pdf");
+    if (spec == QLatin1String("cut")) {
+        Response response = Response::bytes(kPdf, "application/pdf");
+        response.closeAfter = 8;
+        return response;
+    }
     Response response = Response::statusPage(status);
     if (parts.size() > 1)
         response.header("Retry-After", parts[1].toLatin1());
@@ -76,6 +87,8 @@ private Q_SLOTS:
     void howIsPushBackHonoured();
     void howDoesABotCheckHandOverEnd_data();
     void howDoesABotCheckHandOverEnd();
+    void isAPausedSiteLeftAloneAfterTheWindow_data();
+    void isAPausedSiteLeftAloneAfterTheWindow();
 
 private:
     void load(int mode);
@@ -183,22 +196,36 @@ void MannersTest::whatDoesAPageInsteadOfTheFileShow() {
 void MannersTest::howIsPushBackHonoured_data() {
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<QList<double>>("pauses");
+    QTest::addColumn<int>("firstState");
     QTest::addColumn<QString>("firstReason");
 
     QTest::newRow("does a demand of more than an hour fail the row?")
-        << QStringList{"429:7200"} << QList<double>{3600} << QStringLiteral("超过一小时");
+        << QStringList{"429:7200"} << QList<double>{3600} << int(ItemState::Failed)
+        << QStringLiteral("超过一小时");
     QTest::newRow("do five failures in a row hold the site until it is resumed?")
         << QStringList{"500", "500", "500", "500", "500"} << QList<double>{0, 0, 0, 0, -1}
-        << QStringLiteral("服务器返回 500");
-    QTest::newRow("does Retry-After set the pause?")
-        << QStringList{"429:5", "200"} << QList<double>{5, 0} << QString();
+        << int(ItemState::Failed) << QStringLiteral("服务器返回 500");
+    QTest::newRow("do five bodies cut short hold the site?")
+        << QStringList{"cut", "cut", "cut", "cut", "cut"} << QList<double>{0, 0, 0, 0, -1}
+        << int(ItemState::Failed) << QString();
+    QTest::newRow("do five 503s with Retry-After: 1 hold the site?")
+        << QStringList{"503:1", "503:1", "503:1", "503:1", "503:1"}
+        << QList<double>{10, 20, 40, 80, -1} << int(ItemState::Waiting) << kSiteHeldReason;
+    QTest::newRow("do push-backs and failures count together?")
+        << QStringList{"429:0", "500", "503", "cut", "429"} << QList<double>{10, 0, 20, 0, -1}
+        << int(ItemState::Failed) << QStringLiteral("500");
+    QTest::newRow("does a long Retry-After set the pause?")
+        << QStringList{"429:45", "200"} << QList<double>{45, 0} << int(ItemState::Completed)
+        << QString();
     QTest::newRow("does the pause double when none is named?")
-        << QStringList{"429", "503", "200"} << QList<double>{10, 20, 0} << QString();
+        << QStringList{"429", "503", "200"} << QList<double>{10, 20, 0} << int(ItemState::Completed)
+        << QString();
 }
 
 void MannersTest::howIsPushBackHonoured() {
     QFETCH(QStringList, answers);
     QFETCH(QList<double>, pauses);
+    QFETCH(int, firstState);
     QFETCH(QString, firstReason);
     TestHttpServer pushing;
     TestHttpServer other;
@@ -236,12 +263,8 @@ void MannersTest::howIsPushBackHonoured() {
     }
 
     const QString reason = RowFailureReason(*w_->ListItems3, 1);
-    if (firstReason.isEmpty()) {
-        QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Completed));
-    } else {
-        QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Failed));
-        QVERIFY2(reason.contains(firstReason), qPrintable(reason));
-    }
+    QCOMPARE(w_->ListItems3->SmallIcon(1), firstState);
+    QVERIFY2(reason.contains(firstReason), qPrintable(reason));
     if (pauses.last() >= 0)
         return;
     // Held: the site's waiting row says why, nothing starts, and the list command resumes it.
@@ -251,9 +274,13 @@ void MannersTest::howIsPushBackHonoured() {
     QCOMPARE(pushing.requestCount(), answers.size());
     w_->menu恢复暂停的网站_Click();
     QCOMPARE(RowFailureReason(*w_->ListItems3, 6), QString());
+    int next = 1;
+    while (w_->ListItems3->SmallIcon(next) != ItemState::Waiting)
+        ++next;
     tickAndWait();
     QCOMPARE(pushing.requestCount(), answers.size() + 1);
-    QTRY_COMPARE_WITH_TIMEOUT(w_->ListItems3->SmallIcon(6), int(ItemState::Completed), kNetworkMs);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->ListItems3->SmallIcon(next), int(ItemState::Completed),
+                              kNetworkMs);
 }
 
 void MannersTest::howDoesABotCheckHandOverEnd_data() {
@@ -266,6 +293,10 @@ void MannersTest::howDoesABotCheckHandOverEnd_data() {
         << "stop" << int(ItemState::Failed) << QStringLiteral("下载已停止");
     QTest::newRow("do they go again once the browser shows the article?")
         << "passed" << int(ItemState::Completed) << QString();
+    QTest::newRow("does the check's cookie end the wait while the page stays?")
+        << "passed by cookie" << int(ItemState::Completed) << QString();
+    QTest::newRow("does the check's download of the article become the row's file?")
+        << "passed by download" << int(ItemState::Completed) << QString();
     QTest::newRow("is a site still challenged after the pass fetched through the browser?")
         << "passed, challenged again" << int(ItemState::Waiting)
         << QStringLiteral("改由浏览器下载");
@@ -281,9 +312,20 @@ void MannersTest::howDoesABotCheckHandOverEnd() {
     auto plainAnswers = std::make_shared<std::atomic<int>>(0);
     // The browser asks for a page; the transfers ask for anything.
     server.setFallback([=](const TestHttpServer::Request& request) {
-        if (request.header("Accept").contains("text/html"))
+        if (request.header("Accept").contains("text/html")) {
+            if (ending == QLatin1String("passed by cookie"))
+                return challenge(QStringLiteral("document.cookie = 'cf_clearance=ok; path=/';"));
+            // The check lets the browser through and sends it on to the file itself.
+            if (ending == QLatin1String("passed by download")) {
+                if (request.header("Cookie").contains("passed=1"))
+                    return Response::bytes(kPdf, "application/pdf")
+                        .contentDisposition("attachment; filename=one.pdf");
+                return challenge(QStringLiteral("document.cookie = 'passed=1; path=/';"
+                                                "setTimeout(() => location.reload(), 50);"));
+            }
             return browserPasses ? Response::html(page(QStringLiteral("Article"), "text"))
                                  : challenge();
+        }
         if (!request.path.endsWith(QLatin1String(".pdf"))) // the browser's icon
             return Response::statusPage(404);
         if ((*plainAnswers)++ == 0 || challengedAgain)
@@ -300,6 +342,9 @@ void MannersTest::howDoesABotCheckHandOverEnd() {
     QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
     QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Waiting));
     QCOMPARE(w_->SiteCheckHost(), host);
+    // The check is no download: nothing of it in the folder, and the row keeps its type.
+    QCOMPARE(w_->ListItems3->SubItem(1, DownloadColumn::Type), QStringLiteral("pdf"));
+    QCOMPARE(QDir(services_->dir.path()).entryList({"*.htm*"}, QDir::Files), QStringList());
     fWebSearch* search = qobject_cast<fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch")));
     QVERIFY(search && search->isVisible() && search->LabelSiteCheck);
     QCOMPARE(search->LabelSiteCheck->text(),
@@ -321,7 +366,22 @@ void MannersTest::howDoesABotCheckHandOverEnd() {
         QTRY_VERIFY_WITH_TIMEOUT(w_->SiteCheckHost().isEmpty(), kNetworkMs);
         QVERIFY(!search->LabelSiteCheck->isVisible());
         tickAndWait();
-        QCOMPARE(*plainAnswers, 2);
+        if (ending != QLatin1String("passed by download")) {
+            QCOMPARE(*plainAnswers, 2);
+        } else {
+            // Taken up, the browser's download is the row's file: no plain request for it.
+            QTRY_COMPARE_WITH_TIMEOUT(w_->ListItems3->SmallIcon(1), endState, kNetworkMs);
+            const QList<TestHttpServer::Request> log = server.requests();
+            QCOMPARE(std::count_if(log.begin(), log.end(),
+                                   [](const TestHttpServer::Request& request) {
+                                       return request.path == "/one.pdf" &&
+                                              !request.header("Accept").contains("text/html");
+                                   }),
+                     1);
+            QFile file(RowFilePath(*w_->ListItems3, 1));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), kPdf);
+        }
     }
     QCOMPARE(w_->ListItems3->SmallIcon(1), endState);
     const QString reason = RowFailureReason(*w_->ListItems3, 1);
@@ -330,6 +390,59 @@ void MannersTest::howDoesABotCheckHandOverEnd() {
     QCOMPARE(w_->Pacing().IsThroughBrowser(host), challengedAgain);
     if (!browserPasses)
         QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Failed));
+}
+
+void MannersTest::isAPausedSiteLeftAloneAfterTheWindow_data() {
+    QTest::addColumn<bool>("restart"); // else the window is closed and opened again
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<double>("away");
+    QTest::addColumn<int>("asked"); // requests after the window came back
+    QTest::newRow("reopened within a pause: nothing asked?") << false << "429:600" << 300.0 << 0;
+    QTest::newRow("restarted within a pause: nothing asked?") << true << "429:600" << 300.0 << 0;
+    QTest::newRow("restarted after the pause: asked again?") << true << "429:600" << 700.0 << 1;
+    QTest::newRow("restarted while held: nothing asked?") << true << "held" << 7200.0 << 0;
+    QTest::newRow("restarted: the browser mark kept?") << true << "browser" << 60.0 << -1;
+    QTest::newRow("restarted: the day's answer kept?") << true << "answer" << 60.0 << -1;
+}
+
+void MannersTest::isAPausedSiteLeftAloneAfterTheWindow() {
+    QFETCH(bool, restart);
+    QFETCH(QString, state);
+    QFETCH(double, away);
+    QFETCH(int, asked);
+    TestHttpServer server;
+    auto served = std::make_shared<std::atomic<int>>(0);
+    server.setFallback([served, state](const TestHttpServer::Request&) {
+        return answerFor((*served)++ == 0 && state.startsWith("429") ? state
+                                                                     : QStringLiteral("200"));
+    });
+    const QString host = QStringLiteral("127.0.0.1");
+    load(2);
+    const QString link = addRow(server.url("/a.pdf"), "a");
+    if (state.startsWith(QLatin1String("429")))
+        tickAndWait();
+    for (int i = 0; state == "held" && i < HostPacing::kFailuresBeforeHold; ++i)
+        w_->Pacing().NoteFailure(host);
+    if (state == "browser")
+        w_->Pacing().MarkThroughBrowser(host);
+    if (state == "answer")
+        w_->Pacing().GoOnToday(host, QDate::currentDate());
+    w_->Timer1_Timer(); // what the window keeps once a second
+    const int before = server.requestCount();
+    Forms::DestroyAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    services_->clock.advance(away);
+    if (restart)
+        services_->clock.restart();
+
+    load(2);
+    QCOMPARE(w_->Pacing().IsThroughBrowser(host), state == "browser");
+    QCOMPARE(w_->Pacing().GoesOnToday(host, QDate::currentDate()), state == "answer");
+    if (asked < 0)
+        return;
+    addRow(link, "a");
+    tickAndWait();
+    QCOMPARE(server.requestCount(), before + asked);
 }
 
 QF_TEST_MAIN(MannersTest)

@@ -106,6 +106,8 @@ private Q_SLOTS:
     void doesLocatingScrollToTheStartedRow();
     void isEachSoundWrittenOnFirstUseAndPlayed();
     void isPlayingWithoutASoundDeviceSilent();
+    void isTheNextStartToASiteTimedToItsSpacing_data();
+    void isTheNextStartToASiteTimedToItsSpacing();
 
 private:
     fFileDownload* load(int mode, int threads);
@@ -505,6 +507,44 @@ void SchedulerWindowTest::isPlayingWithoutASoundDeviceSilent() {
     sound.play(ProgramFolder() + "102.wav");
     sound.play(services_->path("missing.wav"));
     QTest::qWait(50);
+}
+
+void SchedulerWindowTest::isTheNextStartToASiteTimedToItsSpacing_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<double>("spacing");
+    QTest::addColumn<double>("since"); // seconds between the first start and the next tick
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<int>("dueMs"); // -1: no timer armed
+    QTest::newRow("no spacing: the tick decides") << 2 << 0.0 << 0.0 << "221" << -1;
+    QTest::newRow("spacing over: the next one timed") << 2 << 1.0 << 1.0 << "221" << 1000;
+    QTest::newRow("parallel: the rest of a second") << 2 << 1.0 << 0.25 << "211" << 750;
+    QTest::newRow("parallel: longer than a tick") << 2 << 2.5 << 0.0 << "211" << 2500;
+    QTest::newRow("single connection: the rest after the transfer")
+        << 1 << 1.0 << 0.3 << "211" << 700;
+}
+
+// Starts to one site are as far apart as the spacing says, not rounded up to the next tick:
+// after a tick the window arms a timer for the moment the site's next start is due.
+void SchedulerWindowTest::isTheNextStartToASiteTimedToItsSpacing() {
+    QFETCH(int, mode);
+    QFETCH(double, spacing);
+    QFETCH(double, since);
+    QFETCH(QString, after);
+    QFETCH(int, dueMs);
+    load(mode, 2);
+    w_->Pacing().SetMinimumSpacing(spacing);
+    addRows("111");
+    w_->Command4_Click();
+    tick();
+    QVERIFY(states().startsWith(QLatin1Char('2')));
+    services_->clock.advance(since);
+    w_->Timer_Down_Timer();
+    QCOMPARE(states(), after);
+    const QTimer* due = w_->findChild<QTimer*>(QStringLiteral("siteDueTimer"));
+    QVERIFY(due);
+    QCOMPARE(due->isActive(), dueMs >= 0);
+    if (dueMs >= 0)
+        QCOMPARE(due->interval(), dueMs);
 }
 
 QF_TEST_MAIN(SchedulerWindowTest)

@@ -15,6 +15,8 @@ private Q_SLOTS:
     void aPageIsToldApartByWhatItSays();
     void retryAfterIsReadAsSecondsOrDate_data();
     void retryAfterIsReadAsSecondsOrDate();
+    void oneSiteHasOneKey_data();
+    void oneSiteHasOneKey();
     void aSiteIsSpacedPausedAndHeldAlone_data();
     void aSiteIsSpacedPausedAndHeldAlone();
     void startsAreCountedPerDay();
@@ -74,21 +76,71 @@ void SiteMannersTest::aPageIsToldApartByWhatItSays() {
 
 void SiteMannersTest::retryAfterIsReadAsSecondsOrDate_data() {
     QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("answerDate");
     QTest::addColumn<double>("seconds");
-    QTest::newRow("seconds") << QByteArray(" 5 ") << 5.0;
-    QTest::newRow("date ahead") << QByteArray("Thu, 10 Dec 2026 12:02:00 GMT") << 120.0;
-    QTest::newRow("obsolete date ahead") << QByteArray("Thursday, 10-Dec-26 12:00:30 GMT") << 30.0;
-    QTest::newRow("date in the past") << QByteArray("Wed, 09 Dec 2026 12:00:00 GMT") << 0.0;
-    QTest::newRow("negative") << QByteArray("-3") << -1.0;
-    QTest::newRow("garbage") << QByteArray("soon") << -1.0;
-    QTest::newRow("empty") << QByteArray() << -1.0;
+    QTest::addColumn<double>("pause"); // what a site's first push-back with this value pauses
+    // Negative: no usable value, so the back-off's first pause.
+    QTest::newRow("zero") << QByteArray("0") << QByteArray() << -1.0 << 10.0;
+    QTest::newRow("below a second") << QByteArray("0.5") << QByteArray() << -1.0 << 10.0;
+    QTest::newRow("date in the past")
+        << QByteArray("Wed, 09 Dec 2026 12:00:00 GMT") << QByteArray() << -1.0 << 10.0;
+    QTest::newRow("too large for 64 bits")
+        << QByteArray("99999999999999999999") << QByteArray() << -1.0 << 10.0;
+    QTest::newRow("negative") << QByteArray("-3") << QByteArray() << -1.0 << 10.0;
+    QTest::newRow("text") << QByteArray("soon") << QByteArray() << -1.0 << 10.0;
+    QTest::newRow("empty") << QByteArray() << QByteArray() << -1.0 << 10.0;
+    QTest::newRow("one second is no licence") << QByteArray("1") << QByteArray() << 1.0 << 10.0;
+    QTest::newRow("seconds") << QByteArray(" 45 ") << QByteArray() << 45.0 << 45.0;
+    QTest::newRow("repeated: the largest")
+        << QByteArray("30, 0, Thu, 10 Dec 2026 12:02:00 GMT, soon") << QByteArray() << 120.0
+        << 120.0;
+    QTest::newRow("future date") << QByteArray("Thu, 10 Dec 2026 12:02:00 GMT") << QByteArray()
+                                 << 120.0 << 120.0;
+    QTest::newRow("obsolete date")
+        << QByteArray("Thursday, 10-Dec-26 12:00:30 GMT") << QByteArray() << 30.0 << 30.0;
+    // The local clock runs five minutes fast: the answer's own Date still gives two minutes.
+    QTest::newRow("date against the answer's Date")
+        << QByteArray("Thu, 10 Dec 2026 11:57:00 GMT")
+        << QByteArray("Thu, 10 Dec 2026 11:55:00 GMT") << 120.0 << 120.0;
+    QTest::newRow("huge: an hour, and the row fails")
+        << QByteArray("86400") << QByteArray() << 86400.0 << 3600.0;
 }
 
 void SiteMannersTest::retryAfterIsReadAsSecondsOrDate() {
     QFETCH(QByteArray, value);
+    QFETCH(QByteArray, answerDate);
     QFETCH(double, seconds);
+    QFETCH(double, pause);
     const QDateTime now(QDate(2026, 12, 10), QTime(12, 0), Qt::UTC);
-    QCOMPARE(ParseRetryAfter(value, now), seconds);
+    const QDateTime answerTime = answerDate.isEmpty() ? now : ParseHttpDate(answerDate);
+    QCOMPARE(ParseRetryAfter(value, answerTime), seconds);
+    FakeClock clock;
+    HostPacing pacing(clock);
+    QCOMPARE(pacing.NotePushBack("a", seconds), seconds <= 3600);
+    QCOMPARE(pacing.SecondsUntilStart("a"), pause);
+}
+
+void SiteMannersTest::oneSiteHasOneKey_data() {
+    QTest::addColumn<QString>("spelling");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("another site") << "science.org.cn" << false;
+    QTest::newRow("another subdomain") << "pubs.science.org" << false;
+    QTest::newRow("letter case, a trailing dot, www.") << "WWW.Science.ORG." << true;
+}
+
+// Spacing, push-back and the day's count of one spelling hold for the other.
+void SiteMannersTest::oneSiteHasOneKey() {
+    QFETCH(QString, spelling);
+    QFETCH(bool, same);
+    FakeClock clock;
+    HostPacing pacing(clock);
+    const QDate today(2026, 12, 10);
+    pacing.NoteStart(HostOfLink("https://www.science.org/doi/pdf/1"), today);
+    QCOMPARE(pacing.StartsOn(spelling, today), same ? 1 : 0);
+    clock.advance(5);
+    pacing.NotePushBack(spelling, -1);
+    QCOMPARE(pacing.SecondsUntilStart("science.org") > 0, same);
+    QCOMPARE(HostOfLink(QStringLiteral("https://%1/x").arg(spelling)) == "science.org", same);
 }
 
 // Each row is a script of events on site "a" with a fake clock; site "b" must never wait.
@@ -101,14 +153,16 @@ void SiteMannersTest::aSiteIsSpacedPausedAndHeldAlone_data() {
 
     QTest::newRow("spacing after a start") << QStringList{"start", "wait:0.25"} << 0.75 << true;
     QTest::newRow("spacing over") << QStringList{"start", "wait:1"} << 0.0 << true;
-    QTest::newRow("Retry-After honoured") << QStringList{"push:5", "wait:2"} << 3.0 << true;
+    QTest::newRow("Retry-After honoured") << QStringList{"push:30", "wait:2"} << 28.0 << true;
+    QTest::newRow("Retry-After shorter than the back-off")
+        << QStringList{"push:-1", "wait:10", "push:5"} << 20.0 << true;
     QTest::newRow("no header: 10 s") << QStringList{"push:-1"} << 10.0 << true;
     QTest::newRow("no header again: doubled")
         << QStringList{"push:-1", "wait:10", "push:-1"} << 20.0 << true;
-    QTest::newRow("doubling stops at 10 minutes")
+    QTest::newRow("doubling stops at 10 minutes, also past a resume")
         << (QStringList{"push:-1", "wait:700"} + QStringList{"push:-1", "wait:700"} +
             QStringList{"push:-1", "wait:700"} + QStringList{"push:-1", "wait:700"} +
-            QStringList{"push:-1", "wait:700"} + QStringList{"push:-1", "wait:700"} +
+            QStringList{"push:-1", "wait:700", "resume"} + QStringList{"push:-1", "wait:700"} +
             QStringList{"push:-1"})
         << 600.0 << true;
     QTest::newRow("success resets the doubling")
@@ -118,6 +172,14 @@ void SiteMannersTest::aSiteIsSpacedPausedAndHeldAlone_data() {
     QTest::newRow("five failures in a row hold the site")
         << QStringList{"fail", "fail", "fail", "push:1", "fail", "fail", "wait:3600"} << -1.0
         << true;
+    QTest::newRow("five push-backs in a row hold the site")
+        << QStringList{"push:1",  "wait:10", "push:1",  "wait:20", "push:1",
+                       "wait:40", "push:1",  "wait:80", "push:1",  "wait:3600"}
+        << -1.0 << true;
+    QTest::newRow("push-backs and failures count together")
+        << QStringList{"push:-1", "fail", "push:-1", "fail", "fail", "wait:3600"} << -1.0 << true;
+    QTest::newRow("four and a success do not")
+        << QStringList{"push:-1", "fail", "push:-1", "fail", "ok", "push:-1"} << 20.0 << true;
     QTest::newRow("a success in between does not")
         << QStringList{"fail", "fail", "fail", "fail", "ok", "fail"} << 0.0 << true;
     QTest::newRow("resumed by the user")

@@ -9,6 +9,16 @@ public:
     explicit FakeClock(double secondsSinceMidnight = 36000.0) : wall_(secondsSinceMidnight) {}
     double secondsSinceMidnight() const override { return wall_; }
     double elapsedSeconds() const override { return elapsed_; }
+    // Moves with the elapsed time from a fixed moment, so a test may save and restore state.
+    QDateTime utcNow() const override {
+        return QDateTime(QDate(2026, 12, 10), QTime(0, 0), Qt::UTC)
+            .addMSecs(qint64((before_ + elapsed_) * 1000));
+    }
+    // A new run of the program: the elapsed time starts again, the wall clock goes on.
+    void restart() {
+        before_ += elapsed_;
+        elapsed_ = 0.0;
+    }
 
     void advance(double seconds) {
         elapsed_ += seconds;
@@ -21,4 +31,5 @@ public:
 private:
     double wall_;
     double elapsed_ = 0.0;
+    double before_ = 0.0;
 };

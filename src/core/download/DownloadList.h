@@ -55,6 +55,9 @@ inline constexpr int OwnedFile = 8;
 // The article's bibliographic data the row was handed over with (title, authors, date,
 // journal, volume, issue, pages, kind), kept so that an export after a restart is the same.
 inline constexpr int Citation = 9;
+// Site manners: the row's type when its last transfer started, given back when that transfer
+// met a bot check (a check is no download and changes nothing of the row).
+inline constexpr int TypeAtStart = 10;
 } // namespace DownloadHidden
 
 // "名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "原因".

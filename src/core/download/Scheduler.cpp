@@ -38,6 +38,12 @@ void forgetLastAnswer(KeyedListModel& list, int position) {
     list.SetHiddenValue(position, DownloadHidden::WebPage, QString());
 }
 
+// A bot check the transfer meets gives the row this type back.
+void keepTypeAtStart(KeyedListModel& list, int position) {
+    list.SetHiddenValue(position, DownloadHidden::TypeAtStart,
+                        list.SubItem(position, DownloadColumn::Type));
+}
+
 bool isWebPageResult(const QString& type) {
     const QString lower = type.toLower();
     return lower == QLatin1String("htm") || lower == QLatin1String("html") ||
@@ -161,6 +167,7 @@ void DownloadScheduler::tickSingle(const SchedulerSettings& settings) {
     noteStart(position);
     list_.SetSmallIcon(position, ItemState::Downloading);
     forgetLastAnswer(list_, position);
+    keepTypeAtStart(list_, position);
     if (settings.locateStartedRow)
         window_.showRow(position);
     clearProgress(list_, position);
@@ -190,6 +197,7 @@ void DownloadScheduler::tickParallel(const SchedulerSettings& settings) {
                 continue;
             list_.SetSmallIcon(position, ItemState::Downloading);
             forgetLastAnswer(list_, position);
+            keepTypeAtStart(list_, position);
             if (settings.locateStartedRow)
                 window_.showRow(position);
             // No file can be written for a name that yields no target: fail the row and try
@@ -370,13 +378,13 @@ bool DownloadScheduler::mayStartToday(int position) {
     const QString host = HostOfLink(link);
     const QDate today = QDate::currentDate();
     const int starts = pacing_.StartsOn(host, today);
-    if (starts < HostPacing::kStartsBeforeQuestion || goOnDay_.value(host) == today)
+    if (starts < HostPacing::kStartsBeforeQuestion || pacing_.GoesOnToday(host, today))
         return true;
     if (!window_.confirmManyStarts(host, starts)) {
         window_.setSchedulerOn(false);
         return false;
     }
-    goOnDay_.insert(host, today);
+    pacing_.GoOnToday(host, today);
     // The question let events run: the row may have moved, gone or started, and downloading
     // may have been switched off.
     return window_.schedulerOn() && list_.Key(position) == link &&
@@ -387,49 +395,85 @@ void DownloadScheduler::noteStart(int position) {
     pacing_.NoteStart(HostOfLink(list_.Key(position)), QDate::currentDate());
 }
 
-bool DownloadScheduler::noteTransferEnd(const QString& link, int status,
-                                        const QByteArray& retryAfter, bool failed) {
+double DownloadScheduler::secondsUntilNextDue() const {
+    double earliest = -1.0;
+    QHash<QString, double> seen;
+    const int rows = list_.Count();
+    for (int position = 1; position <= rows; ++position) {
+        if (list_.SmallIcon(position) != ItemState::Waiting)
+            continue;
+        const QString host = HostOfLink(list_.Key(position));
+        if (host.isEmpty() || seen.contains(host))
+            continue;
+        const double wait = pacing_.SecondsUntilStart(host);
+        seen.insert(host, wait);
+        if (wait > 0.0 && (earliest < 0.0 || wait < earliest))
+            earliest = wait;
+    }
+    return earliest;
+}
+
+void DownloadScheduler::markIfJustHeld(const QString& host, bool wasHeld) {
+    if (wasHeld || !pacing_.IsHeld(host))
+        return;
+    const int rows = list_.Count();
+    for (int row = 1; row <= rows; ++row) {
+        if (list_.SmallIcon(row) == ItemState::Waiting && HostOfLink(list_.Key(row)) == host)
+            SetRowFailureReason(list_, row, kSiteHeldReason);
+    }
+}
+
+void DownloadScheduler::noteRefusal(const QString& link) {
+    const QString host = HostOfLink(link);
+    if (host.isEmpty())
+        return;
+    const bool wasHeld = pacing_.IsHeld(host);
+    pacing_.NotePushBack(host, -1.0);
+    markIfJustHeld(host, wasHeld);
+}
+
+bool DownloadScheduler::noteTransferEnd(const QString& link, const SiteAnswer& answer) {
     const QString host = HostOfLink(link);
     if (host.isEmpty())
         return false;
     const int position = list_.PositionOfKey(link);
-    if (status == 429 || status == 503) {
-        const double asked = ParseRetryAfter(retryAfter, QDateTime::currentDateTimeUtc());
+    const bool wasHeld = pacing_.IsHeld(host);
+    if (answer.status == 429 || answer.status == 503 || answer.pushedBack) {
+        // The answer's own date: a local clock running fast must not eat the pause.
+        QDateTime answerTime = ParseHttpDate(answer.date);
+        if (!answerTime.isValid())
+            answerTime = clock_.utcNow();
+        const double asked = ParseRetryAfter(answer.retryAfter, answerTime);
         const bool bearable = pacing_.NotePushBack(host, asked);
-        if (position == 0)
-            return false;
-        if (!bearable) {
+        if (position != 0 && !bearable) {
             list_.SetSmallIcon(position, ItemState::Failed);
             SetRowFailureReason(list_, position,
                                 QStringLiteral("服务器要求暂停%1，超过一小时，已放弃")
                                     .arg(pauseText(std::round(asked))));
             // Asking again soon would only be refused again.
             list_.SetHiddenValue(position, DownloadHidden::FailureSeenAt, kGivenUp);
-            return false;
+        } else if (position != 0) {
+            RequeueItem(list_, position, false);
+            SetRowFailureReason(
+                list_, position,
+                QStringLiteral("服务器答复%1，暂停该网站%2后自动重新下载")
+                    .arg(answer.status != 0 ? QString::number(answer.status)
+                                            : QStringLiteral("拒绝"))
+                    .arg(pauseText(std::round(std::max(0.0, pacing_.SecondsUntilStart(host))))));
         }
-        RequeueItem(list_, position, false);
-        SetRowFailureReason(list_, position,
-                            QStringLiteral("服务器答复%1，暂停该网站%2后自动重新下载")
-                                .arg(status)
-                                .arg(pauseText(std::round(pacing_.SecondsUntilStart(host)))));
-        return true;
+        markIfJustHeld(host, wasHeld);
+        return position != 0 && bearable;
     }
-    if (!failed) {
+    if (!answer.failed) {
         pacing_.NoteSuccess(host);
         return false;
     }
-    // An answer about the file (not found, refused) is no fault of the server.
-    if (status != 0 && status < 500)
+    // An answer about the file (a page, not found, refused) is no fault of the server; no
+    // answer, a server error and a body cut short are.
+    if (answer.webPage || (answer.status >= 400 && answer.status < 500))
         return false;
-    const bool wasHeld = pacing_.IsHeld(host);
     pacing_.NoteFailure(host);
-    if (wasHeld || !pacing_.IsHeld(host))
-        return false;
-    const int rows = list_.Count();
-    for (int row = 1; row <= rows; ++row) {
-        if (list_.SmallIcon(row) == ItemState::Waiting && HostOfLink(list_.Key(row)) == host)
-            SetRowFailureReason(list_, row, kSiteHeldReason);
-    }
+    markIfJustHeld(host, wasHeld);
     return false;
 }
 

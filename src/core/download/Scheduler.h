@@ -69,6 +69,19 @@ public:
     }
 };
 
+// How a transfer's answer reads for its site's manners.
+struct SiteAnswer {
+    int status = 0; // 0 when no answer came
+    QByteArray retryAfter;
+    QByteArray date; // the answer's own Date header
+    bool failed = false;
+    // The server turned the request away without a status one could read (the browser's
+    // download path reports only that): a push-back with no pause named.
+    bool pushedBack = false;
+    // A web page came instead of the file: the site answered, it did not fail.
+    bool webPage = false;
+};
+
 // The reason of the rows of a site that failed too often in a row.
 inline const QString kSiteHeldReason = QStringLiteral("服务器连续出错，已暂停该网站的下载");
 
@@ -159,11 +172,18 @@ public:
                                      const HousekeepingOptions& options);
 
     // Tells the site's manners how a row's transfer ended, after the transfer side has given
-    // the row its state: a 429 or 503 puts the row back to waiting until the site's pause is
-    // over (true), or fails it when the site asks for more than an hour; a failure of the
-    // site counts towards holding it, and holding it marks its waiting rows.
-    bool noteTransferEnd(const QString& link, int status, const QByteArray& retryAfter,
-                         bool failed);
+    // the row its state: a push-back puts the row back to waiting until the site's pause is
+    // over (true), or fails it when the site asks for more than an hour; push-backs and
+    // failures of the site count towards holding it, and holding it marks its waiting rows.
+    bool noteTransferEnd(const QString& link, const SiteAnswer& answer);
+    // A page that refuses or says "too much": the site is paused as after a push-back that
+    // named no pause, and the refusal counts towards the hold; the row stays as it ended.
+    void noteRefusal(const QString& link);
+
+    // Seconds until the earliest waiting row's site is due, when that is later than now and
+    // the only thing holding it back is the site's spacing or pause; negative when no such
+    // row waits. The window arms a timer for it, so a start is not rounded up to the tick.
+    double secondsUntilNextDue() const;
 
     // The stop command without its window part (the automatic options are the window's):
     // downloading off, the single connection cancelled, every slot removed, running rows
@@ -201,8 +221,9 @@ private:
     SchedulerWindow& window_;
     DownloadTransfers* transfers_;
     HostPacing pacing_;
-    // Per site, the day the user said to go on past the day's question.
-    QHash<QString, QDate> goOnDay_;
+    // After a push-back or failure was counted: when the site has just been held, its waiting
+    // rows say why.
+    void markIfJustHeld(const QString& host, bool wasHeld);
 };
 
 // The row other than `except` whose transfer recorded `path` as its file; 0 when none.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 
 // Time as the program needs it. Shown or stored clock times are seconds since midnight;
@@ -10,6 +11,9 @@ public:
     virtual ~Clock() = default;
     virtual double secondsSinceMidnight() const = 0;
     virtual double elapsedSeconds() const = 0;
+    // The wall-clock time, for what must outlive the program (a site's pause is kept with the
+    // moment it ends).
+    virtual QDateTime utcNow() const { return QDateTime::currentDateTimeUtc(); }
 };
 
 class SystemClock : public Clock {

@@ -58,32 +58,45 @@ BrowserDownload::~BrowserDownload() {
     delete page_;
 }
 
-void BrowserDownload::BeginDownload(const QString& url, const QString& savePath,
-                                    const QString& /*referer*/) {
+bool BrowserDownload::prepare(const QString& url, const QString& savePath) {
     CancelAsyncRead();
     url_ = url;
     path_ = savePath;
     folder_ = folderOf(savePath);
     status_ = 0;
+    pushedBack_ = false;
     reason_.clear();
     received_ = -1;
     busy_ = true;
     lastGrowth_ = monotonicNow();
-
-    const QUrl address(url);
-    if (!address.isValid() || address.scheme().isEmpty()) {
-        failLater(QStringLiteral("网址无效"));
-        return;
-    }
     if (!file_.Reserve(savePath)) {
         failLater(file_.Error());
-        return;
+        return false;
     }
     // The browser writes under a name of the program's own pattern, so that what a killed run
     // leaves is recognised and cleaned like any transfer's leftover.
     bodyName_ = NewPartFileName();
     watch_->start();
+    return true;
+}
+
+void BrowserDownload::BeginDownload(const QString& url, const QString& savePath,
+                                    const QString& /*referer*/) {
+    if (!prepare(url, savePath))
+        return;
+    const QUrl address(url);
+    if (!address.isValid() || address.scheme().isEmpty()) {
+        failLater(QStringLiteral("网址无效"));
+        return;
+    }
     page_->download(address, bodyName_);
+}
+
+void BrowserDownload::AdoptDownload(QWebEngineDownloadRequest* request, const QString& savePath) {
+    if (!request || request->state() != QWebEngineDownloadRequest::DownloadRequested)
+        return;
+    if (prepare(request->url().toString(), savePath))
+        takeRequest(request);
 }
 
 bool BrowserDownload::CancelAsyncRead() {
@@ -101,6 +114,10 @@ void BrowserDownload::onRequested(QWebEngineDownloadRequest* request) {
     if (!busy_ || request_ || request->page() != page_ ||
         request->state() != QWebEngineDownloadRequest::DownloadRequested)
         return;
+    takeRequest(request);
+}
+
+void BrowserDownload::takeRequest(QWebEngineDownloadRequest* request) {
     request_ = request;
     request->setDownloadDirectory(QDir::cleanPath(folder_));
     request->setDownloadFileName(bodyName_);
@@ -110,6 +127,8 @@ void BrowserDownload::onRequested(QWebEngineDownloadRequest* request) {
             &BrowserDownload::onProgress);
     connect(request, &QWebEngineDownloadRequest::isFinishedChanged, this,
             &BrowserDownload::onFinished);
+    connect(request, &QWebEngineDownloadRequest::stateChanged, this,
+            &BrowserDownload::onStateChanged);
     request->accept();
     lastGrowth_ = monotonicNow();
 }
@@ -138,13 +157,14 @@ void BrowserDownload::onFinished() {
     // The file's life takes the lock from here.
     releaseBrowserFile();
     const QString browserFile = folder_ + bodyName_;
-    if (request->state() != QWebEngineDownloadRequest::DownloadCompleted) {
-        const QString why =
-            request->state() == QWebEngineDownloadRequest::DownloadCancelled
-                ? QStringLiteral("浏览器取消了下载")
-                : BrowserInterruptText(static_cast<int>(request->interruptReason()));
+    if (request->state() == QWebEngineDownloadRequest::DownloadInterrupted) {
         QFile::remove(browserFile);
-        fail(why);
+        endInterrupted(static_cast<int>(request->interruptReason()));
+        return;
+    }
+    if (request->state() != QWebEngineDownloadRequest::DownloadCompleted) {
+        QFile::remove(browserFile);
+        fail(QStringLiteral("浏览器取消了下载"));
         return;
     }
     const qint64 announced = request->totalBytes();
@@ -162,6 +182,39 @@ void BrowserDownload::onFinished() {
     watch_->stop();
     busy_ = false;
     emit DownloadComplete(size, path_);
+}
+
+void BrowserDownload::onStateChanged() {
+    if (!request_ || !busy_ || request_->isFinished() ||
+        request_->state() != QWebEngineDownloadRequest::DownloadInterrupted)
+        return;
+    // Left alone, a resumable interruption would sit until the stall limit, and the site
+    // would hear nothing of why: a 429 read as a silence.
+    const int reason = static_cast<int>(request_->interruptReason());
+    watch_->stop();
+    dropRequest();
+    endInterrupted(reason);
+}
+
+void BrowserDownload::endInterrupted(int interruptReason) {
+    using Reason = QWebEngineDownloadRequest::DownloadInterruptReason;
+    switch (static_cast<Reason>(interruptReason)) {
+    case Reason::ServerUnauthorized:
+        status_ = 401;
+        break;
+    case Reason::ServerForbidden:
+        status_ = 403;
+        break;
+    case Reason::ServerBadContent:
+        status_ = 404;
+        break;
+    case Reason::ServerFailed:
+        pushedBack_ = true;
+        break;
+    default:
+        break;
+    }
+    fail(BrowserInterruptText(interruptReason));
 }
 
 bool BrowserDownload::putInPlace(const QString& browserFile, qint64 announced) {

@@ -47,12 +47,20 @@ public:
     // outcome arrives as a signal, never from inside this call. A transfer this instance was
     // running is abandoned first. The browser sends its own Referer, so `referer` is not used.
     void BeginDownload(const QString& url, const QString& savePath, const QString& referer);
+    // The same for a download the browser announced on its own (a bot check that sent the
+    // search window's browser on to the file): taken up into `savePath`'s life as if asked for
+    // here. Only while the announcement is being handled.
+    void AdoptDownload(QWebEngineDownloadRequest* request, const QString& savePath);
     // Abandons the running transfer, if any; no signal follows it. Always false.
     bool CancelAsyncRead();
 
-    // 200 once the browser delivered a body; 0 otherwise (the browser keeps the status of an
-    // answer it refused to itself).
+    // 200 once the browser delivered a body; the status the browser's reason names when it gave
+    // the download up (401, 403, 404); 0 otherwise (no answer, or one the browser does not
+    // name).
     int ResponseStatus() const { return status_; }
+    // The server turned the download away with an error of its own (a 429, a 503, another 5xx:
+    // the browser tells them apart no further): the site is pushed back like a plain transfer.
+    bool PushedBack() const { return pushedBack_; }
     QString FailureReason() const { return reason_; }
     bool IsBusy() const { return busy_; }
 
@@ -64,8 +72,16 @@ signals:
 
 private:
     void onRequested(QWebEngineDownloadRequest* request);
+    // Prepares a transfer of `url` into `savePath`: false (a failure queued) when the target
+    // cannot be reserved.
+    bool prepare(const QString& url, const QString& savePath);
+    void takeRequest(QWebEngineDownloadRequest* request);
     void onProgress();
     void onFinished();
+    // The browser interrupts a download it may resume later (a server error, a lost network):
+    // the transfer ends there, with the reason the browser gives.
+    void onStateChanged();
+    void endInterrupted(int interruptReason);
     void onWatch();
     // Moves the browser's finished file through the file's life; false with reason_ set.
     bool putInPlace(const QString& browserFile, qint64 announced);
@@ -94,6 +110,7 @@ private:
     double lastGrowth_ = 0.0;
     bool busy_ = false;
     int status_ = 0;
+    bool pushedBack_ = false;
     QString reason_;
 };
 

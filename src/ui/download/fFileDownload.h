@@ -33,6 +33,7 @@ class QPushButton;
 class QRadioButton;
 class QStatusBar;
 class QTimer;
+class QWebEngineDownloadRequest;
 
 // The download manager window: one list of files to fetch, the controls that steer the
 // transfers, and the window's stored placement.
@@ -192,6 +193,10 @@ public:
         QByteArray cfMitigated;
         QByteArray retryAfter;
         QString finalUrl;
+        // Site manners: the answer's own Date, and a refusal the browser reported without a
+        // status.
+        QByteArray date;
+        bool pushedBack = false;
     };
     // Both transfer modes call it once a row's transfer has ended and its type was checked:
     // a web page is diagnosed, a bot check handed to the user, and the site's manners told.
@@ -445,6 +450,17 @@ private:
     void endSiteCheck(const QString& reason);
     // Once a second: the check's time limit, and the day's counts kept for the next start.
     void watchSiteManners();
+    // Site manners: the sites' pauses, holds, browser marks and the day's answer, written when
+    // they changed (or at once), and read back when the window is made.
+    void keepSiteState(bool now);
+    quint64 keptSiteChanges_ = 0;
+    // A bot check met by a transfer is no download: its page leaves the save folder and the
+    // row gets its type back.
+    void dropCheckPage(int position);
+    // The search window's browser passed the check and was sent on to the file: the download
+    // becomes its row's file in a free slot, through the browser path's checks.
+    void adoptCheckDownload(QWebEngineDownloadRequest* request);
+    QWebEngineDownloadRequest* adoptedCheckDownload_ = nullptr; // during adoptCheckDownload only
     // --- journal of the list ---
     struct JournalParts;
     JournalParts* journal_ = nullptr; // a child object of the window

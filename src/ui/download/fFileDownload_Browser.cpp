@@ -21,7 +21,7 @@
 
 bool fFileDownload::FetchedThroughBrowser(const QString& link) {
     const QString host = HostOfLink(link);
-    return !host.isEmpty() && Pacing().IsThroughBrowser(host);
+    return adoptedCheckDownload_ != nullptr || (!host.isEmpty() && Pacing().IsThroughBrowser(host));
 }
 
 void fFileDownload::startBrowserSlot(int slot, const QString& link, const QString& targetPath,
@@ -39,7 +39,11 @@ void fFileDownload::startBrowserSlot(int slot, const QString& link, const QStrin
             });
     BrowserSlots.insert(slot, element);
     StatusPanel3->setText(QStringLiteral("通过浏览器下载：") + HostOfLink(link));
-    element->BeginDownload(link, targetPath, referer);
+    // Site manners: a download the passed check started is taken up, not asked for again.
+    if (adoptedCheckDownload_)
+        element->AdoptDownload(adoptedCheckDownload_, targetPath);
+    else
+        element->BeginDownload(link, targetPath, referer);
 }
 
 int fFileDownload::slotResponseStatus(int slot) const {

@@ -5,10 +5,13 @@
 
 #include "ui/download/fFileDownload.h"
 
+#include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/download/DownloadList.h"
+#include "core/download/FileType.h"
 #include "core/download/HostPacing.h"
+#include "core/download/Naming.h"
 #include "core/download/Scheduler.h"
 #include "core/download/WebPageDiagnosis.h"
 #include "core/platform/Clock.h"
@@ -18,6 +21,8 @@
 #include "ui/search/fWebSearch.h"
 
 #include <QDate>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -36,6 +41,9 @@ const QString kAwaitingCheck = QStringLiteral("等待在浏览器中完成网站
 // The day's counts per site, so that a restart does not hand out a fresh allowance:
 // "yyyy-MM-dd;host=N;host=N".
 constexpr SettingKey kKeptStarts{"下载", "今日各网站下载数", "", SettingFormat::Text};
+// Beside them, what else a site's manners must keep past the window and the day: pauses with
+// their wall-clock end, holds, the browser marks and the day's answer (HostPacing::SavedState).
+constexpr SettingKey kKeptSiteState{"下载", "各网站状态", "", SettingFormat::Text};
 
 double monotonicNow() {
     return ProgramClock().elapsedSeconds();
@@ -116,6 +124,9 @@ void fFileDownload::setUpSiteManners() {
     const SettingsStore* settings = Services().settings;
     if (!settings)
         return;
+    // Reopened or restarted, the window asks no site anything before its pause is over.
+    Pacing().RestoreState(settings->Read(kKeptSiteState), ProgramClock().utcNow());
+    keptSiteChanges_ = Pacing().StateChanges();
     const QStringList kept = settings->Read(kKeptStarts).split(QLatin1Char(';'));
     const QDate day = QDate::fromString(kept.value(0), Qt::ISODate);
     if (day != QDate::currentDate())
@@ -187,14 +198,39 @@ void fFileDownload::TransferEnded(const QString& link, const TransferAnswer& ans
         handOverSiteCheck(row, host);
         return;
     }
-    if (kind == WebPageKind::Refusal && answer.status != 429 && answer.status != 503) {
+    // A refusal without a page (the browser's download path brings none) is a refusal all
+    // the same.
+    if ((kind == WebPageKind::Refusal && answer.status != 429 && answer.status != 503) ||
+        (!kind && answer.status == 403)) {
         // The publisher refuses or says "too much": the site is left alone for a while, as
         // after a push-back that named no pause.
-        Pacing().NotePushBack(host, -1.0);
+        scheduler().noteRefusal(link);
         return;
     }
-    const bool failed = list.SmallIcon(row) == ItemState::Failed || answer.status >= 400;
-    scheduler().noteTransferEnd(link, answer.status, answer.retryAfter, failed);
+    SiteAnswer site;
+    site.status = answer.status;
+    site.retryAfter = answer.retryAfter;
+    site.date = answer.date;
+    site.failed = list.SmallIcon(row) == ItemState::Failed || answer.status >= 400;
+    site.pushedBack = answer.pushedBack;
+    site.webPage = kind.has_value();
+    scheduler().noteTransferEnd(link, site);
+    keepSiteState(false);
+}
+
+void fFileDownload::dropCheckPage(int position) {
+    KeyedListModel& list = *ListItems3;
+    // Only the page this transfer put there: a web page never lands over a file that was
+    // there before, so a page at the row's path is the check's own.
+    const QString path = RowFilePath(list, position);
+    const QFileInfo file(path);
+    if (!path.isEmpty() && file.isFile() && !file.isSymLink() &&
+        ClassifyFileType(path) == QLatin1String("htm") && QFile::remove(path))
+        SetRowFilePath(list, position, QString());
+    const QString type = list.HiddenValue(position, DownloadHidden::TypeAtStart);
+    if (!type.isEmpty())
+        list.SetSubItem(position, DownloadColumn::Type, type);
+    SetRowWebPageKind(list, position, std::nullopt);
 }
 
 void fFileDownload::handOverSiteCheck(int position, const QString& host) {
@@ -207,6 +243,8 @@ void fFileDownload::handOverSiteCheck(int position, const QString& host) {
         // The user passed the check in the browser, yet plain transfers still get it.
         pacing.MarkThroughBrowser(host);
         RequeueItem(list, position, false);
+        dropCheckPage(position);
+        keepSiteState(true);
         SetRowFailureReason(list, position, QStringLiteral("网站仍要求验证，改由浏览器下载"));
         return;
     }
@@ -214,6 +252,7 @@ void fFileDownload::handOverSiteCheck(int position, const QString& host) {
     if (!siteCheck_.host.isEmpty() && siteCheck_.host != host)
         return;
     RequeueItem(list, position, false);
+    dropCheckPage(position);
     SetRowFailureReason(list, position, kAwaitingCheck);
     if (pacing.IsAwaitingCheck(host))
         return;
@@ -232,7 +271,45 @@ void fFileDownload::handOverSiteCheck(int position, const QString& host) {
         return;
     connect(search, &fWebSearch::siteCheckPassed, this, &fFileDownload::SiteCheckPassed,
             Qt::UniqueConnection);
+    connect(search, &fWebSearch::siteCheckDownload, this, &fFileDownload::adoptCheckDownload,
+            Qt::UniqueConnection);
     search->ShowSiteCheck(link);
+}
+
+void fFileDownload::adoptCheckDownload(QWebEngineDownloadRequest* request) {
+    KeyedListModel& list = *ListItems3;
+    const QString link = request->url().toString();
+    const int row = list.PositionOfKey(link);
+    // Only a waiting row of this list, and never beside a running single connection:
+    // otherwise the browser's download is left, and the row is fetched as usual once the wait
+    // is over. (A stop ends the wait, so a wait means downloading is on.)
+    if (row == 0 || list.SmallIcon(row) != ItemState::Waiting ||
+        (Program().DownloadMode == 1 && DownloadBusy))
+        return;
+    int slot = 0;
+    for (int candidate = 1; candidate <= DownloadScheduler::kMaxSlots && slot == 0; ++candidate) {
+        if (!SlotLoaded(candidate))
+            slot = candidate;
+    }
+    const QString folder =
+        WithTrailingSlash(MakeFolderPath(list.SubItem(row, DownloadColumn::Folder)));
+    if (slot == 0 || folder == QLatin1String("/"))
+        return;
+    list.SetSubItem(row, DownloadColumn::Folder, folder);
+    if (!确定是需要下载(row))
+        return;
+    QString name;
+    const QString type = list.SubItem(row, DownloadColumn::Type);
+    const QString target = 重命名保存路径(folder, list.Text(row), type, name);
+    if (target.isEmpty() || OtherRowWithFile(list, target, row) != 0)
+        return;
+    list.SetText(row, name);
+    list.SetHiddenValue(row, DownloadHidden::TypeAtStart, type);
+    Pacing().NoteStart(HostOfLink(link), QDate::currentDate());
+    SlotItem[static_cast<std::size_t>(slot)] = row;
+    adoptedCheckDownload_ = request;
+    多线程下载(slot, row, link, target);
+    adoptedCheckDownload_ = nullptr;
 }
 
 void fFileDownload::SiteCheckPassed() {
@@ -269,9 +346,18 @@ void fFileDownload::endSiteCheck(const QString& reason) {
         search->EndSiteCheck();
 }
 
+void fFileDownload::keepSiteState(bool now) {
+    SettingsStore* settings = Services().settings;
+    if (!settings || (!now && Pacing().StateChanges() == keptSiteChanges_))
+        return;
+    keptSiteChanges_ = Pacing().StateChanges();
+    settings->Write(kKeptSiteState, Pacing().SavedState(ProgramClock().utcNow()));
+}
+
 void fFileDownload::watchSiteManners() {
     if (!siteCheck_.host.isEmpty() && monotonicNow() >= siteCheck_.deadline)
         endSiteCheck(QStringLiteral("5分钟内未完成网站验证，已停止该网站的下载"));
+    keepSiteState(false);
 
     SettingsStore* settings = Services().settings;
     if (!settings)

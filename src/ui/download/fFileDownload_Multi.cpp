@@ -53,9 +53,10 @@ fFileDownload::TransferAnswer answerOf(const Downloader* element, const BrowserD
                                        const QString& link) {
     if (element)
         return {element->ResponseStatus(), element->ResponseHeader("cf-mitigated"),
-                element->ResponseHeader("retry-after"), element->ResponseUrl()};
+                element->ResponseHeader("retry-after"), element->ResponseUrl(),
+                element->ResponseHeader("date")};
     if (browser)
-        return {browser->ResponseStatus(), {}, {}, link};
+        return {browser->ResponseStatus(), {}, {}, link, {}, browser->PushedBack()};
     return {};
 }
 

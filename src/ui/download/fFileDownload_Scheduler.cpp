@@ -28,6 +28,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -42,6 +43,10 @@ public:
     double elapsedSeconds() const override {
         const Clock* clock = Services().clock;
         return clock ? clock->elapsedSeconds() : fallback_.elapsedSeconds();
+    }
+    QDateTime utcNow() const override {
+        const Clock* clock = Services().clock;
+        return clock ? clock->utcNow() : fallback_.utcNow();
     }
 
 private:
@@ -137,12 +142,26 @@ struct fFileDownload::SchedulerParts : QObject {
     OwnTransfers own;
     Window window;
     DownloadScheduler scheduler;
+    // Site manners: fires when the next start to a site is due, so the spacing is kept to the
+    // millisecond instead of being rounded up to the next second's tick.
+    QTimer* siteDue = nullptr;
+    // Scheduler ticks on the stack (the single connection lets events run inside one).
+    int ticking = 0;
 };
 
 void fFileDownload::setUpScheduler() {
     scheduler_ = new SchedulerParts(*this);
 
     connect(Timer_Down, &QTimer::timeout, this, [this] { Timer_Down_Timer(); });
+    scheduler_->siteDue = new QTimer(scheduler_);
+    scheduler_->siteDue->setObjectName(QStringLiteral("siteDueTimer"));
+    scheduler_->siteDue->setSingleShot(true);
+    scheduler_->siteDue->setTimerType(Qt::PreciseTimer);
+    connect(scheduler_->siteDue, &QTimer::timeout, this, [this] {
+        // A tick on the stack (a question, a single transfer) is not entered again from here.
+        if (Timer_Down->isActive() && scheduler_->ticking == 0)
+            Timer_Down_Timer();
+    });
     connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
     connect(Command31, &QPushButton::clicked, this, [this] { Command31_Click(); });
     connect(Command26, &QPushButton::clicked, this, [this] { Command26_Click(); });
@@ -179,7 +198,14 @@ void fFileDownload::Timer_Down_Timer() {
     // A single-connection transfer lets events run until it ends; the window may be closed
     // meanwhile and must stay until this returns.
     Forms::Hold hold(this);
+    ++scheduler_->ticking;
     scheduler_->scheduler.tick(readSchedulerSettings(Combo1, Combo2, menu自动定位到下载项));
+    --scheduler_->ticking;
+    if (!Forms::IsLoaded(this) || scheduler_->ticking != 0)
+        return;
+    const double due = scheduler_->scheduler.secondsUntilNextDue();
+    if (Timer_Down->isActive() && due > 0.0)
+        scheduler_->siteDue->start(int(std::ceil(due * 1000.0)));
 }
 
 void fFileDownload::Timer1_Timer() {
@@ -219,6 +245,8 @@ void fFileDownload::menu停止下载_Click() {
 void fFileDownload::stopForClose() {
     Command31_Click();
     scheduler_->scheduler.transfers().cancelSingle();
+    // The sites' pauses and holds are the next window's and the next run's too.
+    keepSiteState(true);
 }
 
 void fFileDownload::Command26_Click() {

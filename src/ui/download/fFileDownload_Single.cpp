@@ -218,7 +218,8 @@ bool fFileDownload::Inet下载文件(int position) {
     SetRowHttpStatus(list, position, Inet1->StatusCode());
     answer = TransferAnswer{Inet1->StatusCode(),
                             Inet1->GetHeader(QStringLiteral("cf-mitigated")).toLatin1(),
-                            Inet1->GetHeader(QStringLiteral("retry-after")).toLatin1(), link};
+                            Inet1->GetHeader(QStringLiteral("retry-after")).toLatin1(), link,
+                            Inet1->GetHeader(QStringLiteral("date")).toLatin1()};
     const double announced =
         appending ? double(resume.total)
                   : AnnouncedLength(Inet1->GetHeader(QStringLiteral("content-length")));

@@ -5,6 +5,7 @@
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
 #include "core/app/WebAddress.h"
+#include "core/download/HostPacing.h"
 #include "core/download/Naming.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
@@ -35,12 +36,17 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QNetworkCookie>
 #include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineCookieStore>
+#include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 
 #include <algorithm>
 #include <functional>
@@ -593,6 +599,8 @@ void fWebSearch::ShowSiteCheck(const QString& address) {
         statusBar()->addPermanentWidget(LabelSiteCheck);
     }
     siteCheckShown_ = true;
+    siteCheckSite_ = HostOfLink(address);
+    watchSiteCheckPassing();
     LabelSiteCheck->show();
     show();
     raise();
@@ -615,8 +623,43 @@ void fWebSearch::lookAtSiteCheck() {
     if (!Forms::IsLoaded(this) || !siteCheckShown_ || !page ||
         RecognisePage(*page) == PageKind::Challenge)
         return;
+    siteCheckPassedNow();
+}
+
+void fWebSearch::siteCheckPassedNow() {
+    if (!siteCheckShown_)
+        return;
     EndSiteCheck();
     emit siteCheckPassed();
+}
+
+void fWebSearch::watchSiteCheckPassing() {
+    QWebEngineProfile* profile = WebBrowser1->page() ? WebBrowser1->page()->profile() : nullptr;
+    if (siteCheckWatched_ || !profile)
+        return;
+    siteCheckWatched_ = true;
+    // The clearance the check platform sets once the browser passed; the view may still show
+    // the check page while it moves on.
+    connect(profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
+            [this](const QNetworkCookie& cookie) {
+                if (!siteCheckShown_ || cookie.name() != QByteArrayLiteral("cf_clearance"))
+                    return;
+                QString domain = cookie.domain();
+                while (domain.startsWith(QLatin1Char('.')))
+                    domain.remove(0, 1);
+                const QString site = SiteKey(domain);
+                if (site == siteCheckSite_ || siteCheckSite_.endsWith(QLatin1Char('.') + site))
+                    QTimer::singleShot(0, this, [this] { siteCheckPassedNow(); });
+            });
+    // The check sent the browser on to the file itself: it let the browser through.
+    connect(profile, &QWebEngineProfile::downloadRequested, this,
+            [this](QWebEngineDownloadRequest* request) {
+                if (!siteCheckShown_ || request->page() != WebBrowser1->page() ||
+                    HostOfLink(request->url().toString()) != siteCheckSite_)
+                    return;
+                emit siteCheckDownload(request);
+                QTimer::singleShot(0, this, [this] { siteCheckPassedNow(); });
+            });
 }
 
 void fWebSearch::WebBrowser1_StatusTextChange(const QString& text) {

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <QWebEngineDownloadRequest>
 
 #include <optional>
 
@@ -87,6 +88,9 @@ public:
 
 signals:
     void siteCheckPassed();
+    // The check page's navigation turned into a download from the checked site, announced
+    // now: a handler may take it up as the row's file before this returns.
+    void siteCheckDownload(QWebEngineDownloadRequest* request);
 
 public:
     // Running loops stop at their next check when these are set.
@@ -162,6 +166,12 @@ private:
     bool siteCheckShown_ = false;
     // Reads the shown page: not a check any more ends the hand-over.
     void lookAtSiteCheck();
+    // The check is passed also when its clearance cookie arrives in the browser's store, or
+    // when the check page's navigation turns into a download from the checked site.
+    void watchSiteCheckPassing();
+    void siteCheckPassedNow();
+    QString siteCheckSite_;
+    bool siteCheckWatched_ = false;
     bool splitterPlaced_ = false;
     // Hand-overs of the running analysis refused because their link is no web address.
     int refusedHandOvers_ = 0;
