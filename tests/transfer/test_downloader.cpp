@@ -2,6 +2,7 @@
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 
+#include "core/download/FileType.h"
 #include "core/transfer/Downloader.h"
 #include "core/transfer/PartFiles.h"
 #include "core/transfer/TransferNetwork.h"
@@ -37,6 +38,17 @@ struct Event {
                path == other.path;
     }
 };
+
+// The rule the download window gives a transfer of a PDF row: judged by the file-type table,
+// over a taken name only with the user's 覆盖.
+CommitRule pdfRule(bool overwrite) {
+    CommitRule rule;
+    rule.overwrite = overwrite;
+    rule.judge = [](const QString& body, const QString& contentType) {
+        return JudgeBody(body, QStringLiteral("pdf"), contentType);
+    };
+    return rule;
+}
 
 QByteArray pattern(int size) {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -399,28 +411,49 @@ void DownloaderTest::whatTheServerAnsweredIsWrittenWhole_data() {
     QTest::addColumn<int>("status");
     QTest::addColumn<Framing>("framing");
     QTest::addColumn<int>("requests");
-    QTest::newRow("a page instead of the PDF?") << 200 << Framing::ContentLength << 1;
-    QTest::newRow("404 with a page?") << 404 << Framing::ContentLength << 1;
-    QTest::newRow("404 with a chunked page?") << 404 << Framing::Chunked << 3;
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<bool>("kept");
+    const QByteArray html = "text/html; charset=utf-8";
+    // Failure paths first.
+    QTest::newRow("403 with an XML error: nothing kept?")
+        << 403 << Framing::ContentLength << 1 << QByteArray("application/xml") << false;
+    QTest::newRow("404 with a page: kept as the page?")
+        << 404 << Framing::ContentLength << 1 << html << true;
+    QTest::newRow("404 with a chunked page: kept as the page?")
+        << 404 << Framing::Chunked << 3 << html << true;
+    QTest::newRow("a page instead of the PDF?")
+        << 200 << Framing::ContentLength << 1 << html << true;
 }
 void DownloaderTest::whatTheServerAnsweredIsWrittenWhole() {
     QFETCH(int, status);
     QFETCH(Framing, framing);
     QFETCH(int, requests);
-    const QByteArray page = "<!DOCTYPE html><html><body>Please sign in</body></html>";
-    Response r = Response::bytes(page, "text/html; charset=utf-8").withFraming(framing);
+    QFETCH(QByteArray, contentType);
+    QFETCH(bool, kept);
+    const QByteArray page =
+        contentType == "application/xml"
+            ? QByteArray("<Error><Code>AccessDenied</Code></Error>")
+            : QByteArray("<!DOCTYPE html><html><body>Please sign in</body></html>");
+    Response r = Response::bytes(page, contentType).withFraming(framing);
     r.status = status;
     server_->route("/paper.pdf", r);
 
-    make()->BeginDownload(server_->url("/paper.pdf"), target(), QString());
+    Downloader* d = make();
+    d->SetCommitRule(pdfRule(false));
+    d->BeginDownload(server_->url("/paper.pdf"), target(), QString());
     QVERIFY(waitForEnd());
 
-    // The control does not judge the answer; the host reads the status.
-    QCOMPARE(last(), (Event{Event::Complete, page.size(), 0, target()}));
+    // A page lands on the reserved name, where the host tells it apart by the status; an
+    // error answer that is no page is not kept at all.
+    QCOMPARE(last(),
+             (Event{kept ? Event::Complete : Event::Error, kept ? page.size() : 0, 0, target()}));
     QCOMPARE(progress().last(), (Event{Event::Progress, page.size(), page.size(), target()}));
     QCOMPARE(downloader_->ResponseStatus(), status);
-    QCOMPARE(readFile(target()), page);
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(target()), kept ? page : QByteArray("<missing>"),
+                              kNetworkMs);
     QCOMPARE(server_->requestCount(), requests);
+    if (kept)
+        QCOMPARE(d->CommittedKind(), BodyKind::WebPage);
 }
 
 void DownloaderTest::unreachableServersFail_data() {
@@ -489,8 +522,9 @@ void DownloaderTest::aFolderThatCannotBeWrittenFails() {
 }
 
 void DownloaderTest::thePlaceholderReservesTheName() {
+    const QByteArray body = "%PDF-1.4\n" + pattern(3000);
     server_->route("/held.pdf",
-                   Response::bytes(pattern(3000), "application/pdf").stallUntilReleased(0, "g"));
+                   Response::bytes(body, "application/pdf").stallUntilReleased(0, "g"));
     writeFile(target("old.pdf"), "ABCDEFGHIJ");
 
     Downloader* fresh = make();
@@ -500,6 +534,7 @@ void DownloaderTest::thePlaceholderReservesTheName() {
 
     Downloader second;
     second.SetClock(&clock_);
+    second.SetCommitRule(pdfRule(true));
     second.BeginDownload(server_->url("/held.pdf"), target("old.pdf"), QString());
     // An existing name is taken as it is: not a byte of it changes until the body replaces it.
     QCOMPARE(readFile(target("old.pdf")), QByteArray("ABCDEFGHIJ"));
@@ -508,8 +543,8 @@ void DownloaderTest::thePlaceholderReservesTheName() {
     server_->release("g");
     QVERIFY(waitForEnd());
     QTRY_VERIFY_WITH_TIMEOUT(!second.IsBusy(), kNetworkMs);
-    QCOMPARE(readFile(target()), pattern(3000));
-    QCOMPARE(readFile(target("old.pdf")), pattern(3000));
+    QCOMPARE(readFile(target()), body);
+    QCOMPARE(readFile(target("old.pdf")), body);
 }
 
 void DownloaderTest::theBodyStreamsBesideTheTargetAndReplacesIt() {
