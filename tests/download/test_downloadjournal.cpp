@@ -147,6 +147,7 @@ void DownloadJournalTest::restoredRowsClaimOnlyTheFilesTheyStillHave() {
     QCOMPARE(RowFilePath(after, 2), outside ? QString() : file);
     QCOMPARE(RowResumePoint(after, 2).partPath, outside ? QString() : point.partPath);
     QCOMPARE(RowOwnedFile(after, 2).IsSet(), RowOwns(owner));
+    QCOMPARE(RowFailureReason(after, 2).isEmpty(), !outside);
     QCOMPARE(after.SubItem(2, DownloadColumn::Size).isEmpty(), restoredState == ItemState::Waiting);
 }
 

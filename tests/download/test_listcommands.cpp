@@ -193,7 +193,10 @@ void ListCommandsTest::whichRowsDoesEachCommandTake() {
         QFile file(folder() + list_->Text(position) + '.' + list_->SubItem(position, 1));
         QVERIFY(file.open(QIODevice::WriteOnly));
         SetRowFilePath(*list_, position, file.fileName());
-        SetRowOwnedFile(*list_, position, IdentityAt(file.fileName()));
+        OwnedFile recorded = IdentityAt(file.fileName());
+        // What a failed row owns came with its error answer.
+        recorded.errorAnswer = list_->SmallIcon(position) == ItemState::Failed;
+        SetRowOwnedFile(*list_, position, recorded);
     }
     const QMap<QString, std::function<int()>> commands{
         {"requeue selected",
@@ -254,7 +257,7 @@ void ListCommandsTest::whichRowsDoesEachCommandTake() {
 void ListCommandsTest::doesADeleteTakeOnlyTheRowsOwnFile_data() {
     QTest::addColumn<QString>("owner");
     QTest::addColumn<QString>("command");
-    for (const QString& owner : FileOwnerKinds()) {
+    for (const QString& owner : QStringList{"an earlier transfer's good file"} + FileOwnerKinds()) {
         for (const char* command : {"删除出错项", "删除网页类型文件项"})
             QTest::addRow("%s, %s", qPrintable(owner), command) << owner << command;
     }
@@ -267,7 +270,12 @@ void ListCommandsTest::doesADeleteTakeOnlyTheRowsOwnFile() {
     const QString path = folder() + "paper.htm";
     const QString users = dir_->filePath("users-paper.htm");
     SetRowFilePath(*list_, 1, path);
-    SetRowOwnedFile(*list_, 1, PlaceFileOfOwner(owner, path, "<html>", users));
+    const bool earlier = owner == "an earlier transfer's good file";
+    OwnedFile recorded =
+        PlaceFileOfOwner(earlier ? "the row's own file" : owner, path, "<html>", users);
+    // The failed row's own page came with its error answer.
+    recorded.errorAnswer = !earlier;
+    SetRowOwnedFile(*list_, 1, recorded);
     const QByteArray before = QFile::exists(users) ? QByteArray("<html>") : QByteArray();
 
     QCOMPARE(command == "删除出错项" ? DeleteFailedFiles(*list_) : DeleteWebPageFiles(*list_), 1);

@@ -366,14 +366,20 @@ int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows) {
         // Paths come from a file anyone could have edited: only those directly in the row's
         // own folder are taken, and a file only while it is the one the row's commit left.
         const QString folder = list.SubItem(position, DownloadColumn::Folder);
-        if (!PathDirectlyInFolder(RowFilePath(list, position), folder))
-            SetRowFilePath(list, position, QString());
+        const QString recorded = RowFilePath(list, position);
         const ResumePoint part = RowResumePoint(list, position);
-        if (!part.partPath.isEmpty() && !PathDirectlyInFolder(part.partPath, folder))
-            SetRowResumePoint(list, position, ResumePoint{});
         const OwnedFile own = RowOwnedFile(list, position);
-        const bool owned = own.IsSet() && PathDirectlyInFolder(own.path, folder) &&
-                           ClaimFile(own, own.path) == FileClaim::Owned;
+        const bool outside =
+            (!recorded.isEmpty() && !PathDirectlyInFolder(recorded, folder)) ||
+            (!part.partPath.isEmpty() && !PathDirectlyInFolder(part.partPath, folder)) ||
+            (own.IsSet() && !PathDirectlyInFolder(own.path, folder));
+        if (outside) {
+            SetRowFilePath(list, position, QString());
+            SetRowResumePoint(list, position, ResumePoint{});
+            SetRowFailureReason(list, position,
+                                QStringLiteral("记录的文件不在该项的保存文件夹中，未采用"));
+        }
+        const bool owned = !outside && own.IsSet() && ClaimFile(own, own.path) == FileClaim::Owned;
         if (!owned)
             SetRowOwnedFile(list, position, OwnedFile{});
 

@@ -65,13 +65,18 @@ bool IsPermanentHttpFailure(int status) {
 }
 
 // Only the file the row's own commit left goes (a link there is the user's, never followed),
-// never a file found by the row's name at a later moment: that may be a user's.
+// never a file found by the row's name at a later moment: that may be a user's. Of a failed
+// row, only what its failed answer left (an error page) goes.
 bool DeleteItemFile(KeyedListModel& list, int position) {
     const OwnedFile own = RowOwnedFile(list, position);
     const QString path = own.IsSet() ? own.path : RowFilePath(list, position);
     const FileClaim claim = ClaimFile(own, path);
-    if (claim == FileClaim::NotOwned || claim == FileClaim::Changed) {
-        const QString refusal = ClaimRefusal(claim, QStringLiteral("删除"));
+    // A failed row's good file from an earlier transfer is not what the failure left.
+    const bool earlierGoodFile = claim == FileClaim::Owned && !own.errorAnswer &&
+                                 list.SmallIcon(position) == ItemState::Failed;
+    if (claim == FileClaim::NotOwned || claim == FileClaim::Changed || earlierGoodFile) {
+        const QString refusal = earlierGoodFile ? QStringLiteral("文件是此前下载成功的，未删除")
+                                                : ClaimRefusal(claim, QStringLiteral("删除"));
         const QString reason = RowFailureReason(list, position);
         if (!reason.contains(refusal))
             SetRowFailureReason(list, position,

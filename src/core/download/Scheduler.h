@@ -209,8 +209,9 @@ int OtherRowWithFile(const KeyedListModel& list, const QString& path, int except
 int CountProblemItems(const KeyedListModel& list);
 
 // The row's own file (RowOwnedFile), deleted when it is still the file the row's commit left
-// there. Any other file at the row's path stays, and the row's reason says why; a row that
-// owns nothing has nothing to delete. True when a file went.
+// there; of a failed row only when that commit was of its error answer. Any other file at the
+// row's path stays, and the row's reason says why; a row that owns nothing has nothing to
+// delete. True when a file went.
 bool DeleteItemFile(KeyedListModel& list, int position);
 // The re-queue steps for one row: waiting, an "htm"/"html" type (any type with `forceType`)
 // made "xxx", progress, failure reason and the automatic re-download's count cleared. Its file

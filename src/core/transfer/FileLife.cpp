@@ -293,7 +293,8 @@ bool DownloadFile::Commit(const CommitRule& rule) {
     if (::fdatasync(bodyFd_) != 0 && errno != EINVAL && errno != EROFS)
         return give_up(errno, QStringLiteral("写入磁盘失败："));
     // The rename keeps the file's identity: what is recorded now is what the name will hold.
-    const OwnedFile placed = IdentityOfOpenFile(bodyFd_, target_);
+    OwnedFile placed = IdentityOfOpenFile(bodyFd_, target_);
+    placed.errorAnswer = rule.status >= 400;
     const int fd = bodyFd_;
     bodyFd_ = -1;
     if (::close(fd) != 0 && errno != EINTR)

@@ -30,20 +30,27 @@ QString OwnedFile::ToText() const {
     if (!IsSet())
         return {};
     // The path goes last: it may hold any character but a line break.
-    return QStringLiteral("%1:%2:%3:%4:%5").arg(device).arg(inode).arg(size).arg(mtimeNs).arg(path);
+    return QStringLiteral("%1:%2:%3:%4:%5:%6")
+        .arg(device)
+        .arg(inode)
+        .arg(size)
+        .arg(mtimeNs)
+        .arg(errorAnswer ? 1 : 0)
+        .arg(path);
 }
 
 OwnedFile OwnedFile::FromText(const QString& text) {
     const QStringList parts = text.split(QLatin1Char(':'));
     OwnedFile file;
-    if (parts.size() < 5)
+    if (parts.size() < 6 || (parts[4] != QLatin1String("0") && parts[4] != QLatin1String("1")))
         return file;
     bool ok[4] = {};
     file.device = parts[0].toULongLong(&ok[0]);
     file.inode = parts[1].toULongLong(&ok[1]);
     file.size = parts[2].toLongLong(&ok[2]);
     file.mtimeNs = parts[3].toLongLong(&ok[3]);
-    const QString path = text.section(QLatin1Char(':'), 4);
+    file.errorAnswer = parts[4] == QLatin1String("1");
+    const QString path = text.section(QLatin1Char(':'), 5);
     if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || file.size < 0 || !path.startsWith('/'))
         return OwnedFile{};
     file.path = path;

@@ -17,6 +17,9 @@ struct OwnedFile {
     quint64 inode = 0;
     qint64 size = -1;
     qint64 mtimeNs = 0;
+    // It came with an answer of status 400 or more (kept as the page it was): the file of a
+    // failed transfer, unlike a good file an earlier transfer of the row left.
+    bool errorAnswer = false;
 
     bool IsSet() const { return !path.isEmpty(); }
     // One line of text for the row's hidden slot and the journal; "" when not set.
