@@ -1,11 +1,15 @@
+#include "FakeClock.h"
+#include "FileOwners.h"
 #include "TestEnvironment.h"
 
 #include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
 #include "core/platform/KeyedListModel.h"
+#include "core/transfer/FileLife.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 // The download list outlives a crash: whatever moment a write is cut at, a whole journal reads,
@@ -18,6 +22,8 @@ private Q_SLOTS:
     void aNewerJournalIsRefusedNotMisread();
     void restoredRowsClaimOnlyTheFilesTheyStillHave_data();
     void restoredRowsClaimOnlyTheFilesTheyStillHave();
+    void aCommitCountsOnlyOnceItIsRecorded_data();
+    void aCommitCountsOnlyOnceItIsRecorded();
     void aJournalWrittenBeforeResumingStillLoads();
 
 private:
@@ -27,8 +33,8 @@ private:
 namespace {
 
 void addRow(KeyedListModel& list, const QString& link, int state, const QString& size = {},
-            const QString& filePath = {}) {
-    AddDownloadRow(list, link, "Paper " + link.right(1), "pdf", "/tmp/papers/", "https://page/");
+            const QString& filePath = {}, const QString& folder = "/tmp/papers/") {
+    AddDownloadRow(list, link, "Paper " + link.right(1), "pdf", folder, "https://page/");
     const int position = list.Count();
     list.SetSmallIcon(position, state);
     list.SetSubItem(position, DownloadColumn::Size, size);
@@ -88,40 +94,46 @@ void DownloadJournalTest::aNewerJournalIsRefusedNotMisread() {
 }
 
 void DownloadJournalTest::restoredRowsClaimOnlyTheFilesTheyStillHave_data() {
+    QTest::addColumn<QString>("owner");
     QTest::addColumn<int>("state");
-    QTest::addColumn<QString>("recordedSize");
-    QTest::addColumn<QByteArray>("fileBytes"); // "-" for no file at the recorded path
     QTest::addColumn<int>("restoredState");
-
-    QTest::newRow("completed, file intact")
-        << ItemState::Completed << "5" << QByteArray("%PDF-") << ItemState::Completed;
-    QTest::newRow("completed, file gone")
-        << ItemState::Completed << "5" << QByteArray("-") << ItemState::Waiting;
-    QTest::newRow("completed, file of another size")
-        << ItemState::Completed << "5" << QByteArray("%PDF-1.7") << ItemState::Waiting;
-    QTest::newRow("was downloading")
-        << ItemState::Downloading << "5" << QByteArray("%PDF-") << ItemState::Waiting;
-    QTest::newRow("failed stays failed")
-        << ItemState::Failed << "" << QByteArray("-") << ItemState::Failed;
+    QStringList owners = FileOwnerKinds();
+    owners.prepend("the row's own file, recorded outside its folder");
+    owners.prepend("nothing there");
+    // Failure paths first: everything but the row's own file, where it belongs, is not its.
+    for (const QString& owner : owners) {
+        const bool owns = RowOwns(owner);
+        QTest::addRow("completed, %s", qPrintable(owner))
+            << owner << ItemState::Completed << (owns ? ItemState::Completed : ItemState::Waiting);
+        QTest::addRow("was downloading, %s", qPrintable(owner))
+            << owner << ItemState::Downloading << ItemState::Waiting;
+        QTest::addRow("failed, %s", qPrintable(owner))
+            << owner << ItemState::Failed << ItemState::Failed;
+    }
 }
 
 void DownloadJournalTest::restoredRowsClaimOnlyTheFilesTheyStillHave() {
+    QFETCH(QString, owner);
     QFETCH(int, state);
-    QFETCH(QString, recordedSize);
-    QFETCH(QByteArray, fileBytes);
     QFETCH(int, restoredState);
 
-    const QString file = dir_.filePath(QString("restore-%1.pdf").arg(QTest::currentDataTag()));
-    if (fileBytes != "-") {
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(fileBytes);
-    }
+    const QString tag = QString::number(qHash(QString(QTest::currentDataTag())));
+    const bool outside = owner.endsWith("outside its folder");
+    const QString folder = dir_.filePath("papers-" + tag) + '/';
+    QVERIFY(QDir().mkpath(folder));
+    const QString file =
+        (outside ? dir_.filePath("elsewhere-" + tag) + '/' : folder) + "Paper 1.pdf";
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+    const OwnedFile recorded = owner == "nothing there"
+                                   ? OwnedFile{}
+                                   : PlaceFileOfOwner(outside ? "the row's own file" : owner, file,
+                                                      "%PDF-", dir_.filePath("user-" + tag));
     KeyedListModel before(DownloadListHeaders());
-    addRow(before, "https://a/1", state, recordedSize, file);
-    const ResumePoint point{dir_.filePath(".quillfetch-x.part"), "\"v1\"", 10};
+    addRow(before, "https://a/1", state, "5", file, folder);
+    SetRowOwnedFile(before, 1, recorded);
+    const ResumePoint point{QFileInfo(file).path() + "/.quillfetch-x.part", "\"v1\"", 10};
     SetRowResumePoint(before, 1, point);
-    const QString path = dir_.filePath(QString("%1.journal").arg(QTest::currentDataTag()));
+    const QString path = dir_.filePath(tag + ".journal");
     QVERIFY(WriteDownloadJournal(path, before, {}, nullptr));
 
     KeyedListModel after(DownloadListHeaders());
@@ -130,12 +142,71 @@ void DownloadJournalTest::restoredRowsClaimOnlyTheFilesTheyStillHave() {
     QCOMPARE(CountUnfinishedRows(load.rows), state == ItemState::Completed ? 0 : 1);
     QCOMPARE(RestoreDownloadRows(after, load.rows + load.rows), 1);
     QCOMPARE(after.SmallIcon(2), restoredState);
-    QCOMPARE(RowFilePath(after, 2), file);
-    QCOMPARE(RowResumePoint(after, 2).partPath, point.partPath);
-    QCOMPARE(RowResumePoint(after, 2).validator, point.validator);
-    QCOMPARE(RowResumePoint(after, 2).total, point.total);
-    QCOMPARE(after.SubItem(2, DownloadColumn::Size).isEmpty(),
-             restoredState == ItemState::Waiting || recordedSize.isEmpty());
+    // A path outside the row's own folder is not taken, nor a part there; a file the row does
+    // not own (any more) is not its to touch.
+    QCOMPARE(RowFilePath(after, 2), outside ? QString() : file);
+    QCOMPARE(RowResumePoint(after, 2).partPath, outside ? QString() : point.partPath);
+    QCOMPARE(RowOwnedFile(after, 2).IsSet(), RowOwns(owner));
+    QCOMPARE(RowFailureReason(after, 2).isEmpty(), !outside);
+    QCOMPARE(after.SubItem(2, DownloadColumn::Size).isEmpty(), restoredState == ItemState::Waiting);
+}
+
+// A kill right after a transfer committed its file, before the journal was written again:
+// the commit is in the journal's commit log, and the file is the row's when the program starts
+// again, never fetched a second time. A commit whose rename never happened claims nothing.
+void DownloadJournalTest::aCommitCountsOnlyOnceItIsRecorded_data() {
+    QTest::addColumn<QString>("kill");
+    QTest::newRow("while the log line was written: not counted?") << "cut line";
+    QTest::newRow("between the log line and the rename: not counted?") << "before rename";
+    QTest::newRow("right after the rename: counted?") << "after rename";
+}
+
+void DownloadJournalTest::aCommitCountsOnlyOnceItIsRecorded() {
+    QFETCH(QString, kill);
+    const QString tag = QString::number(qHash(kill));
+    const QString folder = dir_.filePath("commits-" + tag) + '/';
+    const QString path = dir_.filePath(tag + ".journal");
+    QVERIFY(QDir().mkpath(folder));
+    const QString target = folder + "Paper 1.pdf";
+    FakeClock clock;
+    KeyedListModel list(DownloadListHeaders());
+    addRow(list, "https://a/1", ItemState::Downloading, {}, target, folder);
+    {
+        JournalKeeper keeper(list, clock, path);
+        QVERIFY(keeper.WriteNow());
+        DownloadFile file;
+        QVERIFY(file.Reserve(target) && file.StartBody() && file.Write("%PDF-1.7 whole"));
+        CommitRule rule;
+        const std::shared_ptr<CommitLog> log = keeper.Commits();
+        rule.record = [&](const OwnedFile& placed, int) {
+            log->Append({"https://a/1", "Paper 1", "pdf", placed, false});
+        };
+        QVERIFY(file.Commit(rule));
+        // The program dies here: nothing after the commit ran.
+    }
+    if (kill != "after rename") {
+        // The rename never happened: the name holds something else than what was recorded.
+        QVERIFY(QFile::remove(target));
+        QFile other(target);
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("the user's") > 0);
+    }
+    if (kill == "cut line") {
+        QFile log(CommitLogPath(path));
+        QVERIFY(log.open(QIODevice::ReadWrite));
+        QVERIFY(log.resize(log.size() - 1));
+    }
+
+    KeyedListModel restored(DownloadListHeaders());
+    RestoreDownloadRows(restored, ReadDownloadJournal(path).rows);
+    const bool counted = kill == "after rename";
+    QCOMPARE(restored.SmallIcon(1), counted ? ItemState::Completed : ItemState::Waiting);
+    QCOMPARE(RowOwnedFile(restored, 1).IsSet(), counted);
+    QCOMPARE(ClaimRowFile(restored, 1, target) == FileClaim::Owned, counted);
+
+    // A journal write that holds the commit leaves nothing to replay.
+    JournalKeeper keeper(restored, clock, path);
+    QVERIFY(keeper.WriteNow());
+    QVERIFY(!QFileInfo::exists(CommitLogPath(path)));
 }
 
 void DownloadJournalTest::aJournalWrittenBeforeResumingStillLoads() {

@@ -1,7 +1,9 @@
+#include "FileOwners.h"
 #include "TestEnvironment.h"
 #include "TestServices.h"
 
 #include "core/download/DownloadList.h"
+#include "core/download/Naming.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/Downloader.h"
 #include "ui/app/Forms.h"
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -55,6 +58,8 @@ private Q_SLOTS:
     void aRowsFileGetsItsRealType_data();
     void aRowsFileGetsItsRealType();
     void aRowThatIsGoneIsLeftAlone();
+    void isOnlyTheRowsOwnFileRenamed_data();
+    void isOnlyTheRowsOwnFileRenamed();
     void theCorrectionCommandCountsTheRowsItCorrected();
     void theCorrectionCommandWaitsForTransfersToStop_data();
     void theCorrectionCommandWaitsForTransfersToStop();
@@ -101,6 +106,10 @@ int FileTypeWindowTest::addRow(fFileDownload* window, const QString& name, const
     list->SetSmallIcon(position, ItemState::Completed);
     list->SetSubItem(position, DownloadColumn::Size, QString::number(kPage.size()));
     list->SetSubItem(position, DownloadColumn::Percent, QStringLiteral("100%"));
+    // The file there is the one the row's transfer committed.
+    const QString path = TargetFilePath(folder(), name, type);
+    SetRowFilePath(*list, position, path);
+    SetRowOwnedFile(*list, position, IdentityAt(path));
     return position;
 }
 
@@ -220,6 +229,34 @@ void FileTypeWindowTest::aRowThatIsGoneIsLeftAlone() {
     QVERIFY(!w->CorrectItemFileType(0));
     QVERIFY(!w->CorrectItemFileType(2));
     QVERIFY(QFile::exists(folder() + "paper.pdf"));
+}
+
+void FileTypeWindowTest::isOnlyTheRowsOwnFileRenamed_data() {
+    QTest::addColumn<QString>("owner");
+    for (const QString& owner : FileOwnerKinds())
+        QTest::addRow("%s", qPrintable(owner)) << owner;
+}
+
+void FileTypeWindowTest::isOnlyTheRowsOwnFileRenamed() {
+    QFETCH(QString, owner);
+    const QString users = dir_->filePath("elsewhere.html");
+    fFileDownload* w = load();
+    const int row = addRow(w, QStringLiteral("paper"), QStringLiteral("pdf"));
+    KeyedListModel* list = w->ListItems3;
+    SetRowOwnedFile(*list, row, PlaceFileOfOwner(owner, folder() + "paper.pdf", kPage, users));
+
+    w->menu检查并纠正磁盘文件类型_Click();
+    const bool owns = RowOwns(owner);
+    QCOMPARE(services_->prompt.messages(),
+             QStringList{QStringLiteral("纠正文件类型：%1个.").arg(owns ? 1 : 0)});
+    QCOMPARE(QFileInfo::exists(folder() + "paper.pdf") ||
+                 QFileInfo(folder() + "paper.pdf").isSymLink(),
+             !owns);
+    QCOMPARE(list->SubItem(row, DownloadColumn::Type), owns ? "htm" : "pdf");
+    // The row says why the user's file kept its name.
+    QCOMPARE(RowFailureReason(*list, row).isEmpty(), owns);
+    if (QFileInfo::exists(users))
+        QVERIFY(readBytes(users).startsWith(kPage));
 }
 
 void FileTypeWindowTest::theCorrectionCommandCountsTheRowsItCorrected() {

@@ -1,3 +1,4 @@
+#include "FileOwners.h"
 #include "TestEnvironment.h"
 
 #include "core/download/DownloadList.h"
@@ -7,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -70,6 +72,8 @@ private Q_SLOTS:
     void doCountColumnsSortByValue();
     void whichRowsDoesEachCommandTake_data();
     void whichRowsDoesEachCommandTake();
+    void doesADeleteTakeOnlyTheRowsOwnFile_data();
+    void doesADeleteTakeOnlyTheRowsOwnFile();
     void doesAShuffleKeepEveryRow_data();
     void doesAShuffleKeepEveryRow();
     void isEveryOrderOfThreeRowsAboutEquallyLikely();
@@ -183,12 +187,16 @@ void ListCommandsTest::whichRowsDoesEachCommandTake() {
          {"a|pdf|4|900|300|33%|*", "b|htm|3|9|9|100%", "c|HTML|3|9|9|100%|*", "d|xml|4|1,500|1500|",
           "e|pdf|3|500|500|100%", "f|htm|1||||*", "g|pdf|2|9|4|44%|*", "h|pdf|4|2|2|"},
          folder());
-    // Every row's file is where its transfer recorded it. A re-queued row keeps its file until
+    // Every row's file is the one its transfer committed. A re-queued row keeps its file until
     // a new one takes its place; the delete commands remove it.
     for (int position = 1; position <= list_->Count(); ++position) {
         QFile file(folder() + list_->Text(position) + '.' + list_->SubItem(position, 1));
         QVERIFY(file.open(QIODevice::WriteOnly));
         SetRowFilePath(*list_, position, file.fileName());
+        OwnedFile recorded = IdentityAt(file.fileName());
+        // What a failed row owns came with its error answer.
+        recorded.errorAnswer = list_->SmallIcon(position) == ItemState::Failed;
+        SetRowOwnedFile(*list_, position, recorded);
     }
     const QMap<QString, std::function<int()>> commands{
         {"requeue selected",
@@ -244,6 +252,42 @@ void ListCommandsTest::whichRowsDoesEachCommandTake() {
     // Rows are found by their link after any removal.
     for (int position = 1; position <= list_->Count(); ++position)
         QCOMPARE(list_->PositionOfKey(list_->Key(position)), position);
+}
+
+void ListCommandsTest::doesADeleteTakeOnlyTheRowsOwnFile_data() {
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("command");
+    for (const QString& owner : QStringList{"an earlier transfer's good file"} + FileOwnerKinds()) {
+        for (const char* command : {"删除出错项", "删除网页类型文件项"})
+            QTest::addRow("%s, %s", qPrintable(owner), command) << owner << command;
+    }
+}
+
+void ListCommandsTest::doesADeleteTakeOnlyTheRowsOwnFile() {
+    QFETCH(QString, owner);
+    QFETCH(QString, command);
+    fill(*list_, {"paper|htm|4|9|9|100%"}, folder());
+    const QString path = folder() + "paper.htm";
+    const QString users = dir_->filePath("users-paper.htm");
+    SetRowFilePath(*list_, 1, path);
+    const bool earlier = owner == "an earlier transfer's good file";
+    OwnedFile recorded =
+        PlaceFileOfOwner(earlier ? "the row's own file" : owner, path, "<html>", users);
+    // The failed row's own page came with its error answer.
+    recorded.errorAnswer = !earlier;
+    SetRowOwnedFile(*list_, 1, recorded);
+    const QByteArray before = QFile::exists(users) ? QByteArray("<html>") : QByteArray();
+
+    QCOMPARE(command == "删除出错项" ? DeleteFailedFiles(*list_) : DeleteWebPageFiles(*list_), 1);
+
+    QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), !RowOwns(owner));
+    // The row says why a file stayed; the user's bytes are untouched wherever they are.
+    QCOMPARE(RowFailureReason(*list_, 1).isEmpty(), RowOwns(owner));
+    if (!before.isEmpty()) {
+        QFile file(users);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+    }
 }
 
 void ListCommandsTest::doesAShuffleKeepEveryRow_data() {

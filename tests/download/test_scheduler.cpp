@@ -59,10 +59,7 @@ public:
         list_.SetSmallIcon(position, ItemState::Completed);
         return false;
     }
-    QString renamedTarget(const QString& folder, const QString& name, const QString& type,
-                          QString& newName) override {
-        return RenameTargetPath(folder, name, type, false, newName);
-    }
+    SameNameChoice sameNameChoice() const override { return SameNameChoice::Rename; }
     void showRow(int) override {}
     void playSound(int number) override { sounds << number; }
     bool confirmManyStarts(const QString&, int) override {

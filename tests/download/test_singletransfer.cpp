@@ -354,14 +354,20 @@ void SingleTransferTest::whatDoesAWebPageBecome() {
     window_->Check6->setChecked(true); // 声音提示
     window_->Inet下载当前文件(row);
 
-    // The row completes as a web page (html from the Content-Type, which the type check of
-    // the file may make htm); the re-download of web pages deals with it.
-    QCOMPARE(state(row), ItemState::Completed);
+    // The page is kept on the free name (html from the Content-Type, which the type check of
+    // the file may make htm); the re-download of web pages deals with it. An error answer
+    // fails the row all the same, with its status.
+    QCOMPARE(state(row), status >= 400 ? ItemState::Failed : ItemState::Completed);
+    QCOMPARE(RowFailureReason(*window_->ListItems3, row).contains(QString::number(status)),
+             status >= 400);
     const QString type = cell(row, DownloadColumn::Type);
     QVERIFY2(type == QStringLiteral("html") || type == QStringLiteral("htm"), qPrintable(type));
     QCOMPARE(readAll(folder() + "paper." + type), page.toUtf8());
     QCOMPARE(filesInFolder(), QStringList{"paper." + type});
-    QCOMPARE(sound_.played, QStringList{ProgramFolder() + "101.wav"});
+    QStringList sounds{ProgramFolder() + "101.wav"};
+    if (status >= 400)
+        sounds << ProgramFolder() + "103.wav";
+    QCOMPARE(sound_.played, sounds);
     // Kept for the automatic re-download, which never asks again after a 404.
     QCOMPARE(RowHttpStatus(*window_->ListItems3, row), status);
 }

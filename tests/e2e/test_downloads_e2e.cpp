@@ -1,4 +1,5 @@
 #include "FakeClock.h"
+#include "FileOwners.h"
 #include "RecordingSound.h"
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
@@ -113,6 +114,10 @@ private Q_SLOTS:
     void doesATransferUnderOverwriteKeepEveryFileTheUserHad();
     void howDoesEachAnswerEndOnDisk_data();
     void howDoesEachAnswerEndOnDisk();
+    void doesARedownloadReplaceOnlyTheRowsOwnFile_data();
+    void doesARedownloadReplaceOnlyTheRowsOwnFile();
+    void doesAnAnswerThatIsNotTheFileEverTakeItsPlace_data();
+    void doesAnAnswerThatIsNotTheFileEverTakeItsPlace();
     void doesACookieSetInTheBrowserOpenAProtectedFile();
     void doesStoppingMidTransferEndItForGood();
     void whatDoesTheCloseQuestionDoDuringTransfers_data();
@@ -151,6 +156,12 @@ private:
     QString gate(int n = 0) const { return QStringLiteral("t%1g%2").arg(test_).arg(n); }
     // Files of transfers still on their way (the temporary body beside its target).
     QStringList partFiles() const;
+    // One completed row "paper" whose paper.pdf is a file of `owner` (FileOwners.h), fetched
+    // again by 重新下载 ▸ 选中项 under the same-name option `option` in `mode`, the server now
+    // answering `response`. Returns the row's file as it was before.
+    QByteArray downloadAgain(const QString& owner, int mode,
+                             QRadioButton* (*option)(fFileDownload&), const Response& response,
+                             const QString& usersFile);
 
     std::unique_ptr<TestServices> services_;
     std::unique_ptr<DownloadClock> clock_;
@@ -562,6 +573,134 @@ void DownloadsEndToEndTest::howDoesEachAnswerEndOnDisk() {
     second(); // the list is finished
     QVERIFY(!window_->Timer_Down->isActive());
     QCOMPARE(sounds(), soundsPlayed + QList<int>{102});
+}
+
+QByteArray DownloadsEndToEndTest::downloadAgain(const QString& owner, int mode,
+                                                QRadioButton* (*option)(fFileDownload&),
+                                                const Response& response,
+                                                const QString& usersFile) {
+    server_->route("/doi/x.pdf", response);
+    handOverPath("/doi/x.pdf", "paper");
+    if (!window_ || !QDir().mkpath(folder_))
+        return {};
+    if (mode == 1)
+        switchToSingleConnection();
+    KeyedListModel& rows = *list();
+    rows.SetSmallIcon(1, ItemState::Completed);
+    rows.SetSubItem(1, DownloadColumn::Folder, folder_);
+    SetRowFilePath(rows, 1, file("paper.pdf"));
+    if (owner != "a free name")
+        SetRowOwnedFile(rows, 1,
+                        PlaceFileOfOwner(owner, file("paper.pdf"), pdfBody(3000, 'o'), usersFile));
+    const QByteArray before = readFile(file("paper.pdf"));
+    option(*window_)->setChecked(true);
+    window_->menu全选专利列表_Click();
+    window_->menu重新下载选中项_Click();
+    window_->Command4_Click();
+    second();
+    waitForFreeSlots();
+    return before;
+}
+
+void DownloadsEndToEndTest::doesARedownloadReplaceOnlyTheRowsOwnFile_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("option");
+    for (int mode : {2, 1}) {
+        for (const QString& owner : FileOwnerKinds()) {
+            for (const char* option : {"跳过", "重命名", "覆盖"})
+                QTest::addRow("mode %d: %s, %s", mode, qPrintable(owner), option)
+                    << mode << owner << QString::fromUtf8(option);
+        }
+    }
+}
+
+void DownloadsEndToEndTest::doesARedownloadReplaceOnlyTheRowsOwnFile() {
+    QFETCH(int, mode);
+    QFETCH(QString, owner);
+    QFETCH(QString, option);
+    const QString users = services_->path(QStringLiteral("elsewhere%1.pdf").arg(test_));
+    const QByteArray fresh = pdfBody(7000, 'n');
+    const auto pick = option == "跳过"     ? +[](fFileDownload& w) { return w.Option1; }
+                      : option == "覆盖" ? +[](fFileDownload& w) { return w.Option2; }
+                                           : +[](fFileDownload& w) { return w.Option3; };
+    const QByteArray before =
+        downloadAgain(owner, mode, pick, Response::bytes(fresh, "application/pdf"), users);
+    QVERIFY(!before.isEmpty());
+
+    // The row's own file is replaced whatever the option; anyone else's only under 覆盖,
+    // skipped under 跳过, and kept beside a new name under 重命名.
+    const bool replaced = RowOwns(owner) || option == "覆盖";
+    QCOMPARE(list()->SmallIcon(1), ItemState::Completed);
+    QCOMPARE(readFile(file("paper.pdf")), replaced ? fresh : before);
+    QCOMPARE(column(1, DownloadColumn::Percent), replaced || option == "重命名"
+                                                     ? QStringLiteral("100%")
+                                                     : QStringLiteral("已存在，跳过"));
+    QCOMPARE(QFileInfo::exists(file("paper[001].pdf")), !replaced && option == "重命名");
+    if (!replaced && option == "重命名")
+        QCOMPARE(readFile(file("paper[001].pdf")), fresh);
+    // What a link or a second name led to keeps its bytes in every case.
+    if (QFileInfo::exists(users))
+        QCOMPARE(readFile(users), pdfBody(3000, 'o'));
+    // Only what the row's own commit wrote is its own from now on.
+    QCOMPARE(RowOwnedFile(*list(), 1).IsSet(), replaced || option == "重命名" || RowOwns(owner) ||
+                                                   owner == "the row's file changed since");
+    QTRY_COMPARE(partFiles(), QStringList());
+}
+
+void DownloadsEndToEndTest::doesAnAnswerThatIsNotTheFileEverTakeItsPlace_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("owner");
+    for (int mode : {2, 1}) {
+        for (const char* answer :
+             {"403 with an XML error", "an empty 200", "an XHTML login page",
+              "a page that starts with <meta>", "a JSON error with 200", "a page of 300 KB"}) {
+            for (const char* owner : {"the row's own file", "a free name"})
+                QTest::addRow("mode %d: %s, %s", mode, answer, owner)
+                    << mode << QString::fromUtf8(answer) << QString::fromUtf8(owner);
+        }
+    }
+}
+
+void DownloadsEndToEndTest::doesAnAnswerThatIsNotTheFileEverTakeItsPlace() {
+    QFETCH(int, mode);
+    QFETCH(QString, answer);
+    QFETCH(QString, owner);
+    Response response = Response::bytes({}, "application/pdf");
+    if (answer.startsWith("403")) {
+        response = Response::bytes("<Error><Code>AccessDenied</Code></Error>", "application/xml");
+        response.status = 403;
+    } else if (answer.contains("XHTML")) {
+        response = Response::bytes("<?xml version=\"1.0\"?><!DOCTYPE html><html><head><title>"
+                                   "Sign in</title></head><body>sign in</body></html>",
+                                   "application/xhtml+xml");
+    } else if (answer.contains("<meta>")) {
+        response = Response::bytes("<meta charset=\"utf-8\"><p>Please sign in</p>", "text/html");
+    } else if (answer.contains("JSON")) {
+        response = Response::bytes(R"({"error":"access denied"})", "application/json");
+    } else if (answer.contains("300 KB")) {
+        response = Response::bytes(QByteArray(300 * 1024, ' ') + "<html><title>Sign in</title>",
+                                   "text/html");
+    }
+    const QByteArray before =
+        downloadAgain(owner, mode, [](fFileDownload& w) { return w.Option3; }, response, {});
+
+    // Never a complete PDF row, and never over the row's own paper.
+    const bool failed = answer.startsWith("403") || answer.contains("empty");
+    const QString type = column(1, DownloadColumn::Type);
+    QVERIFY2(!(list()->SmallIcon(1) == ItemState::Completed && type == QStringLiteral("pdf")),
+             qPrintable(type));
+    // A page on a free name is kept as the page it is.
+    if (failed)
+        QCOMPARE(list()->SmallIcon(1), ItemState::Failed);
+    else if (owner == "a free name")
+        QVERIFY2(type == QStringLiteral("htm") || type == QStringLiteral("html"), qPrintable(type));
+    if (answer.startsWith("403"))
+        QVERIFY(RowFailureReason(*list(), 1).contains(QStringLiteral("403")));
+    QCOMPARE(readFile(file("paper.pdf")),
+             owner == "a free name" ? QByteArray("<missing>") : before);
+    QTRY_COMPARE(partFiles(), QStringList());
 }
 
 void DownloadsEndToEndTest::doesACookieSetInTheBrowserOpenAProtectedFile() {

@@ -2,6 +2,7 @@
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 
+#include "core/download/FileType.h"
 #include "core/transfer/Downloader.h"
 #include "core/transfer/PartFiles.h"
 #include "core/transfer/TransferNetwork.h"
@@ -37,6 +38,17 @@ struct Event {
                path == other.path;
     }
 };
+
+// The rule the download window gives a transfer of a PDF row: judged by the file-type table,
+// over a taken name only with the user's 覆盖.
+CommitRule pdfRule(bool overwrite) {
+    CommitRule rule;
+    rule.overwrite = overwrite;
+    rule.judge = [](const QString& body, const QString& contentType) {
+        return JudgeBody(body, QStringLiteral("pdf"), contentType);
+    };
+    return rule;
+}
 
 QByteArray pattern(int size) {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -412,13 +424,16 @@ void DownloaderTest::whatTheServerAnsweredIsWrittenWhole() {
     r.status = status;
     server_->route("/paper.pdf", r);
 
-    make()->BeginDownload(server_->url("/paper.pdf"), target(), QString());
+    Downloader* d = make();
+    d->SetCommitRule(pdfRule(false));
+    d->BeginDownload(server_->url("/paper.pdf"), target(), QString());
     QVERIFY(waitForEnd());
 
-    // The control does not judge the answer; the host reads the status.
+    // A page lands on the reserved name, as the page it is; the host reads the status.
     QCOMPARE(last(), (Event{Event::Complete, page.size(), 0, target()}));
     QCOMPARE(progress().last(), (Event{Event::Progress, page.size(), page.size(), target()}));
     QCOMPARE(downloader_->ResponseStatus(), status);
+    QCOMPARE(d->CommittedKind(), BodyKind::WebPage);
     QCOMPARE(readFile(target()), page);
     QCOMPARE(server_->requestCount(), requests);
 }
@@ -489,8 +504,9 @@ void DownloaderTest::aFolderThatCannotBeWrittenFails() {
 }
 
 void DownloaderTest::thePlaceholderReservesTheName() {
+    const QByteArray body = "%PDF-1.4\n" + pattern(3000);
     server_->route("/held.pdf",
-                   Response::bytes(pattern(3000), "application/pdf").stallUntilReleased(0, "g"));
+                   Response::bytes(body, "application/pdf").stallUntilReleased(0, "g"));
     writeFile(target("old.pdf"), "ABCDEFGHIJ");
 
     Downloader* fresh = make();
@@ -500,6 +516,7 @@ void DownloaderTest::thePlaceholderReservesTheName() {
 
     Downloader second;
     second.SetClock(&clock_);
+    second.SetCommitRule(pdfRule(true));
     second.BeginDownload(server_->url("/held.pdf"), target("old.pdf"), QString());
     // An existing name is taken as it is: not a byte of it changes until the body replaces it.
     QCOMPARE(readFile(target("old.pdf")), QByteArray("ABCDEFGHIJ"));
@@ -508,8 +525,8 @@ void DownloaderTest::thePlaceholderReservesTheName() {
     server_->release("g");
     QVERIFY(waitForEnd());
     QTRY_VERIFY_WITH_TIMEOUT(!second.IsBusy(), kNetworkMs);
-    QCOMPARE(readFile(target()), pattern(3000));
-    QCOMPARE(readFile(target("old.pdf")), pattern(3000));
+    QCOMPARE(readFile(target()), body);
+    QCOMPARE(readFile(target("old.pdf")), body);
 }
 
 void DownloaderTest::theBodyStreamsBesideTheTargetAndReplacesIt() {

@@ -69,33 +69,53 @@ void FileLifeTest::init() {
 void FileLifeTest::doesEveryOtherNameKeepItsBytes_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("ending");
+    QTest::addColumn<bool>("overwrite");
     for (const char* target :
-         {"a user's file", "a link to a file elsewhere", "a hard link", "a free name"}) {
+         {"a user's file", "a link to a file elsewhere", "a hard link",
+          "the row's file changed since", "the row's own file", "a free name"}) {
         // Failure paths first.
-        for (const char* ending :
-             {"cut short", "abandoned", "failed write", "a web page", "committed"})
-            QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(target, ending)))
-                << QString::fromLatin1(target) << QString::fromLatin1(ending);
+        for (const char* ending : {"cut short", "abandoned", "failed write", "an empty body",
+                                   "a web page", "another kind", "committed"}) {
+            for (bool overwrite : {false, true})
+                QTest::newRow(qPrintable(
+                    QStringLiteral("%1, %2%3").arg(target, ending, overwrite ? ", 覆盖" : "")))
+                    << QString::fromLatin1(target) << QString::fromLatin1(ending) << overwrite;
+        }
     }
 }
 
 void FileLifeTest::doesEveryOtherNameKeepItsBytes() {
     QFETCH(QString, target);
     QFETCH(QString, ending);
+    QFETCH(bool, overwrite);
     const QString path = folder() + "paper.pdf";
     const QString linked = outside() + "real.pdf";
     const QString otherName = folder() + "same-inode.pdf";
     const QByteArray old = "the user's own paper";
     QVERIFY(writeFile(linked, "a file outside the folder"));
     QVERIFY(writeFile(otherName, "second name of a hard-linked file"));
-    if (target == "a user's file")
+    CommitRule rule;
+    rule.overwrite = overwrite;
+    rule.judge = [](const QString& body, const QString&) {
+        return readFile(body).startsWith("%PDF-") ? BodyKind::Expected
+               : readFile(body).contains("<html") ? BodyKind::WebPage
+                                                  : BodyKind::Other;
+    };
+    if (target == "a user's file" || target.startsWith("the row's")) {
         QVERIFY(writeFile(path, old));
-    else if (target == "a link to a file elsewhere")
+        // What the row's commit recorded; the user then saves over it.
+        rule.replaceable = IdentityAt(path);
+        if (target == "the row's file changed since")
+            QVERIFY(writeFile(path, old + " with the user's notes"));
+        if (target == "a user's file")
+            rule.replaceable = OwnedFile{};
+    } else if (target == "a link to a file elsewhere") {
         QVERIFY(QFile::link(linked, path));
-    else if (target == "a hard link")
+    } else if (target == "a hard link") {
         QCOMPARE(
             ::link(QFile::encodeName(otherName).constData(), QFile::encodeName(path).constData()),
             0);
+    }
     const QByteArray before = readFile(path);
 
     auto file = std::make_unique<DownloadFile>();
@@ -114,32 +134,38 @@ void FileLifeTest::doesEveryOtherNameKeepItsBytes() {
         limit.rlim_cur = 400000;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
-    QByteArray body(700000, 'n');
+    QByteArray body(ending == "an empty body" ? 0 : 700000, 'n');
     if (ending == "a web page")
         body.replace(0, 40, "\n<!DOCTYPE html><html><title>Sign in</t>");
+    else if (ending != "another kind" && !body.isEmpty())
+        body.replace(0, 9, "%PDF-1.7\n");
     QVERIFY(file->Write(body.left(300000)));
     QCOMPARE(ownFiles().size(), 1);
     QCOMPARE(readFile(path), target == "a free name" ? QByteArray("\x01\x00", 2) : before);
 
     bool committed = false;
+    rule.expected = body.size();
     if (ending == "cut short") {
-        committed = file->Commit(body.size());
+        rule.expected = 700000;
+        committed = file->Commit(rule);
         QCOMPARE(file->Error(), CutShortReason(300000, 700000));
     } else if (ending == "abandoned") {
         file.reset();
     } else if (ending == "failed write") {
-        committed = file->Write(body.mid(300000)) && file->Commit(body.size());
+        committed = file->Write(body.mid(300000)) && file->Commit(rule);
         QVERIFY(!file->Error().isEmpty());
         ::setrlimit(RLIMIT_FSIZE, &previous);
         file.reset(); // what every transfer does with a file that failed
     } else {
         QVERIFY(file->Write(body.mid(300000)));
-        committed = file->Commit(body.size());
-        QVERIFY2(committed || ending == "a web page", qPrintable(file->Error()));
+        committed = file->Commit(rule);
+        QVERIFY(committed || !file->Error().isEmpty());
     }
-    // A page lands only where nothing was.
-    QCOMPARE(committed,
-             ending == "committed" || (ending == "a web page" && target == "a free name"));
+    // A complete body lands where nothing was; over a file only a verified one, and only
+    // over the row's own unchanged file or with the user's 覆盖.
+    const bool mayReplace = target == "the row's own file" || overwrite;
+    const bool landed = ending == "a web page" || ending == "another kind" || ending == "committed";
+    QCOMPARE(committed, target == "a free name" ? landed : ending == "committed" && mayReplace);
 
     QCOMPARE(readFile(linked), QByteArray("a file outside the folder"));
     QCOMPARE(readFile(otherName), QByteArray("second name of a hard-linked file"));
@@ -147,6 +173,8 @@ void FileLifeTest::doesEveryOtherNameKeepItsBytes() {
     if (committed) {
         QCOMPARE(readFile(path), body);
         QVERIFY(!QFileInfo(path).isSymLink());
+        // What the row owns from now on is exactly what is there.
+        QCOMPARE(file->Owned(), IdentityAt(path));
     } else if (target == "a free name") {
         QVERIFY(!QFileInfo::exists(path));
     } else {

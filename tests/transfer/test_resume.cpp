@@ -33,6 +33,7 @@ enum class Server {
     ETagChanged,
     NoValidators,
     RangeNotSatisfiable,
+    RangeOfAnotherETag, // a 206 for the range that names another body's validator
 };
 
 TestHttpServer::GeneratedBody body(const QByteArray& head) {
@@ -130,6 +131,8 @@ void ResumeTest::anInterruptedTransferStartedAgain_data() {
         qint64 sent;
         bool resumed;
     } cases[] = {
+        {"a 206 of another ETag: is the file fetched whole from the start?",
+         Server::RangeOfAnotherETag, -1, false},
         {"a 416 to the range: is the file fetched whole from the start?",
          Server::RangeNotSatisfiable, kHalf + kSize, false},
         {"no validators: is nothing resumed?", Server::NoValidators, kHalf + kSize, false},
@@ -157,7 +160,9 @@ void ResumeTest::anInterruptedTransferStartedAgain() {
     QFETCH(bool, resumed);
 
     const QByteArray first = "%PDF-1.4 first";
-    const QByteArray second = server == Server::ETagChanged ? QByteArray("%PDF-1.4 other") : first;
+    const QByteArray second = server == Server::ETagChanged || server == Server::RangeOfAnotherETag
+                                  ? QByteArray("%PDF-1.4 other")
+                                  : first;
     QByteArray name = "ETag";
     QByteArray value = "\"v1\"";
     if (server == Server::RangeWithLastModified) {
@@ -184,7 +189,12 @@ void ResumeTest::anInterruptedTransferStartedAgain() {
             refusal.status = 416;
             return refusal;
         }
-        return Response::ranged(request, answer);
+        Response range = Response::ranged(request, answer);
+        if (server == Server::RangeOfAnotherETag && n == 2) {
+            range.headers.removeIf([](const auto& h) { return h.first == "ETag"; });
+            range.header("ETag", "\"v9\"");
+        }
+        return range;
     });
     const QString link = server_->url("/paper.pdf");
     QVERIFY(window_->AddDownloadItem(link, "paper", "pdf", folder(), QString()));
@@ -219,7 +229,9 @@ void ResumeTest::anInterruptedTransferStartedAgain() {
     const QByteArray bytes = readAll(folder() + QStringLiteral("paper.pdf"));
     QCOMPARE(bytes.size(), kSize);
     QVERIFY(bytes == body(second).bytes(0, kSize));
-    QCOMPARE(server_->bodyBytesSent(), bytesSent);
+    // How much of a refused range went out before it was dropped is the network's affair.
+    if (bytesSent >= 0)
+        QCOMPARE(server_->bodyBytesSent(), bytesSent);
     const QList<TestHttpServer::Request> requests = server_->requestsFor("/paper.pdf");
     QCOMPARE(requests.at(1).header("Range"),
              server == Server::NoValidators ? QByteArray() : QByteArray("bytes=150000-"));

@@ -16,6 +16,8 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +72,37 @@ QString asideName(const QString& path) {
     for (int n = 1; QFileInfo::exists(aside); ++n)
         aside = path + QStringLiteral(".bad-%1-%2").arg(stamp).arg(n);
     return aside;
+}
+
+// The rename of a file in `folder` reaches the disk with the folder.
+void syncFolderOf(const QString& path) {
+    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+QByteArray commitLine(const CommittedRow& row) {
+    QJsonObject object;
+    object.insert(QStringLiteral("key"), row.key);
+    object.insert(QStringLiteral("name"), row.name);
+    object.insert(QStringLiteral("type"), row.type);
+    object.insert(QStringLiteral("file"), row.file.ToText());
+    object.insert(QStringLiteral("failed"), row.failed);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+bool writeAllTo(int fd, const QByteArray& bytes) {
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0)
+            return false;
+        done += n;
+    }
+    return true;
 }
 
 } // namespace
@@ -136,10 +169,128 @@ bool WriteDownloadJournal(const QString& path, const KeyedListModel& list,
             *error = file.errorString();
         return false;
     }
+    syncFolderOf(path);
     return true;
 }
 
+QString CommitLogPath(const QString& journalPath) {
+    return journalPath + QStringLiteral(".commits");
+}
+
+CommitLog::CommitLog(const QString& path) : path_(path) {
+    entries_ = Read(path);
+}
+
+CommitLog::~CommitLog() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool CommitLog::Append(const CommittedRow& row) {
+    const QMutexLocker lock(&mutex_);
+    if (fd_ < 0) {
+        QDir().mkpath(QFileInfo(path_).absolutePath());
+        fd_ = ::open(QFile::encodeName(path_).constData(),
+                     O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (fd_ < 0)
+            return false;
+        syncFolderOf(path_);
+    }
+    entries_.append(row);
+    return writeAllTo(fd_, commitLine(row)) && ::fdatasync(fd_) == 0;
+}
+
+void CommitLog::Settle(const std::function<bool(const CommittedRow&)>& pending) {
+    const QMutexLocker lock(&mutex_);
+    if (entries_.isEmpty() && fd_ < 0 && !QFileInfo::exists(path_))
+        return;
+    QList<CommittedRow> kept;
+    for (qsizetype n = 0; n < entries_.size(); ++n) {
+        const CommittedRow& row = entries_.at(n);
+        bool latest = true;
+        for (qsizetype later = n + 1; later < entries_.size() && latest; ++later)
+            latest = entries_.at(later).key != row.key;
+        if (latest && pending(row))
+            kept.append(row);
+    }
+    // A log that lost its last line to a crash is replaced too.
+    if (!entries_.isEmpty() && kept.size() == entries_.size())
+        return;
+    entries_ = kept;
+    rewrite();
+}
+
+bool CommitLog::rewrite() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (entries_.isEmpty())
+        return QFile::remove(path_) || !QFileInfo::exists(path_);
+    QByteArray bytes;
+    for (const CommittedRow& row : std::as_const(entries_))
+        bytes += commitLine(row);
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return false;
+    syncFolderOf(path_);
+    return true;
+}
+
+QList<CommittedRow> CommitLog::Read(const QString& path) {
+    QList<CommittedRow> rows;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return rows;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        if (!line.endsWith('\n'))
+            break; // cut short by a crash: that commit never took its name
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        CommittedRow row;
+        row.key = object.value(QStringLiteral("key")).toString();
+        row.name = object.value(QStringLiteral("name")).toString();
+        row.type = object.value(QStringLiteral("type")).toString();
+        row.file = OwnedFile::FromText(object.value(QStringLiteral("file")).toString());
+        row.failed = object.value(QStringLiteral("failed")).toBool();
+        if (!row.key.isEmpty() && row.file.IsSet())
+            rows.append(row);
+    }
+    return rows;
+}
+
+void ApplyCommits(QList<JournalRow>& rows, const QList<CommittedRow>& commits) {
+    for (const CommittedRow& commit : commits) {
+        for (JournalRow& row : rows) {
+            if (row.key != commit.key)
+                continue;
+            while (row.hidden.size() <= DownloadHidden::OwnedFile)
+                row.hidden.append(QString());
+            while (row.cells.size() <= DownloadColumn::Reason)
+                row.cells.append(QString());
+            row.hidden[DownloadHidden::OwnedFile] = commit.file.ToText();
+            row.hidden[DownloadHidden::FilePath] = commit.file.path;
+            row.cells[DownloadColumn::Name] = commit.name;
+            row.cells[DownloadColumn::Type] = commit.type;
+            row.cells[DownloadColumn::Size] = QString::number(commit.file.size);
+            row.cells[DownloadColumn::Received] = QString::number(commit.file.size);
+            row.cells[DownloadColumn::Percent] = QStringLiteral("100%");
+            row.state = commit.failed ? ItemState::Failed : ItemState::Completed;
+            break;
+        }
+    }
+}
+
+static JournalLoad readJournalOnly(const QString& path);
+
 JournalLoad ReadDownloadJournal(const QString& path) {
+    JournalLoad load = readJournalOnly(path);
+    if (load.status != JournalStatus::Newer)
+        ApplyCommits(load.rows, CommitLog::Read(CommitLogPath(path)));
+    return load;
+}
+
+static JournalLoad readJournalOnly(const QString& path) {
     JournalLoad load;
     bool currentTried = false;
     if (QFileInfo::exists(path)) {
@@ -183,6 +334,7 @@ JournalLoad ReadDownloadJournal(const QString& path) {
 void ForgetDownloadJournal(const QString& path) {
     QFile::remove(path);
     QFile::remove(PreviousJournalPath(path));
+    QFile::remove(CommitLogPath(path));
 }
 
 int CountUnfinishedRows(const QList<JournalRow>& rows) {
@@ -211,14 +363,29 @@ int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows) {
         if (list.HiddenValue(position, DownloadHidden::FailureSeenAt) != QLatin1String("-"))
             list.SetHiddenValue(position, DownloadHidden::FailureSeenAt, QString());
 
+        // Paths come from a file anyone could have edited: only those directly in the row's
+        // own folder are taken, and a file only while it is the one the row's commit left.
+        const QString folder = list.SubItem(position, DownloadColumn::Folder);
+        const QString recorded = RowFilePath(list, position);
+        const ResumePoint part = RowResumePoint(list, position);
+        const OwnedFile own = RowOwnedFile(list, position);
+        const bool outside =
+            (!recorded.isEmpty() && !PathDirectlyInFolder(recorded, folder)) ||
+            (!part.partPath.isEmpty() && !PathDirectlyInFolder(part.partPath, folder)) ||
+            (own.IsSet() && !PathDirectlyInFolder(own.path, folder));
+        if (outside) {
+            SetRowFilePath(list, position, QString());
+            SetRowResumePoint(list, position, ResumePoint{});
+            SetRowFailureReason(list, position,
+                                QStringLiteral("记录的文件不在该项的保存文件夹中，未采用"));
+        }
+        const bool owned = !outside && own.IsSet() && ClaimFile(own, own.path) == FileClaim::Owned;
+        if (!owned)
+            SetRowOwnedFile(list, position, OwnedFile{});
+
         int state = row.state;
         if (state == ItemState::Completed) {
-            const QFileInfo file(RowFilePath(list, position));
-            bool sized = false;
-            const qint64 size = row.cells.value(DownloadColumn::Size).toLongLong(&sized);
-            const bool intact = !file.filePath().isEmpty() && file.isFile() && !file.isSymLink() &&
-                                sized && file.size() == size;
-            if (!intact)
+            if (!owned)
                 state = ItemState::Waiting;
         } else if (state != ItemState::Failed) {
             state = ItemState::Waiting;
@@ -234,7 +401,8 @@ int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows) {
 }
 
 JournalKeeper::JournalKeeper(const KeyedListModel& list, const Clock& clock, const QString& path)
-    : list_(list), clock_(clock), path_(path) {}
+    : list_(list), clock_(clock), path_(path),
+      commits_(std::make_shared<CommitLog>(CommitLogPath(path))) {}
 
 size_t JournalKeeper::stateSignature() const {
     size_t seed = qHash(list_.Count());
@@ -242,6 +410,7 @@ size_t JournalKeeper::stateSignature() const {
         seed = qHashMulti(seed, list_.Key(position), list_.SmallIcon(position),
                           list_.SubItem(position, DownloadColumn::Reason),
                           RowFilePath(list_, position), list_.Text(position),
+                          list_.HiddenValue(position, DownloadHidden::OwnedFile),
                           list_.HiddenValue(position, DownloadHidden::PartPath));
     }
     return qHashMulti(seed, carried_.size());
@@ -285,5 +454,12 @@ bool JournalKeeper::WriteNow() {
         return false;
     dirty_ = false;
     writtenSignature_ = stateSignature();
+    // What the journal now holds need not be replayed: only commits whose row has not taken
+    // them in yet (its transfer still ending) stay in the log.
+    commits_->Settle([this](const CommittedRow& commit) {
+        const int position = list_.PositionOfKey(commit.key);
+        return position != 0 && list_.SmallIcon(position) == ItemState::Downloading &&
+               !(RowOwnedFile(list_, position) == commit.file);
+    });
     return true;
 }

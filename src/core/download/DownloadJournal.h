@@ -1,8 +1,14 @@
 #pragma once
 
+#include "core/transfer/FileOwnership.h"
+
 #include <QList>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <memory>
 
 class Clock;
 class KeyedListModel;
@@ -53,12 +59,59 @@ JournalLoad ReadDownloadJournal(const QString& path);
 // Removes both generations (what was set aside stays).
 void ForgetDownloadJournal(const QString& path);
 
+// A commit as the commit log keeps it: the row's link, and the file the commit put in place
+// under the row's name and type.
+struct CommittedRow {
+    QString key;
+    QString name;
+    QString type;
+    OwnedFile file;
+    bool failed = false; // an answer of status 400 or more, kept as the page it was
+};
+
+// Commits as they happen, each appended and flushed before the body takes its name
+// (CommitRule::record): a program killed right after a commit finds it here, even when the
+// journal was not written since. The journal's reader applies them to its rows; a journal
+// write that took them in drops them again. Safe to use from any thread.
+class CommitLog {
+public:
+    explicit CommitLog(const QString& path);
+    ~CommitLog();
+    CommitLog(const CommitLog&) = delete;
+    CommitLog& operator=(const CommitLog&) = delete;
+
+    QString Path() const { return path_; }
+    // False when the line could not be written and flushed.
+    bool Append(const CommittedRow& row);
+    // Keeps only the latest entry of each link, and of those only the ones `pending` says
+    // are not in the journal yet; the log on disk is replaced as a whole.
+    void Settle(const std::function<bool(const CommittedRow&)>& pending);
+    // The entries of the log at `path`, oldest first; a line cut short by a crash is left out.
+    static QList<CommittedRow> Read(const QString& path);
+
+private:
+    bool rewrite();
+
+    QString path_;
+    QMutex mutex_;
+    int fd_ = -1;
+    QList<CommittedRow> entries_;
+};
+
+// The commit log beside the journal at `journalPath`.
+QString CommitLogPath(const QString& journalPath);
+// Puts each commit into its row (the latest commit of a link wins): the row is then completed
+// (failed for an error answer) with the committed file as its own, under that file's name.
+void ApplyCommits(QList<JournalRow>& rows, const QList<CommittedRow>& commits);
+
 // Rows not completed (waiting, downloading or failed).
 int CountUnfinishedRows(const QList<JournalRow>& rows);
 
 // Appends the rows whose link the list does not hold yet, and returns how many. A row that was
-// downloading comes back waiting; a completed row stays completed only while its recorded file
-// is still there with its recorded size, else it waits again.
+// downloading comes back waiting; a completed row stays completed only while the file its
+// commit recorded is still there, unchanged, else it waits again. Recorded paths that do not
+// lie directly in the row's own save folder are not taken: such a row keeps no file and no
+// part to resume from; nor does a row keep a file that changed since its commit.
 int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows);
 
 // Decides when the list goes to its journal: a few seconds after a row changed state, its
@@ -70,6 +123,9 @@ public:
     static constexpr double kProgressDelaySeconds = 30.0;
 
     JournalKeeper(const KeyedListModel& list, const Clock& clock, const QString& path);
+
+    // Where the transfers record their commits until the next write takes them in.
+    std::shared_ptr<CommitLog> Commits() const { return commits_; }
 
     // Rows of an earlier journal that are written along until restored or forgotten.
     void SetCarried(const QList<JournalRow>& rows);
@@ -94,6 +150,7 @@ private:
     const Clock& clock_;
     QString path_;
     QList<JournalRow> carried_;
+    std::shared_ptr<CommitLog> commits_;
     bool dirty_ = false;
     double lastWrite_ = -1.0e9;
     size_t writtenSignature_ = 0;

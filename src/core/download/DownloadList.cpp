@@ -16,6 +16,18 @@ void SetRowFilePath(KeyedListModel& list, int position, const QString& path) {
     list.SetHiddenValue(position, DownloadHidden::FilePath, path);
 }
 
+OwnedFile RowOwnedFile(const KeyedListModel& list, int position) {
+    return OwnedFile::FromText(list.HiddenValue(position, DownloadHidden::OwnedFile));
+}
+
+void SetRowOwnedFile(KeyedListModel& list, int position, const OwnedFile& file) {
+    list.SetHiddenValue(position, DownloadHidden::OwnedFile, file.ToText());
+}
+
+FileClaim ClaimRowFile(const KeyedListModel& list, int position, const QString& path) {
+    return ClaimFile(RowOwnedFile(list, position), path);
+}
+
 ResumePoint RowResumePoint(const KeyedListModel& list, int position) {
     ResumePoint point;
     point.partPath = list.HiddenValue(position, DownloadHidden::PartPath);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/transfer/FileOwnership.h"
 #include "core/transfer/Resume.h"
 
 class KeyedListModel;
@@ -72,6 +73,13 @@ bool AddDownloadRow(KeyedListModel& list, const QString& link, const QString& na
 // command that acts on a row's file uses this path, never one rebuilt from the row's name later.
 QString RowFilePath(const KeyedListModel& list, int position);
 void SetRowFilePath(KeyedListModel& list, int position, const QString& path);
+
+// The file this program committed for the row (see FileOwnership.h); not set when the row owns
+// none. Only that file, while it is unchanged, may be replaced, renamed or deleted for the row.
+OwnedFile RowOwnedFile(const KeyedListModel& list, int position);
+void SetRowOwnedFile(KeyedListModel& list, int position, const OwnedFile& file);
+// ClaimFile of the row's record for the file at `path`.
+FileClaim ClaimRowFile(const KeyedListModel& list, int position, const QString& path);
 
 // Where the row's next transfer can resume; not usable when there is nothing to resume.
 ResumePoint RowResumePoint(const KeyedListModel& list, int position);

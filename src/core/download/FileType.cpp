@@ -215,3 +215,28 @@ QString ClassifyFileType(const QString& path) {
 
     return {};
 }
+
+BodyKind JudgeBody(const QString& path, const QString& expectedType, const QString& contentType) {
+    QString expected = expectedType.trimmed().toLower();
+    if (expected == QLatin1String("html"))
+        expected = QStringLiteral("htm");
+    else if (expected == QLatin1String("jpeg"))
+        expected = QStringLiteral("jpg");
+    else if (expected == QLatin1String("tiff"))
+        expected = QStringLiteral("tif");
+    const QString detected = ClassifyFileType(path);
+    bool ofKind = !expected.isEmpty() && detected == expected;
+    if (ofKind && expected == QLatin1String("pdf")) {
+        QFile file(path);
+        ofKind = file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-";
+    }
+    if (ofKind)
+        return BodyKind::Expected;
+    const QString type = contentType.section(QLatin1Char(';'), 0, 0).trimmed().toLower();
+    const bool pageAnswer = type == QLatin1String("text/html") ||
+                            type == QLatin1String("application/xhtml+xml") ||
+                            type == QLatin1String("application/json");
+    if (detected == QLatin1String("htm") || pageAnswer)
+        return BodyKind::WebPage;
+    return BodyKind::Other;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/transfer/FileOwnership.h"
+
 #include <QString>
 
 // What a downloaded file really is, judged from its bytes rather than from its link or the
@@ -22,3 +24,13 @@
 // regular file (missing, a folder, a pipe or a device, which could block or never end)
 // and any read failure answer "" without a message.
 QString ClassifyFileType(const QString& path);
+
+// How a complete body at `path` compares with the kind its row asked for (`expectedType`, the
+// row's type column), before it may take a name:
+//  - Expected only by a positive signature of the table above for that type (a PDF starts with
+//    "%PDF-"); a type the table does not know can never be confirmed;
+//  - WebPage when the bytes classify as "htm", or when the answer called itself a page
+//    (`contentType` text/html, application/xhtml+xml or application/json) and the bytes are
+//    not of the row's kind, whatever the size;
+//  - Other for anything else.
+BodyKind JudgeBody(const QString& path, const QString& expectedType, const QString& contentType);

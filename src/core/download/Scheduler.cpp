@@ -70,15 +70,30 @@ bool IsPermanentHttpFailure(int status) {
     return status == 404 || status == 410;
 }
 
-// Only the file the row's transfer recorded goes (a link there is removed, not followed), never a
-// folder, and never a file found by the row's name at a later moment: that may be a user's.
-void DeleteItemFile(const KeyedListModel& list, int position) {
-    const QString path = RowFilePath(list, position);
-    if (path.isEmpty())
-        return;
-    const QFileInfo file(path);
-    if (file.isSymLink() || file.isFile())
-        QFile::remove(path);
+// Only the file the row's own commit left goes (a link there is the user's, never followed),
+// never a file found by the row's name at a later moment: that may be a user's. Of a failed
+// row, only what its failed answer left (an error page) goes.
+bool DeleteItemFile(KeyedListModel& list, int position) {
+    const OwnedFile own = RowOwnedFile(list, position);
+    const QString path = own.IsSet() ? own.path : RowFilePath(list, position);
+    const FileClaim claim = ClaimFile(own, path);
+    // A failed row's good file from an earlier transfer is not what the failure left.
+    const bool earlierGoodFile = claim == FileClaim::Owned && !own.errorAnswer &&
+                                 list.SmallIcon(position) == ItemState::Failed;
+    if (claim == FileClaim::NotOwned || claim == FileClaim::Changed || earlierGoodFile) {
+        const QString refusal = earlierGoodFile ? QStringLiteral("文件是此前下载成功的，未删除")
+                                                : ClaimRefusal(claim, QStringLiteral("删除"));
+        const QString reason = RowFailureReason(list, position);
+        if (!reason.contains(refusal))
+            SetRowFailureReason(list, position,
+                                reason.isEmpty() ? refusal
+                                                 : reason + QStringLiteral("；") + refusal);
+        return false;
+    }
+    if (claim == FileClaim::Owned && !QFile::remove(path))
+        return false;
+    SetRowOwnedFile(list, position, OwnedFile{});
+    return claim == FileClaim::Owned;
 }
 
 // The row's file stays: a re-download replaces it only once the new body is complete.
@@ -189,12 +204,16 @@ void DownloadScheduler::tickParallel(const SchedulerSettings& settings) {
             if (position == 0 || !mayStartToday(position))
                 return;
             from = position + 1;
-            QString newName;
-            bool busy = false;
-            const QString target = targetFor(position, newName, busy);
+            const StartTarget start = targetFor(position);
             // Two rows never write one target at once: this one waits for the other to end.
-            if (busy)
+            if (start.action == StartTarget::Action::Wait)
                 continue;
+            // The acceptance check saw the name free a moment ago; it is the user's now.
+            if (start.action == StartTarget::Action::Skip) {
+                window_.acceptRow(position);
+                continue;
+            }
+            const QString target = start.path;
             list_.SetSmallIcon(position, ItemState::Downloading);
             forgetLastAnswer(list_, position);
             keepTypeAtStart(list_, position);
@@ -206,7 +225,7 @@ void DownloadScheduler::tickParallel(const SchedulerSettings& settings) {
                 list_.SetSmallIcon(position, ItemState::Failed);
                 continue;
             }
-            list_.SetText(position, newName);
+            list_.SetText(position, start.newName);
             noteStart(position);
             vars_.slotItem[static_cast<std::size_t>(slot)] = position;
             transfers_->startSlot(slot, position, list_.Key(position), target);
@@ -312,29 +331,9 @@ int DownloadScheduler::redownloadAutomatically(int choice, bool mayRequeue) {
     return requeued;
 }
 
-QString DownloadScheduler::targetFor(int position, QString& newName, bool& busy) {
-    busy = false;
-    const QString folder = list_.SubItem(position, DownloadColumn::Folder);
-    const QString name = list_.Text(position);
-    const QString type = list_.SubItem(position, DownloadColumn::Type);
-    // A row downloaded again replaces its own earlier file, whatever the same-name rule says.
-    const QString own = RowFilePath(list_, position);
-    if (!own.isEmpty() && own == TargetFilePath(folder, name, type) && FileExists(own)) {
-        newName = name;
-        return own;
-    }
-    const QString target = window_.renamedTarget(folder, name, type, newName);
-    if (target.isEmpty())
-        return target;
-    const int other = OtherRowWithFile(list_, target, position);
-    if (other == 0)
-        return target;
-    if (list_.SmallIcon(other) == ItemState::Downloading) {
-        busy = true;
-        return QString();
-    }
-    // Another row of the list brought that file: it is kept, as the rename rule would keep it.
-    return RenameTargetPath(folder, name, type, false, newName);
+StartTarget DownloadScheduler::targetFor(int position) {
+    return DecideStartTarget(list_, position, list_.SubItem(position, DownloadColumn::Type),
+                             window_.sameNameChoice());
 }
 
 void DownloadScheduler::watchSlots(int threadCount) {

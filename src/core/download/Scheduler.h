@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/download/HostPacing.h"
+#include "core/download/SameNameRule.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -50,10 +51,8 @@ public:
     virtual void setSchedulerOn(bool on) = 0;
     // The same-name rule: false when the row was refused (it may have been marked skipped).
     virtual bool acceptRow(int position) = 0;
-    // The target of a parallel transfer under the same-name rule; `newName` receives the
-    // row's new Text. "" when no target can be built.
-    virtual QString renamedTarget(const QString& folder, const QString& name, const QString& type,
-                                  QString& newName) = 0;
+    // The same-name option chosen now.
+    virtual SameNameChoice sameNameChoice() const = 0;
     // Scrolls the row into view.
     virtual void showRow(int position) = 0;
     // Plays built-in sound 101, 102 or 103.
@@ -196,11 +195,8 @@ private:
     // The first waiting row the same-name rule accepts, after cleaning its name and making
     // its folder; 0 when there is none. Rows whose folder cannot be made fail on the way.
     int nextAcceptedRow(bool makeFolders, int from = 1);
-    // Where the row's transfer writes: its own earlier file when it is downloaded again, else
-    // the same-name rule's target, renamed when another row of the list brought the file
-    // there. `busy` when another row is writing that target right now: the row waits.
-    // `newName` receives the row's new Text.
-    QString targetFor(int position, QString& newName, bool& busy);
+    // Where the row's transfer writes, by the same-name rule decided now (DecideStartTarget).
+    StartTarget targetFor(int position);
     void tickSingle(const SchedulerSettings& settings);
     void tickParallel(const SchedulerSettings& settings);
     void watchSlots(int threadCount);
@@ -233,9 +229,11 @@ int OtherRowWithFile(const KeyedListModel& list, const QString& path, int except
 // ignored), whatever its state, and every failed row of another type.
 int CountProblemItems(const KeyedListModel& list);
 
-// The file the row's transfer recorded (RowFilePath), deleted when one is there. A row whose
-// transfer recorded none has no file to delete.
-void DeleteItemFile(const KeyedListModel& list, int position);
+// The row's own file (RowOwnedFile), deleted when it is still the file the row's commit left
+// there; of a failed row only when that commit was of its error answer. Any other file at the
+// row's path stays, and the row's reason says why; a row that owns nothing has nothing to
+// delete. True when a file went.
+bool DeleteItemFile(KeyedListModel& list, int position);
 // The re-queue steps for one row: waiting, an "htm"/"html" type (any type with `forceType`)
 // made "xxx", progress, failure reason and the automatic re-download's count cleared. Its file
 // stays until the new one replaces it.

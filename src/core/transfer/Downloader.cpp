@@ -220,6 +220,8 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
     resumeWanted_ = ResumePoint{};
     held_ = 0;
     point_ = ResumePoint{};
+    committed_ = OwnedFile{};
+    committedKind_ = BodyKind::Other;
 
     // The name is taken before this returns, so that the next transfer of the same moment
     // picks another one; a name that exists is taken as it is and never written to.
@@ -285,7 +287,10 @@ bool Downloader::announcePoint(const ResumePoint& point) {
 
 bool Downloader::takeResumeAnswer() {
     const ResumeAnswer answer = ClassifyResumeAnswer(
-        status_, QString::fromLatin1(reply_->rawHeader("Content-Range")), held_, point_.total);
+        status_, QString::fromLatin1(reply_->rawHeader("Content-Range")), held_, point_.total,
+        ResumeValidator(QString::fromLatin1(reply_->rawHeader("ETag")),
+                        QString::fromLatin1(reply_->rawHeader("Last-Modified"))),
+        point_.validator);
     if (answer == ResumeAnswer::Append) {
         announced_ = point_.total;
         written_ = held_;
@@ -723,31 +728,37 @@ void Downloader::finishSink(qint64 size) {
     dropReply();
     phase_ = Phase::Finishing;
     finishedSize_ = size;
-    // An error page may take the place of the reservation, where the type check shows what
-    // it is, but never that of a file that was there before.
-    const bool mayReplace = status_ < 400;
-    onDisk(sink_->lane, [sink = sink_, size, mayReplace] {
+    CommitRule rule = commitRule_;
+    rule.expected = size;
+    rule.status = status_;
+    rule.contentType = QString::fromLatin1(headers_.value("content-type"));
+    onDisk(sink_->lane, [sink = sink_, rule] {
         bool replaced = false;
         if (!sink->failed) {
-            replaced = sink->file.Commit(size, mayReplace);
+            replaced = sink->file.Commit(rule);
             if (!replaced)
                 sink->setReason(sink->file.Error());
         }
-        postToInterface([sink, replaced] {
+        const OwnedFile placed = sink->file.Owned();
+        const BodyKind kind = sink->file.Kind();
+        postToInterface([sink, replaced, placed, kind] {
             if (sink->owner)
-                sink->owner->sinkFinished(replaced);
+                sink->owner->sinkFinished(replaced, placed, kind);
         });
     });
 }
 
-void Downloader::sinkFinished(bool replaced) {
+void Downloader::sinkFinished(bool replaced, const OwnedFile& placed, BodyKind kind) {
     if (phase_ != Phase::Finishing)
         return;
     if (!replaced) {
-        const QString reason = status_ >= 400 ? FailureReasonOfStatus() : sink_->takeReason();
+        const QString written = sink_->takeReason();
+        const QString reason = status_ >= 400 ? FailureReasonOfStatus() : written;
         fail(reason.isEmpty() ? QStringLiteral("写入文件失败") : reason);
         return;
     }
+    committed_ = placed;
+    committedKind_ = kind;
     succeed(finishedSize_ >= 0 ? finishedSize_ : QFileInfo(path_).size());
 }
 
@@ -779,6 +790,10 @@ QString Downloader::FailureReason() const {
 
 QString Downloader::FailureReasonOfStatus() const {
     return QStringLiteral("服务器返回 %1 %2").arg(status_).arg(statusText_).trimmed();
+}
+
+void WaitForTransferDisks() {
+    DiskThread::drainAll();
 }
 
 QString FallbackHeaderBlock(const QString& storedReferer, const QString& url) {

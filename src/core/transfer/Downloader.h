@@ -6,6 +6,7 @@
 #include <QString>
 #include <QUrl>
 
+#include "core/transfer/FileOwnership.h"
 #include "core/transfer/Resume.h"
 
 #include <algorithm>
@@ -36,8 +37,10 @@ class QTimer;
 // - When it announces none, or the request fails before any answer, the link is fetched
 //   again with a Referer (FallbackDownload): in chunks of 2048 bytes when that answer has a
 //   Content-Length, else once more whole, without the Referer.
-// - The status the server answered with does not decide success here: an error page that
-//   arrives whole is written like any file. ResponseStatus() tells the host what it was.
+// - The body takes its name by the host's CommitRule (SetCommitRule): the length, status and
+//   Content-Type of the answer are filled in here. An answer of status 400 or more is kept
+//   only as a web page on a reserved name, and its transfer still completes, so that the host
+//   can tell what page it was; ResponseStatus() tells the host the status.
 //
 // - An interrupted transfer keeps its temporary body when the answer was a 200 with a length
 //   and a validator (ResumePoint); given that point before the next BeginDownload, the
@@ -70,6 +73,14 @@ public:
     // link without scheme fails). `referer` is kept for the fallback. Returns at once; a
     // transfer this instance was running is abandoned first.
     void BeginDownload(const QString& url, const QString& savePath, const QString& referer);
+
+    // How the next transfers' bodies may take their name (see CommitRule); the answer's
+    // length, status and Content-Type are filled in at the end. Without one, a body lands
+    // only on a name its transfer reserved.
+    void SetCommitRule(const CommitRule& rule) { commitRule_ = rule; }
+    // What the last completed transfer put in place, and how its bytes were judged.
+    OwnedFile CommittedFile() const { return committed_; }
+    BodyKind CommittedKind() const { return committedKind_; }
 
     // The next BeginDownload resumes from this point when it is usable; it is used once.
     void SetResumePoint(const ResumePoint& point) { resumeWanted_ = point; }
@@ -166,7 +177,7 @@ private:
     // Puts the temporary file in the target's place; the outcome arrives in sinkFinished().
     void finishSink(qint64 size);
     void sinkDrained();
-    void sinkFinished(bool replaced);
+    void sinkFinished(bool replaced, const OwnedFile& placed, BodyKind kind);
 
     void succeed(qint64 size);
     void fail(const QString& reason);
@@ -203,8 +214,15 @@ private:
     bool pumpQueued_ = false;
     ResumePoint resumeWanted_;
     ResumePoint point_;
+    CommitRule commitRule_;
+    OwnedFile committed_;
+    BodyKind committedKind_ = BodyKind::Other;
     qint64 held_ = 0; // bytes of the body taken over from an interrupted transfer
 };
+
+// Returns once every body the transfers handed to their disk threads so far is written: a
+// part one of them kept is then whole, and unlocked once its transfer has let it go.
+void WaitForTransferDisks();
 
 // The header block of the fallback request: "Referer:" directly followed (no space) by the
 // stored referer, or by DirectoryOfUrl(url) when there is none, and CR LF. Line breaks and

@@ -75,6 +75,8 @@ bool DownloadFile::Reserve(const QString& target) {
     target_ = target;
     existed_ = false;
     committed_ = false;
+    owned_ = OwnedFile{};
+    kind_ = BodyKind::Other;
     error_.clear();
     if (target.isEmpty() || target.endsWith(QLatin1Char('/')))
         return fail(QStringLiteral("文件名无效"));
@@ -160,9 +162,12 @@ bool DownloadFile::ResumeBody(const QString& partPath) {
                           O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return failErrno(errno, QStringLiteral("无法续传："));
+    // Locked first and measured after: a writer that still holds the part (another mode's
+    // disk thread, a second copy of the program) keeps it, and once it let go the part's
+    // length is final.
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
-        ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_nlink != 1) {
         ::close(fd);
         return fail(QStringLiteral("无法续传：临时文件正被使用"));
     }
@@ -241,20 +246,37 @@ bool DownloadFile::Write(const char* data, qint64 size) {
     return true;
 }
 
-bool DownloadFile::Commit(qint64 expected, bool mayReplace) {
-    if (bodyFd_ < 0) {
-        const QString reason = error_.isEmpty() ? QStringLiteral("写入文件失败") : error_;
+bool DownloadFile::Commit(const CommitRule& rule) {
+    const auto refuse = [this](const QString& reason) {
         Abandon();
         return fail(reason);
-    }
-    if (expected >= 0 && size_ != expected) {
-        const QString reason = CutShortReason(size_, expected);
-        Abandon();
-        return fail(reason);
-    }
-    if (!mayReplace && existed_) {
-        Abandon();
-        return fail(QStringLiteral("服务器返回的不是文件，原有文件保留"));
+    };
+    if (bodyFd_ < 0)
+        return refuse(error_.isEmpty() ? QStringLiteral("写入文件失败") : error_);
+    if (rule.expected >= 0 && size_ != rule.expected)
+        return refuse(CutShortReason(size_, rule.expected));
+    if (size_ == 0)
+        return refuse(QStringLiteral("服务器没有返回任何数据"));
+    if (!flushBuffer())
+        return refuse(error_);
+    // Judged by the bytes, never by a guess that a body looks like a page: only the row's
+    // own kind may take the place of a file that is there.
+    kind_ = rule.judge ? rule.judge(body_, rule.contentType) : BodyKind::Other;
+    if (rule.status >= 400 && (kind_ != BodyKind::WebPage || existed_))
+        return refuse(ErrorAnswerReason(rule.status));
+    const QByteArray target = encoded(target_);
+    if (existed_) {
+        if (kind_ == BodyKind::WebPage)
+            return refuse(QStringLiteral("服务器返回的是网页，原有文件保留"));
+        if (kind_ != BodyKind::Expected)
+            return refuse(QStringLiteral("服务器返回的不是该类型的文件，原有文件保留"));
+        if (rule.expected < 0)
+            return refuse(QStringLiteral("服务器没有告知文件长度，无法确认文件完整，原有文件保留"));
+        const FileClaim claim = ClaimFile(rule.replaceable, target_);
+        if (!rule.overwrite && claim != FileClaim::Owned)
+            return refuse(claim == FileClaim::Nothing
+                              ? QStringLiteral("原有文件已不在")
+                              : ClaimRefusal(claim, QStringLiteral("替换")));
     }
     const auto give_up = [this](int error, const QString& action) {
         failErrno(error, action);
@@ -263,33 +285,27 @@ bool DownloadFile::Commit(qint64 expected, bool mayReplace) {
         error_ = reason;
         return false;
     };
-    if (!flushBuffer()) {
-        const QString reason = error_;
-        Abandon();
-        return fail(reason);
-    }
-    // A sign-in or error page served with 200 must not take the place of the user's paper:
-    // the type check would then rename it to .htm, and the paper would be gone.
-    if (existed_ && !TargetIsWebPage(target_) && BodyLooksLikeWebPage(body_)) {
-        Abandon();
-        return fail(QStringLiteral("服务器返回的是网页，原有文件保留"));
-    }
     // An existing file's permissions go to the body that replaces it; a new file keeps the
     // ordinary ones it was created with.
-    const QByteArray target = encoded(target_);
     struct stat old {};
     if (existed_ && ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(bodyFd_, old.st_mode & 07777);
     if (::fdatasync(bodyFd_) != 0 && errno != EINVAL && errno != EROFS)
         return give_up(errno, QStringLiteral("写入磁盘失败："));
+    // The rename keeps the file's identity: what is recorded now is what the name will hold.
+    OwnedFile placed = IdentityOfOpenFile(bodyFd_, target_);
+    placed.errorAnswer = rule.status >= 400;
     const int fd = bodyFd_;
     bodyFd_ = -1;
     if (::close(fd) != 0 && errno != EINTR)
         return give_up(errno, QStringLiteral("写入磁盘失败："));
+    if (rule.record && placed.IsSet())
+        rule.record(placed, rule.status);
     if (::renameat(AT_FDCWD, encoded(body_).constData(), AT_FDCWD, target.constData()) != 0)
         return give_up(errno, QStringLiteral("无法替换文件："));
     body_.clear();
     committed_ = true;
+    owned_ = placed;
     // The rename itself reaches the disk with the folder.
     const int folder =
         ::open(encoded(folderOf(target_)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -347,28 +363,8 @@ void DownloadFile::Abandon() {
     releaseReservation();
 }
 
-bool TargetIsWebPage(const QString& target) {
-    const QString name = target.mid(target.lastIndexOf(QLatin1Char('/')) + 1).toLower();
-    return name.endsWith(QLatin1String(".htm")) || name.endsWith(QLatin1String(".html"));
-}
-
-bool BodyLooksLikeWebPage(const QString& path) {
-    const int fd = ::open(encoded(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char head[512];
-    const ssize_t got = ::pread(fd, head, sizeof head, 0);
-    ::close(fd);
-    if (got <= 0)
-        return false;
-    QByteArray start = QByteArray(head, got).trimmed().toLower();
-    if (start.startsWith("\xef\xbb\xbf"))
-        start = start.mid(3).trimmed();
-    for (const char* mark : {"<!doctype html", "<html", "<head", "<body", "<!--", "<script"}) {
-        if (start.startsWith(mark))
-            return true;
-    }
-    return false;
+QString ErrorAnswerReason(int status) {
+    return QStringLiteral("服务器答复 %1，文件未保存").arg(status);
 }
 
 QString CutShortReason(qint64 received, qint64 expected) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/transfer/FileOwnership.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -16,9 +18,12 @@
 //    (".quillfetch-<...>.part", created exclusively), so that it can replace the target by a
 //    rename on the same disk.
 // 3. Commit: the length is checked against the announced one, the data is flushed to disk,
-//    and one rename puts the body over the target's name. A link at that name is replaced,
-//    never followed: what it pointed to keeps its bytes, and so does every other name of a
-//    hard-linked file.
+//    the commit is recorded (CommitRule::record), and one rename puts the body over the
+//    target's name. A name that held a file before takes only a complete body of the row's
+//    own kind, and only when that file is the row's own, unchanged, or the user chose to
+//    overwrite it; anything else lands only on a name this transfer reserved. A link at that
+//    name is replaced, never followed: what it pointed to keeps its bytes, and so does every
+//    other name of a hard-linked file.
 // 4. Abandon (also on destruction): the temporary body goes, and the reservation goes while
 //    the name still holds the reservation this transfer made. A file that was there before
 //    stays as it was.
@@ -56,11 +61,17 @@ public:
     bool Flush() { return flushBuffer(); }
     // Bytes written to the body so far.
     qint64 BodySize() const { return size_; }
-    // Puts the body in the target's place. `expected` >= 0 is the announced length, which the
-    // body must match exactly. Without `mayReplace` (an answer that is an error page, say) the
-    // body lands only on a name this transfer reserved, never over a file that was there. A
-    // failed write, flush, close or rename fails it, and the body is abandoned.
-    bool Commit(qint64 expected = -1, bool mayReplace = true);
+    // Puts the body in the target's place by `rule` (see above): the body must match the
+    // announced length exactly and hold at least one byte; an answer of status 400 or more
+    // lands only as a web page on a reserved name. A failed write, flush, close or rename
+    // fails it, and the body is abandoned.
+    bool Commit(const CommitRule& rule);
+    // A body of `expected` bytes (-1: any) that may land only on a reserved name.
+    bool Commit(qint64 expected = -1) {
+        CommitRule rule;
+        rule.expected = expected;
+        return Commit(rule);
+    }
     // Gives the transfer up: see above (a body kept for resuming stays). Safe to call at any
     // time, also twice.
     void Abandon();
@@ -71,6 +82,10 @@ public:
     // The target's name held a file (or a link) before this transfer.
     bool TargetExisted() const { return existed_; }
     bool Committed() const { return committed_; }
+    // What the commit put at the target (for the row's ownership record), and how its bytes
+    // were judged; not set before a commit.
+    OwnedFile Owned() const { return owned_; }
+    BodyKind Kind() const { return kind_; }
     // Why the last step failed, in the user's words.
     QString Error() const { return error_; }
 
@@ -100,12 +115,12 @@ private:
     bool committed_ = false;
     bool keepBody_ = false;
     QString error_;
+    OwnedFile owned_;
+    BodyKind kind_ = BodyKind::Other;
 };
 
-// The name is a web page's (.htm, .html): a page may replace it.
-bool TargetIsWebPage(const QString& target);
-// The file at `path` starts like a web page (a doctype, <html>, <head>, ...).
-bool BodyLooksLikeWebPage(const QString& path);
+// The reason of an answer of status 400 or more whose body was not kept.
+QString ErrorAnswerReason(int status);
 
 // The failure words of a transfer, as the row and the status bar show them.
 QString CutShortReason(qint64 received, qint64 expected);

@@ -193,6 +193,16 @@ bool RemovePartFile(const QString& path) {
     return removed;
 }
 
+bool PartFileIsHeld(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
 bool FolderAcceptsFiles(const QString& folder) {
     QString path = folder.isEmpty() ? QStringLiteral(".") : folder;
     if (!path.endsWith(QLatin1Char('/')))

@@ -47,5 +47,9 @@ bool IsKeptPartFile(const QString& path);
 // and never one that a transfer holds. True when it went.
 bool RemovePartFile(const QString& path);
 
+// True while some transfer (of this program or a second copy of it) holds the temporary body
+// at `path` locked: it is still being written or kept by its writer.
+bool PartFileIsHeld(const QString& path);
+
 // True when the program can create (and remove again) a file in `folder`.
 bool FolderAcceptsFiles(const QString& folder);

@@ -51,14 +51,16 @@ qint64 ContentRangeTotal(const QString& contentRange, qint64* first) {
 }
 
 ResumeAnswer ClassifyResumeAnswer(int status, const QString& contentRange, qint64 held,
-                                  qint64 total) {
+                                  qint64 total, const QString& answerValidator,
+                                  const QString& storedValidator) {
     if (status == 416)
         return ResumeAnswer::Restart;
     if (status != 206)
         return ResumeAnswer::Fresh;
     qint64 first = -1;
     const qint64 whole = ContentRangeTotal(contentRange, &first);
-    if (whole != total || first != held)
+    if (whole != total || first != held || storedValidator.isEmpty() ||
+        answerValidator != storedValidator)
         return ResumeAnswer::Restart;
     return ResumeAnswer::Append;
 }

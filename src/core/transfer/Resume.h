@@ -23,7 +23,8 @@ QString ResumeHeaderBlock(qint64 held, const QString& validator);
 
 // How an answer to a request for the rest is taken.
 enum class ResumeAnswer {
-    Append,  // 206 for exactly the bytes after those held, of the same whole body
+    Append,  // 206 for exactly the bytes after those held, of the same whole body, whose
+             // validator is the one stored with the part
     Fresh,   // the server sent the whole body (200: range ignored or the file changed) or no
              // body of the file at all: it goes into a fresh temporary file
     Restart, // 416, or a range that starts elsewhere or belongs to another length: ask again
@@ -31,9 +32,12 @@ enum class ResumeAnswer {
 };
 
 // `contentRange` is the answer's Content-Range header; `held` the bytes the part holds and
-// `total` the whole body's length recorded with it.
+// `total` the whole body's length recorded with it; `answerValidator` what the answer offers
+// (ResumeValidator of its ETag and Last-Modified), `storedValidator` what the part was kept
+// with. A 206 of another validator, or of none, is a range of some other body.
 ResumeAnswer ClassifyResumeAnswer(int status, const QString& contentRange, qint64 held,
-                                  qint64 total);
+                                  qint64 total, const QString& answerValidator,
+                                  const QString& storedValidator);
 
 // The whole length in "bytes <first>-<last>/<total>"; -1 when it is not of that form (also
 // "*" for the length, or a range that does not lie inside it).

@@ -35,6 +35,15 @@ private:
     DownloadFile& file_;
 };
 
+// The rule with what the answer said filled in.
+CommitRule answered(const CommitRule& rule, const Inet& inet, qint64 expected) {
+    CommitRule filled = rule;
+    filled.expected = expected;
+    filled.status = inet.StatusCode();
+    filled.contentType = inet.GetHeader(QStringLiteral("Content-Type"));
+    return filled;
+}
+
 SingleOutcome ended(SingleEnd end, qint64 received, const QString& reason = {}) {
     SingleOutcome outcome;
     outcome.end = end;
@@ -46,7 +55,8 @@ SingleOutcome ended(SingleEnd end, qint64 received, const QString& reason = {}) 
 } // namespace
 
 SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced, const Clock& clock,
-                               double& lastGrowth, const SingleWatcher& watch) {
+                               double& lastGrowth, const SingleWatcher& watch,
+                               const CommitRule& rule) {
     const QPointer<Inet> alive(&inet);
     // A resumed body counts from the bytes it already holds.
     qint64 length = file.BodySize();
@@ -91,7 +101,7 @@ SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced,
         if (answer == SingleWatch::Abandoned || !alive)
             return giveUp(SingleEnd::Abandoned, {});
         if (complete) {
-            if (!file.Commit(announced, inet.StatusCode() < 400))
+            if (!file.Commit(answered(rule, inet, announced)))
                 return giveUp(SingleEnd::Failed, file.Error());
             return ended(SingleEnd::Completed, length);
         }
@@ -113,7 +123,8 @@ SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced,
 }
 
 SingleOutcome FetchWholeBody(Inet& inet, const QString& link, DownloadFile& file,
-                             const Clock& clock, const SingleWatcher& watch) {
+                             const Clock& clock, const SingleWatcher& watch,
+                             const CommitRule& rule) {
     const QPointer<Inet> alive(&inet);
     SingleEnd stop = SingleEnd::Completed;
     qint64 count = -1;
@@ -177,7 +188,11 @@ SingleOutcome FetchWholeBody(Inet& inet, const QString& link, DownloadFile& file
         file.Abandon();
         return ended(SingleEnd::Failed, received, reason);
     }
-    if (!file.Commit(-1, !alive || alive->StatusCode() < 400))
+    CommitRule whole = rule;
+    whole.expected = -1;
+    if (alive)
+        whole = answered(rule, *alive, -1);
+    if (!file.Commit(whole))
         return ended(SingleEnd::Failed, received, file.Error());
     return ended(SingleEnd::Completed, received);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/transfer/FileOwnership.h"
+
 #include <QString>
 
 #include <functional>
@@ -38,15 +40,18 @@ inline constexpr qint64 kSingleChunkBytes = 2048;
 inline constexpr double kSingleStallSeconds = 120.0;
 
 // Copies the body `inet` is receiving into `file` in chunks of at most 2048 bytes, letting
-// pending events run between them, until the file holds `announced` bytes (then commits it;
-// a resumed file counts the bytes it held before),
+// pending events run between them, until the file holds `announced` bytes (then commits it by
+// `rule`, with the answer's length, status and Content-Type filled in; a resumed file counts
+// the bytes it held before),
 // the answer ends short of them, nothing arrives for more than 120 seconds on `clock`
 // (counted from `lastGrowth`, which it moves), or the watcher says otherwise. Every way but
 // Completed abandons the file and cancels `inet`.
 SingleOutcome CopyBodyInChunks(Inet& inet, DownloadFile& file, qint64 announced, const Clock& clock,
-                               double& lastGrowth, const SingleWatcher& watch);
+                               double& lastGrowth, const SingleWatcher& watch,
+                               const CommitRule& rule = {});
 
-// Fetches `link` once more, whole and without a Referer, into `file`, and commits it when the
-// answer completed with at least one byte. The same limits and watcher as above.
+// Fetches `link` once more, whole and without a Referer, into `file`, and commits it by `rule`
+// when the answer completed with at least one byte. The same limits and watcher as above.
 SingleOutcome FetchWholeBody(Inet& inet, const QString& link, DownloadFile& file,
-                             const Clock& clock, const SingleWatcher& watch);
+                             const Clock& clock, const SingleWatcher& watch,
+                             const CommitRule& rule = {});

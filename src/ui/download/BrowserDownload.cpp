@@ -1,7 +1,6 @@
 #include "ui/download/BrowserDownload.h"
 
 #include "core/app/ProgramValues.h"
-#include "core/download/FileType.h"
 #include "core/platform/Clock.h"
 #include "core/transfer/PartFiles.h"
 #include "ui/platform/WebBrowser.h"
@@ -168,7 +167,7 @@ void BrowserDownload::onFinished() {
         return;
     }
     const qint64 announced = request->totalBytes();
-    if (!putInPlace(browserFile, announced > 0 ? announced : -1)) {
+    if (!putInPlace(browserFile, announced > 0 ? announced : -1, request->mimeType())) {
         fail(reason_);
         return;
     }
@@ -217,14 +216,16 @@ void BrowserDownload::endInterrupted(int interruptReason) {
     fail(BrowserInterruptText(interruptReason));
 }
 
-bool BrowserDownload::putInPlace(const QString& browserFile, qint64 announced) {
-    // A web page (a login wall, a notice) lands only where nothing was, never over the user's
-    // file; the type check then names it for what it is.
-    const bool page = ClassifyFileType(browserFile) == QLatin1String("htm");
+bool BrowserDownload::putInPlace(const QString& browserFile, qint64 announced,
+                                 const QString& mimeType) {
+    CommitRule rule = rule_;
+    rule.expected = announced;
+    rule.status = 200;
+    rule.contentType = mimeType;
     // The browser wrote beside the target under the program's own pattern: its file becomes
     // the body as it is, with nothing copied on this thread, and goes on failure.
     const bool taken = file_.ResumeBody(browserFile);
-    if (taken && file_.Commit(announced, !page))
+    if (taken && file_.Commit(rule))
         return true;
     reason_ = taken ? file_.Error() : QStringLiteral("浏览器下载的文件无法读取");
     file_.Abandon();

@@ -25,9 +25,9 @@ class QWebEngineProfile;
 // - The page has the built-in PDF viewer off, so a PDF arrives as a file, never as a page.
 // - While the browser writes, its file is locked as every transfer's body is, so that no
 //   clean-up of leftovers (this program's or a second copy's) takes it.
-// - When the browser is done, the body is judged by its first bytes and goes through the
-//   file's life: the browser's file becomes the transfer's body and is put over the target by
-//   one rename. A web page never takes the place of a file that was there before.
+// - When the browser is done, the browser's file becomes the transfer's body and takes its
+//   name by the host's CommitRule (SetCommitRule), judged by its bytes and the answer's
+//   MIME type: one rename, and over a file that was there only with the row's own kind.
 // - CancelAsyncRead() or destruction cancel the browser's download and abandon the file: no
 //   signal follows, and what the transfer wrote goes.
 class BrowserDownload : public QObject {
@@ -53,6 +53,11 @@ public:
     void AdoptDownload(QWebEngineDownloadRequest* request, const QString& savePath);
     // Abandons the running transfer, if any; no signal follows it. Always false.
     bool CancelAsyncRead();
+
+    // How the body may take its name; the length and MIME type are filled in at the end.
+    void SetCommitRule(const CommitRule& rule) { rule_ = rule; }
+    OwnedFile CommittedFile() const { return file_.Owned(); }
+    BodyKind CommittedKind() const { return file_.Kind(); }
 
     // 200 once the browser delivered a body; the status the browser's reason names when it gave
     // the download up (401, 403, 404); 0 otherwise (no answer, or one the browser does not
@@ -84,7 +89,7 @@ private:
     void endInterrupted(int interruptReason);
     void onWatch();
     // Moves the browser's finished file through the file's life; false with reason_ set.
-    bool putInPlace(const QString& browserFile, qint64 announced);
+    bool putInPlace(const QString& browserFile, qint64 announced, const QString& mimeType);
     void fail(const QString& reason);
     // fail() from the event loop, unless the transfer was abandoned or begun again by then.
     void failLater(const QString& reason);
@@ -99,6 +104,7 @@ private:
     QTimer* watch_ = nullptr;
     QPointer<QWebEngineDownloadRequest> request_;
     DownloadFile file_;
+    CommitRule rule_;
     int heldFd_ = -1;
     QString url_;
     QString path_;

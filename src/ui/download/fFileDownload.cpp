@@ -5,8 +5,11 @@
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
 #include "core/download/Citations.h"
+#include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
+#include "core/download/FileType.h"
 #include "core/download/Naming.h"
+#include "core/download/Scheduler.h"
 #include "core/download/WebPageDiagnosis.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
@@ -397,32 +400,71 @@ void fFileDownload::UpdateStatusCounts() {
 bool fFileDownload::确定是需要下载(int position) {
     if (position < 1 || position > ListItems3->Count())
         return false;
-    // A target that cannot be built has no file to skip; the transfer reports the bad name.
-    const QString target = TargetFilePath(ListItems3->SubItem(position, DownloadColumn::Folder),
-                                          ListItems3->Text(position),
-                                          ListItems3->SubItem(position, DownloadColumn::Type));
-    if (!FileExists(target) || !Option1->isChecked())
+    // Decided afresh with the option chosen now: a name that holds a file the row does not own
+    // is the user's, and 跳过 leaves it to them. The row does not own it for that: nothing it
+    // skipped is ever replaced, renamed or deleted for it.
+    const StartTarget start =
+        DecideStartTarget(*ListItems3, position,
+                          ListItems3->SubItem(position, DownloadColumn::Type), SameNameChoiceNow());
+    if (start.action != StartTarget::Action::Skip)
         return true;
-    // What a transfer left (its reservation, a temporary body) is no file of the user's; and a
-    // row downloaded again replaces its own earlier file.
-    if (IsOwnLeftover(target) || RowFilePath(*ListItems3, position) == target)
-        return true;
-    // The file may have gone between the two looks; then its length cannot be read.
-    const QFileInfo file(target);
-    if (!file.exists())
-        return false;
-    const QString length = QString::number(file.size());
+    const OwnedFile found = IdentityAt(start.path);
+    const QString length =
+        QString::number(found.IsSet() ? found.size : QFileInfo(start.path).size());
     ListItems3->SetSmallIcon(position, ItemState::Completed);
     ListItems3->SetSubItem(position, DownloadColumn::Size, length);
     ListItems3->SetSubItem(position, DownloadColumn::Received, length);
     ListItems3->SetSubItem(position, DownloadColumn::Percent, QStringLiteral("已存在，跳过"));
-    SetRowFilePath(*ListItems3, position, target);
+    SetRowFailureReason(*ListItems3, position, QString());
     return false;
 }
 
 QString fFileDownload::重命名保存路径(const QString& folder, const QString& name,
                                       const QString& type, QString& newName) {
     return RenameTargetPath(folder, name, type, Option2->isChecked(), newName);
+}
+
+SameNameChoice fFileDownload::SameNameChoiceNow() const {
+    if (Option1->isChecked())
+        return SameNameChoice::Skip;
+    return Option2->isChecked() ? SameNameChoice::Overwrite : SameNameChoice::Rename;
+}
+
+CommitRule fFileDownload::CommitRuleFor(int position, const QString& target,
+                                        const QString& expectedType) {
+    KeyedListModel& list = *ListItems3;
+    CommitRule rule;
+    const OwnedFile own = RowOwnedFile(list, position);
+    const FileClaim claim = ClaimFile(own, target);
+    if (claim == FileClaim::Owned)
+        rule.replaceable = own;
+    // 覆盖 is the user's word for this transfer, but never over a file another row brought.
+    rule.overwrite = claim != FileClaim::Owned && claim != FileClaim::Nothing &&
+                     Option2->isChecked() && OtherRowWithFile(list, target, position) == 0;
+    rule.judge = [expectedType](const QString& body, const QString& contentType) {
+        return JudgeBody(body, expectedType, contentType);
+    };
+    if (const std::shared_ptr<CommitLog> log = JournalCommits()) {
+        const QString key = list.Key(position);
+        const QString type = list.SubItem(position, DownloadColumn::Type);
+        rule.record = [log, key, type](const OwnedFile& file, int status) {
+            QString name = file.path.mid(file.path.lastIndexOf(QLatin1Char('/')) + 1);
+            if (!type.isEmpty() && name.endsWith(QLatin1Char('.') + type))
+                name.chop(type.size() + 1);
+            log->Append({key, name, type, file, status >= 400});
+        };
+    }
+    return rule;
+}
+
+OwnedFile fFileDownload::RecordCommit(int position, const OwnedFile& placed) {
+    KeyedListModel& list = *ListItems3;
+    const OwnedFile previous = RowOwnedFile(list, position);
+    if (position < 1 || position > list.Count() || !placed.IsSet())
+        return previous;
+    SetRowOwnedFile(list, position, placed);
+    SetRowFilePath(list, position, placed.path);
+    return previous;
 }
 
 void fFileDownload::menu资料检索分析窗口_Click() {

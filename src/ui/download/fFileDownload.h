@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/download/SameNameRule.h"
 #include "core/transfer/Downloader.h"
 
 #include <QHash>
@@ -12,7 +13,9 @@ class DownloadFile;
 
 #include <array>
 #include <functional>
+#include <memory>
 
+class CommitLog;
 class DownloadScheduler;
 class BrowserDownload;
 class DownloadTransfers;
@@ -79,6 +82,17 @@ public:
     QString 重命名保存路径(const QString& folder, const QString& name, const QString& type,
                            QString& newName);
 
+    // --- which files are the program's (FileOwnership.h, SameNameRule.h) ---
+    // The same-name option chosen now.
+    SameNameChoice SameNameChoiceNow() const;
+    // How the row's body may take `target`: judged against `expectedType` (the type the row
+    // asked for), over the row's own unchanged file or, under 覆盖, over the user's, and
+    // recorded in the journal's commit log before it takes the name.
+    CommitRule CommitRuleFor(int position, const QString& target, const QString& expectedType);
+    // After a commit put `placed` in place for the row: the row owns it, and only it. Returns
+    // what the row owned before.
+    OwnedFile RecordCommit(int position, const OwnedFile& placed);
+
     void Timer1_Timer();
     void menu资料检索分析窗口_Click();
 
@@ -124,9 +138,9 @@ public:
     void PlaySound(int number);
     // Marks why the row failed, in its reason column and in the status bar.
     void ReportRowFailure(int position, const QString& reason);
-    // After a transfer put the row's file in place: the file the row had before, when it was a
-    // web page under another name, goes.
-    void RowFileCommitted(int position, const QString& previous);
+    // After a transfer put the row's file in place: the file the row had before, when it was
+    // its own web page under another name, still unchanged, goes.
+    void RowFileCommitted(int position, const OwnedFile& previous);
     // A parallel slot is busy exactly while its element exists. Element 0 always exists.
     bool SlotLoaded(int slot) const;
     // The scheduler tick: the next waiting row to the single connection, or one to every
@@ -222,7 +236,9 @@ public:
     QString 打开文件判断文件类型(const QString& path) const;
     // Gives the row's file its real type as extension; true when it did. A row whose file is
     // missing, undetermined, already of that type, or cannot be renamed stays as it was.
-    bool CorrectItemFileType(int position);
+    // `webPage`: the commit judged the body a web page (by its answer's Content-Type, say)
+    // though its bytes do not classify as one; it is named .htm all the same.
+    bool CorrectItemFileType(int position, bool webPage = false);
     // A transfer runs or may start at the next tick: the scheduler is on, the single
     // connection is busy, or a parallel slot is in use. Commands that rename, move or remove
     // what a transfer works on refuse then.
@@ -473,6 +489,9 @@ private:
     // Writes the journal when a write is due (called once a second) or at once.
     void keepJournal();
     void writeJournalNow();
+    // Where the transfers record their commits before they count; null when this run keeps no
+    // journal.
+    std::shared_ptr<CommitLog> JournalCommits() const;
     // --- list commands ---
     // The menu bar, the list's context menu and the list's events.
     void setUpListCommands();
@@ -513,9 +532,11 @@ private:
     // file in place.
     std::array<QString, 12> slotPreviousPath_{};
     std::array<bool, 12> slotCommitted_{};
+    // What the slot's row owned before its transfer.
+    std::array<OwnedFile, 12> slotPreviousOwned_{};
     // The slot's transfer through the browser, begun for the row.
     void startBrowserSlot(int slot, const QString& link, const QString& targetPath,
-                          const QString& referer);
+                          const QString& referer, const CommitRule& rule);
     // The status and failure words of the slot's transfer, whichever kind it is.
     int slotResponseStatus(int slot) const;
     QString slotFailureReason(int slot) const;
@@ -526,9 +547,9 @@ private: // single-connection transfer
     void setupSingleTransfer();
     // Copies a body of announced length into `file` in chunks, with live progress.
     SingleTransferEnd copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,
-                                       double& lastGrowth);
+                                       double& lastGrowth, const CommitRule& rule);
     // Fetches the link again and puts its whole body in `file`'s place; true when written.
-    bool WholeBodyDownload(int position, DownloadFile& file);
+    bool WholeBodyDownload(int position, DownloadFile& file, const CommitRule& rule);
     bool singleTransferAbandoned(const QString& link, bool registered) const;
     // Bytes the last single transfer took over from an interrupted one; 0 when it began
     // afresh. Panel 3 says so.

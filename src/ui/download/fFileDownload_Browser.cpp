@@ -25,8 +25,9 @@ bool fFileDownload::FetchedThroughBrowser(const QString& link) {
 }
 
 void fFileDownload::startBrowserSlot(int slot, const QString& link, const QString& targetPath,
-                                     const QString& referer) {
+                                     const QString& referer, const CommitRule& rule) {
     auto* element = new BrowserDownload(this);
+    element->SetCommitRule(rule);
     connect(element, &BrowserDownload::DownloadProgress, this,
             [this, slot](qint64 received, qint64 total, const QString& path) {
                 Downloader1_DownloadProgress(slot, received, total, path);
@@ -104,21 +105,19 @@ void fFileDownload::DownloadThroughBrowser(int position) {
         return failRow(QStringLiteral("无法创建保存文件夹"));
     list.SetSubItem(position, DownloadColumn::Folder, WithTrailingSlash(folder));
 
-    // The target as the parallel mode chooses it: the row's own earlier file, else the
-    // same-name rule's, never a file another row of the list brought.
-    const QString folderPath = WithTrailingSlash(folder);
-    const QString name = list.Text(position);
-    const QString type = list.SubItem(position, DownloadColumn::Type);
-    const QString own = RowFilePath(list, position);
-    QString newName = name;
-    QString target;
-    if (!own.isEmpty() && own == TargetFilePath(folderPath, name, type) && FileExists(own)) {
-        target = own;
-    } else {
-        target = 重命名保存路径(folderPath, name, type, newName);
-        if (!target.isEmpty() && OtherRowWithFile(list, target, position) != 0)
-            target = RenameTargetPath(folderPath, name, type, false, newName);
+    // The target as the parallel mode chooses it, by the same-name rule decided now.
+    const StartTarget start = DecideStartTarget(
+        list, position, list.SubItem(position, DownloadColumn::Type), SameNameChoiceNow());
+    if (start.action == StartTarget::Action::Skip) {
+        确定是需要下载(position);
+        return;
     }
+    if (start.action == StartTarget::Action::Wait) {
+        list.SetSmallIcon(position, ItemState::Waiting);
+        return;
+    }
+    const QString target = start.path;
+    const QString newName = start.newName;
     if (target.isEmpty())
         return failRow(QStringLiteral("文件名无效"));
     list.SetText(position, newName);

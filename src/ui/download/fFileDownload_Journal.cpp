@@ -62,6 +62,10 @@ void fFileDownload::keepJournal() {
         journal_->keeper.Tick();
 }
 
+std::shared_ptr<CommitLog> fFileDownload::JournalCommits() const {
+    return journal_ ? journal_->keeper.Commits() : nullptr;
+}
+
 void fFileDownload::writeJournalNow() {
     if (journal_)
         journal_->keeper.WriteNow();

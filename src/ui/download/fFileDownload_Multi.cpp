@@ -106,7 +106,10 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     // commands that act on a row's file find it here. A transfer that ends without its file
     // gives the row back the file it had.
     slotPreviousPath_[slot] = RowFilePath(*ListItems3, row);
+    slotPreviousOwned_[slot] = RowOwnedFile(*ListItems3, row);
     slotCommitted_[slot] = false;
+    const CommitRule rule =
+        CommitRuleFor(row, targetPath, ListItems3->SubItem(row, DownloadColumn::Type));
     SetRowFilePath(*ListItems3, row, targetPath);
     slotLink_[slot] = link;
     slotProgress_[slot] = SlotProgress{};
@@ -114,8 +117,9 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     SlotStart[slot] = monotonicSeconds();
 
     if (throughBrowser) {
-        startBrowserSlot(slot, link, targetPath, ListItems3->Tag(row));
+        startBrowserSlot(slot, link, targetPath, ListItems3->Tag(row), rule);
     } else {
+        element->SetCommitRule(rule);
         element->SetResumePoint(RowResumePoint(*ListItems3, row));
         element->BeginDownload(link, targetPath, ListItems3->Tag(row));
     }
@@ -142,6 +146,7 @@ void fFileDownload::RemoveDownloaderSlot(int slot) {
     }
     slotCommitted_[slot] = false;
     slotPreviousPath_[slot].clear();
+    slotPreviousOwned_[slot] = OwnedFile{};
     slotLink_[slot].clear();
     slotProgress_[slot] = SlotProgress{};
     if (browser) {
@@ -231,9 +236,18 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     int row = slotRow(Index);
     const int status = slotResponseStatus(Index);
     const QString reason = slotFailureReason(Index);
-    const QString previous = slotPreviousPath_[Index];
+    const OwnedFile previous = slotPreviousOwned_[Index];
     const TransferAnswer answer =
         answerOf(Downloader1.value(Index), BrowserSlots.value(Index), link);
+    OwnedFile placed;
+    BodyKind kind = BodyKind::Other;
+    if (const Downloader* element = Downloader1.value(Index)) {
+        placed = element->CommittedFile();
+        kind = element->CommittedKind();
+    } else if (const BrowserDownload* browser = BrowserSlots.value(Index)) {
+        placed = browser->CommittedFile();
+        kind = browser->CommittedKind();
+    }
     slotCommitted_[Index] = true;
     // The slot is free whether or not its row is still there.
     RemoveDownloaderSlot(Index);
@@ -252,8 +266,9 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
         ReportRowFailure(row, QStringLiteral("进度未到 100%"));
 
     SetRowResumePoint(*ListItems3, row, ResumePoint{});
+    RecordCommit(row, placed);
     RowFileCommitted(row, previous);
-    CorrectItemFileType(row);
+    CorrectItemFileType(row, kind == BodyKind::WebPage);
     // The type check renames the file and may change the row; it is found again by its link.
     row = ListItems3->PositionOfKey(link);
     if (row == 0)
@@ -288,12 +303,14 @@ void fFileDownload::ReportRowFailure(int position, const QString& reason) {
                           (reason.isEmpty() ? QString() : QStringLiteral("：") + reason));
 }
 
-void fFileDownload::RowFileCommitted(int position, const QString& previous) {
-    if (position < 1 || position > ListItems3->Count() || previous.isEmpty())
+void fFileDownload::RowFileCommitted(int position, const OwnedFile& previous) {
+    if (position < 1 || position > ListItems3->Count() || !previous.IsSet())
         return;
     // A row downloaded again after a web page came (its type made "xxx") wrote its new file
-    // under another name: the page it replaces goes now, not before.
-    if (previous != RowFilePath(*ListItems3, position) && QFileInfo(previous).isFile() &&
-        !QFileInfo(previous).isSymLink() && ClassifyFileType(previous) == QLatin1String("htm"))
-        QFile::remove(previous);
+    // under another name: the page it replaces goes now, not before, and only while it is
+    // the row's own page as its commit left it.
+    if (previous.path != RowOwnedFile(*ListItems3, position).path &&
+        ClaimFile(previous, previous.path) == FileClaim::Owned &&
+        ClassifyFileType(previous.path) == QLatin1String("htm"))
+        QFile::remove(previous.path);
 }

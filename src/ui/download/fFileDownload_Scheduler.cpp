@@ -108,10 +108,7 @@ struct fFileDownload::SchedulerParts : QObject {
                 w_.Timer_Down->start();
         }
         bool acceptRow(int position) override { return w_.确定是需要下载(position); }
-        QString renamedTarget(const QString& folder, const QString& name, const QString& type,
-                              QString& newName) override {
-            return w_.重命名保存路径(folder, name, type, newName);
-        }
+        SameNameChoice sameNameChoice() const override { return w_.SameNameChoiceNow(); }
         void showRow(int position) override { w_.ListView3->EnsureVisible(position); }
         void playSound(int number) override { w_.PlaySound(number); }
         void refreshCounters() override {

@@ -11,6 +11,7 @@
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
+#include "core/transfer/Downloader.h"
 #include "core/transfer/FileLife.h"
 #include "core/transfer/Inet.h"
 #include "core/transfer/PartFiles.h"
@@ -153,8 +154,12 @@ bool fFileDownload::Inet下载文件(int position) {
     ResumePoint resume = RowResumePoint(list, position);
     qint64 held = 0;
     if (resume.IsUsable()) {
+        // Measured only once its writer is done with it: a parallel transfer stopped a moment
+        // ago may still be handing it bytes, and a second copy of the program keeps it locked.
+        WaitForTransferDisks();
         const QFileInfo part(resume.partPath);
-        if (part.isFile() && !part.isSymLink() && part.size() > 0 && part.size() < resume.total)
+        if (part.isFile() && !part.isSymLink() && part.size() > 0 && part.size() < resume.total &&
+            !PartFileIsHeld(resume.partPath))
             held = part.size();
     }
     // A part that cannot be resumed is of no use to anyone.
@@ -193,7 +198,10 @@ bool fFileDownload::Inet下载文件(int position) {
     if (held > 0 && DownloadBusy && !Inet1->GetHeader().isEmpty()) {
         const ResumeAnswer answer = ClassifyResumeAnswer(
             Inet1->StatusCode(), Inet1->GetHeader(QStringLiteral("Content-Range")), held,
-            resume.total);
+            resume.total,
+            ResumeValidator(Inet1->GetHeader(QStringLiteral("ETag")),
+                            Inet1->GetHeader(QStringLiteral("Last-Modified"))),
+            resume.validator);
         appending = answer == ResumeAnswer::Append;
         if (!appending) {
             // The whole body comes (or must be asked for again): never onto the part.
@@ -255,39 +263,32 @@ bool fFileDownload::Inet下载文件(int position) {
     list.SetSubItem(position, DownloadColumn::Folder, folder);
 
     // Only the table's types name a file: for anything else the row keeps the type it had.
+    // What the row asked for stays the kind a body must be to replace a file.
+    const QString asked = list.SubItem(position, DownloadColumn::Type);
     if (!type.isEmpty())
         list.SetSubItem(position, DownloadColumn::Type, type);
 
-    QString target;
-    const QString previous = RowFilePath(list, position);
-    if (!previous.isEmpty() && FileExists(previous) &&
-        previous == TargetFilePath(folder, list.Text(position),
-                                   list.SubItem(position, DownloadColumn::Type))) {
-        // A row downloaded again replaces its own earlier file, whatever the same-name rule.
-        target = previous;
-    } else if (Option3->isChecked()) {
-        QString newName;
-        target = 重命名保存路径(folder, list.Text(position),
-                                list.SubItem(position, DownloadColumn::Type), newName);
-        if (!target.isEmpty())
-            list.SetText(position, newName);
-    } else {
-        target = TargetFilePath(folder, list.Text(position),
-                                list.SubItem(position, DownloadColumn::Type));
+    // The same-name rule, decided again now that the answer named the type.
+    const StartTarget start = DecideStartTarget(
+        list, position, list.SubItem(position, DownloadColumn::Type), SameNameChoiceNow());
+    if (start.action == StartTarget::Action::Skip) {
+        确定是需要下载(position);
+        return endQuietly();
     }
-    // Another row of the list brought the file there: it is kept, as the rename rule would.
-    if (!target.isEmpty() && target != previous && OtherRowWithFile(list, target, position) != 0) {
-        QString newName;
-        target = RenameTargetPath(folder, list.Text(position),
-                                  list.SubItem(position, DownloadColumn::Type), false, newName);
-        if (!target.isEmpty())
-            list.SetText(position, newName);
+    if (start.action == StartTarget::Action::Wait) {
+        list.SetSmallIcon(position, ItemState::Waiting);
+        return endQuietly();
     }
+    const QString target = start.path;
     if (target.isEmpty()) {
         fail(position);
         ReportRowFailure(position, QStringLiteral("文件名无效"));
         return finish(false);
     }
+    list.SetText(position, start.newName);
+    const QString previous = RowFilePath(list, position);
+    const OwnedFile previousOwned = RowOwnedFile(list, position);
+    const CommitRule rule = CommitRuleFor(position, target, asked);
 
     // The name is taken; a file already there stays untouched until the new body is complete
     // and takes its place in one rename.
@@ -295,7 +296,8 @@ bool fFileDownload::Inet下载文件(int position) {
     const auto startBody = [&] {
         if (!appending)
             return file.StartBody();
-        if (file.ResumeBody(resume.partPath))
+        // The part must still hold exactly what the range was asked after.
+        if (file.ResumeBody(resume.partPath) && file.BodySize() == held)
             return true;
         // The part went or moved while the answer came: the rest alone is of no use.
         Inet1->Cancel();
@@ -340,14 +342,14 @@ bool fFileDownload::Inet下载文件(int position) {
     bool result = false;
     if (announced > 0) {
         const SingleTransferEnd end =
-            copyBodyInChunks(link, file, static_cast<qint64>(announced), lastGrowth);
+            copyBodyInChunks(link, file, static_cast<qint64>(announced), lastGrowth, rule);
         if (end == SingleTransferEnd::Abandoned || abandoned()) {
             restorePath();
             return endQuietly();
         }
         result = end == SingleTransferEnd::Completed;
     } else {
-        result = WholeBodyDownload(position, file);
+        result = WholeBodyDownload(position, file, rule);
         if (abandoned()) {
             restorePath();
             return endQuietly();
@@ -357,21 +359,29 @@ bool fFileDownload::Inet下载文件(int position) {
         restorePath();
     } else {
         SetRowResumePoint(list, row(), ResumePoint{});
-        RowFileCommitted(row(), previous);
+        RecordCommit(row(), file.Owned());
+        RowFileCommitted(row(), previousOwned);
+    }
+    // An error answer fails the row, also when its page was kept on a free name to be told
+    // apart; it never counts as the file.
+    const int status = Inet1->StatusCode();
+    if (status >= 400) {
+        list.SetSmallIcon(row(), ItemState::Failed);
+        ReportRowFailure(row(), QStringLiteral("服务器返回 %1").arg(status));
+        result = false;
     }
     // Only a committed body is checked: a failed transfer left the target as it was.
-    if (result) {
-        CorrectItemFileType(row());
+    if (file.Committed()) {
+        CorrectItemFileType(row(), file.Kind() == BodyKind::WebPage);
         if (abandoned())
             return endQuietly();
     }
     return finish(result);
 }
 
-fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& link,
-                                                                 DownloadFile& file,
-                                                                 qint64 announced,
-                                                                 double& lastGrowth) {
+fFileDownload::SingleTransferEnd
+fFileDownload::copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,
+                                double& lastGrowth, const CommitRule& rule) {
     KeyedListModel& list = *ListItems3;
     const bool registered = Forms::Find(kFormName) == this;
     const auto abandoned = [&] {
@@ -392,7 +402,8 @@ fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& 
     QString sizeText;
     double size = 0;
     const SingleOutcome outcome = CopyBodyInChunks(
-        *Inet1, file, announced, ProgramClock(), lastGrowth, [&](qint64 length, bool show) {
+        *Inet1, file, announced, ProgramClock(), lastGrowth,
+        [&](qint64 length, bool show) {
             if (abandoned())
                 return SingleWatch::Abandoned;
             position = list.PositionOfKey(link);
@@ -408,7 +419,8 @@ fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& 
                     list.SetSubItem(position, DownloadColumn::Percent, PercentText(length, size));
             }
             return DownloadBusy ? SingleWatch::Continue : SingleWatch::Cancelled;
-        });
+        },
+        rule);
     if (outcome.end == SingleEnd::Abandoned || abandoned())
         return SingleTransferEnd::Abandoned;
     position = list.PositionOfKey(link);
@@ -429,7 +441,7 @@ fFileDownload::SingleTransferEnd fFileDownload::copyBodyInChunks(const QString& 
     return SingleTransferEnd::Failed;
 }
 
-bool fFileDownload::WholeBodyDownload(int position, DownloadFile& file) {
+bool fFileDownload::WholeBodyDownload(int position, DownloadFile& file, const CommitRule& rule) {
     KeyedListModel& list = *ListItems3;
     const QString link = list.Key(position);
     const bool registered = Forms::Find(kFormName) == this;
@@ -441,12 +453,14 @@ bool fFileDownload::WholeBodyDownload(int position, DownloadFile& file) {
 
     // The body goes to the temporary file beside the target, which becomes the target only
     // when something arrived: an empty answer leaves no file.
-    const SingleOutcome outcome =
-        FetchWholeBody(*Inet1, link, file, ProgramClock(), [&](qint64, bool) {
+    const SingleOutcome outcome = FetchWholeBody(
+        *Inet1, link, file, ProgramClock(),
+        [&](qint64, bool) {
             if (abandoned())
                 return SingleWatch::Abandoned;
             return DownloadBusy ? SingleWatch::Continue : SingleWatch::Cancelled;
-        });
+        },
+        rule);
     if (outcome.end == SingleEnd::Abandoned || abandoned())
         return false;
     position = list.PositionOfKey(link);
