@@ -96,9 +96,7 @@ int runOneSite(QApplication& app, TestServices& services, int files, double spac
     app.exec();
     const double totalSeconds = elapsed.elapsed() / 1000.0;
 
-    int completed = 0;
-    for (int row = 1; row <= list.Count(); ++row)
-        completed += list.SmallIcon(row) == ItemState::Completed ? 1 : 0;
+    const int completed = CountDownloadStates(list).completed;
     const QList<TestHttpServer::Request> log = server.requests();
     qint64 largest = 0;
     for (qsizetype i = 1; i < log.size(); ++i)
@@ -192,9 +190,7 @@ int main(int argc, char** argv) {
     app.exec();
     const double totalSeconds = elapsed.elapsed() / 1000.0;
 
-    int completed = 0;
-    for (int row = 1; row <= list.Count(); ++row)
-        completed += list.SmallIcon(row) == ItemState::Completed ? 1 : 0;
+    const int completed = CountDownloadStates(list).completed;
     const SiteFigures a = figuresOf(pushing);
     const SiteFigures b = figuresOf(plain);
     // The pushing site's starts are spaced, except that each 429 puts a pause of its own in
