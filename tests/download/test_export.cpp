@@ -2,6 +2,7 @@
 #include "TestServices.h"
 
 #include "core/download/Citations.h"
+#include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/search/RecordMetadata.h"
@@ -543,6 +544,14 @@ void ExportTest::doesAnExportComeBackAsTheSameRows() {
     services_->prompt.answerText(folder() + fileName);
     w_->menu导出引文_Click();
     QCOMPARE(services_->prompt.messages().size(), 1);
+
+    // A restart: the rows come back from the journal with everything the export read.
+    const QString journal = folder() + "downloads.journal";
+    QVERIFY(WriteDownloadJournal(journal, *list, {}, nullptr));
+    KeyedListModel restored(DownloadListHeaders());
+    QCOMPARE(RestoreDownloadRows(restored, ReadDownloadJournal(journal).rows), 2);
+    for (int position = 1; position <= 2; ++position)
+        QVERIFY(RowMetadata(restored, position) == articles[position - 1].second);
 
     list->Clear();
     services_->prompt.answerText(folder() + fileName);

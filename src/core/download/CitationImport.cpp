@@ -83,6 +83,8 @@ QString Accented(QChar command, QChar letter) {
 // with grouping braces taken out.
 QString PlainTeX(const QString& value) {
     static const QList<QPair<QString, QString>> words{{"textbackslash", "\\"},
+                                                      {"textbraceleft", "{"},
+                                                      {"textbraceright", "}"},
                                                       {"textasciitilde", "~"},
                                                       {"textasciicircum", "^"},
                                                       {"ss", QString(QChar(0x00DF))},

@@ -119,9 +119,14 @@ QString RisText(const QList<CitationEntry>& entries) {
 
 // Braces delimit a BibTeX value and a backslash starts a command, so text characters that
 // would be read as markup are written as the commands that print them.
+bool BracesBalanced(const QString& text);
+
 QString BibTeXText(const QString& value) {
     QString out;
     out.reserve(value.size());
+    // BibTeX counts every brace, escaped or not, to find where a value ends: braces that do
+    // not pair up are written as the commands that print them.
+    const bool paired = BracesBalanced(value);
     for (const QChar c : CleanLine(value)) {
         switch (c.unicode()) {
         case '\\':
@@ -129,6 +134,14 @@ QString BibTeXText(const QString& value) {
             break;
         case '{':
         case '}':
+            if (!paired) {
+                out += c == QLatin1Char('{') ? QLatin1String("\\textbraceleft{}")
+                                             : QLatin1String("\\textbraceright{}");
+                break;
+            }
+            out += QLatin1Char('\\');
+            out += c;
+            break;
         case '&':
         case '%':
         case '$':
