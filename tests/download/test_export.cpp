@@ -449,25 +449,6 @@ void ExportTest::whatDoesAnImportQueue_data() {
                        site + "sciadv.adg0005?download=true|Advances paper"}
         << "已加入3条下载任务。\n1条已在下载列表中，未重复加入。\n"
            "以下各行开始的条目没有DOI或网址，未加入：第6行";
-    QTest::newRow("BibTeX: accents, a comment, no identifier, a broken field")
-        << "refs.bib"
-        << QByteArray("@comment{ignored @article{x, doi = {10.1126/science.no}}}\n"
-                      "@article{a,\n  title = {Caf{\\'e} {\\\"U}ber Stra{\\ss}e},\n"
-                      "  author = {M{\\\"u}ller, J{\\\"o}rg and Doe, Jane},\n"
-                      "  doi = {10.1126/science.abc0002},\n  month = may, year = 2023,\n}\n"
-                      "@article{b, title = {No way to fetch}, note = {nothing}}\n"
-                      "@article{c, title = {Broken field}, = {x}, url = {http://127.0.0.1/a/9}}\n")
-        << QStringList{site + "science.abc0002?download=true|Café Über Straße",
-                       "http://127.0.0.1/a/9|Broken field"}
-        << "已加入2条下载任务。\n以下各行开始的条目没有DOI或网址，未加入：第8行";
-    QTest::newRow("CSL-JSON: an item without DOI or URL")
-        << "refs.json"
-        << QByteArray("[\n  {\"id\": \"a\", \"title\": \"From JSON\", \"DOI\": "
-                      "\"10.1126/scisignal.abc0003\"},\n  {\"id\": \"b\", \"title\": \"Nothing\"},"
-                      "\n  {\"id\": \"c\", \"URL\": \"http://127.0.0.1/article/11\"}\n]\n")
-        << QStringList{site + "scisignal.abc0003?download=true|From JSON",
-                       "http://127.0.0.1/article/11|11"}
-        << "已加入2条下载任务。\n以下各行开始的条目没有DOI或网址，未加入：第3行";
     QTest::newRow("a DOI list with a comment, a blank line and a line that is none")
         << "reading.txt"
         << QByteArray("# my reading list\n10.1126/science.abc0004\n"

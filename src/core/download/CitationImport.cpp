@@ -377,7 +377,7 @@ QString JsonText(const QJsonValue& value) {
     if (value.isDouble())
         return QString::number(value.toDouble(), 'g', 15);
     if (value.isArray()) // "container-title" is a list in some writers' hands
-        return JsonText(value.toArray().first());
+        return JsonText(value.toArray().at(0));
     return QString();
 }
 
@@ -555,7 +555,7 @@ CitationFileContents ParseCslJson(const QByteArray& bytes) {
         }
         const QJsonObject issued = item.value(QStringLiteral("issued")).toObject();
         const QJsonArray parts =
-            issued.value(QStringLiteral("date-parts")).toArray().first().toArray();
+            issued.value(QStringLiteral("date-parts")).toArray().at(0).toArray();
         if (!parts.isEmpty() && parts.at(0).toInt() > 0)
             m.date = IsoFromParts(parts.at(0).toInt(), parts.at(1).toInt(), parts.at(2).toInt());
         else
