@@ -373,14 +373,14 @@ int fWebSearch::addRecordsFrom(const Dom& document, PageKind kind) {
     const QString folder = Program().DefaultSaveFolder;
     // What the page shows of an article goes with the record that was added for it; a link
     // already listed keeps what it had, like its title.
-    QString added_link;
-    const auto add = [this, &folder, &added_link](const QString& title, const QString& link,
-                                                  const QString& page) {
-        added_link = ListItems->ContainsKey(link) ? QString() : link;
+    QString addedLink;
+    const auto add = [this, &folder, &addedLink](const QString& title, const QString& link,
+                                                 const QString& page) {
+        addedLink = ListItems->ContainsKey(link) ? QString() : link;
         加入LV1(title, link, page, QStringLiteral("pdf"), folder);
     };
-    const auto describe = [this, &added_link](const QString& link, const ArticleMetadata& shown) {
-        const int position = link == added_link ? ListItems->PositionOfKey(link) : 0;
+    const auto describe = [this, &addedLink](const QString& link, const ArticleMetadata& shown) {
+        const int position = link == addedLink ? ListItems->PositionOfKey(link) : 0;
         if (position > 0)
             SetRecordMetadata(*ListItems, position, shown);
     };
