@@ -42,12 +42,12 @@ void CitationImportTest::whatDoesEachReaderKeep_data() {
                               "12-15"}),
                        entry({"9", "", "http://127.0.0.1/a/9", "Broken field"})}
         << QList<int>{8, 10};
-    QTest::newRow("CSL-JSON: one object, names as literal or parts, dates as parts or raw")
+    QTest::newRow("CSL-JSON: names as literal or parts, dates as parts (a year as text) or raw")
         << "refs.json"
         << QByteArray(
                "[\n  {\"title\": \"From JSON\", \"DOI\": \"10.1126/scisignal.abc0003\", "
                "\"author\": [{\"family\": \"Núñez\", \"given\": \"Ana\"}, {\"literal\": "
-               "\"CERN\"}], \"issued\": {\"date-parts\": [[2024, 2]]}, \"volume\": 17, "
+               "\"CERN\"}], \"issued\": {\"date-parts\": [[\"2024\", 2]]}, \"volume\": 17, "
                "\"container-title\": [\"Science Signaling\"], \"page\": \"eabc1\"},\n"
                "  {\"title\": \"Nothing\", \"URL\": \"ftp://127.0.0.1/x\"},\n"
                "  {\"URL\": \"http://127.0.0.1/11\", \"issued\": {\"raw\": \"May 2021\"}}\n]")

@@ -556,8 +556,12 @@ CitationFileContents ParseCslJson(const QByteArray& bytes) {
         const QJsonObject issued = item.value(QStringLiteral("issued")).toObject();
         const QJsonArray parts =
             issued.value(QStringLiteral("date-parts")).toArray().at(0).toArray();
-        if (!parts.isEmpty() && parts.at(0).toInt() > 0)
-            m.date = IsoFromParts(parts.at(0).toInt(), parts.at(1).toInt(), parts.at(2).toInt());
+        // Some writers give the parts as strings ("2025", "12").
+        const auto part = [&parts](int n) {
+            return JsonText(parts.at(n)).toInt();
+        };
+        if (part(0) > 0)
+            m.date = IsoFromParts(part(0), part(1), part(2));
         else
             m.date = IsoDateOf(JsonText(issued.value(QStringLiteral("raw"))));
         m.journal = JsonText(item.value(QStringLiteral("container-title")));
