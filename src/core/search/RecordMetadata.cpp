@@ -16,8 +16,7 @@ void FillOnce(QString& field, const QString& value) {
 
 // The class tokens of an element, lower-cased: the former site's rules ignore letter case.
 QStringList LowerTokens(const DomElement& element) {
-    return element.className.toLower().split(QRegularExpression(QStringLiteral(R"(\s+)")),
-                                             Qt::SkipEmptyParts);
+    return element.className.toLower().simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 // Pages as "12-15" whatever dash and spacing the page used.
