@@ -38,7 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto check = [&dom](const QString& title, const QString& link, const QString& page) {
         CheckRecord(title, link, page, dom);
     };
-    ExtractResultRecords(dom, check);
+    // What a card shows is kept as it was shown, but its date only in the one form exports read.
+    auto described = [](const QString& link, const ArticleMetadata& shown) {
+        QF_FUZZ_CHECK(!link.isEmpty());
+        QF_FUZZ_CHECK(shown.date.isEmpty() || IsoDateOf(shown.date) == shown.date);
+    };
+    ExtractResultRecords(dom, check, {}, described);
     const int current = FirstIndexOf(dom.URL);
     IsLastResultPage(dom, current);
     NextPageAddress(dom.URL, current);
@@ -46,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const PageKind today : {kind, PageKind::TodaySearch, PageKind::TodayIssue}) {
         for (const int card : TodayItemCards(dom, today))
             QF_FUZZ_CHECK(card >= 0 && card < dom.size());
-        ExtractTodayRecords(dom, today, check);
+        ExtractTodayRecords(dom, today, check, {}, described);
     }
     TodayHitCount(dom);
     IsLastTodaySearchPage(dom);

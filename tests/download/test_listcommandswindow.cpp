@@ -195,6 +195,7 @@ void ListCommandsWindowTest::doTheMenusHoldEveryCommandInOrder() {
                           "打开网址",
                           "导出名称 ▸ [全部, 未完成项]",
                           "导出为RIS/BibTeX/CSL-JSON…",
+                          "导入引用文件（RIS/BibTeX/CSL-JSON/DOI列表）…",
                           "关闭本下载窗口",
                           "退出软件"}));
     QCOMPARE(captions(w_->menu窗口), QStringList{"资料检索分析窗口"});

@@ -6,9 +6,11 @@
 #include "WebTestHelper.h"
 
 #include "core/app/ProgramValues.h"
+#include "core/download/Citations.h"
 #include "core/download/Naming.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
+#include "core/search/RecordMetadata.h"
 #include "ui/app/Forms.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/platform/WebBrowser.h"
@@ -67,6 +69,8 @@ private Q_SLOTS:
     void aPassedCheckLetsTheRunGoOn();
     void aCheckThatNeverClearsEndsTheRunAndLeavesTheList();
     void theFormerMarkupIsReadBesideTodaysAndNamedByItsOwnRule();
+    void doesEveryRecordCarryWhatItsPageShows_data();
+    void doesEveryRecordCarryWhatItsPageShows();
 
 private:
     fWebSearch* openWindow();
@@ -412,6 +416,75 @@ void TodaySiteWebTest::theFormerMarkupIsReadBesideTodaysAndNamedByItsOwnRule() {
                  CleanFileName(FileNameFromLink(link, true)));
     }
     Program().PromptSaveFolder = false;
+}
+
+// The fixtures' {authors, date, journal, volume, issue, pages, kind}.
+QStringList facts(const ArticleMetadata& m) {
+    return {m.authors.join(QStringLiteral("; ")),
+            m.date,
+            m.journal,
+            m.volume,
+            m.issue,
+            m.pages,
+            m.kind};
+}
+
+void TodaySiteWebTest::doesEveryRecordCarryWhatItsPageShows_data() {
+    QTest::addColumn<QString>("page"); // "search", "issue" or "former"
+    QTest::newRow("today's search page, each card missing one field") << "search";
+    QTest::newRow("today's issue page: what a card lacks, its address may say") << "issue";
+    QTest::newRow("the former result list, each entry missing one field") << "former";
+}
+
+void TodaySiteWebTest::doesEveryRecordCarryWhatItsPageShows() {
+    QFETCH(QString, page);
+    QString path = kSearchPath + kQuery;
+    QList<QStringList> expected;
+    QStringList titles;
+    if (page == "search") {
+        TodaySearchSpec spec;
+        spec.hits = 20;
+        serveSearch(spec);
+        for (int n = 1; n <= 20; ++n) {
+            expected << TodayArticleFacts(n);
+            titles << TodayArticleTitle(n);
+        }
+    } else if (page == "issue") {
+        path = QStringLiteral("/toc/science/390/6771");
+        server_.serveHtml(path, TodayIssuePageHtml(TodayIssueSpec{}));
+        for (const int n : TodayIssueArticles(TodayIssueSpec{})) {
+            expected << TodayArticleFacts(n, true);
+            titles << TodayArticleTitle(n);
+        }
+    } else {
+        ResultPageSpec former;
+        former.entries = 12;
+        former.brokenMarkup = true;
+        path = ResultPagePath(former, 0);
+        server_.serveHtml(former.searchPath, ResultPageHtml(former));
+        for (int n = 1; n <= 12; ++n) {
+            expected << ResultPageEntryFacts(n);
+            titles << ResultPageEntryTitle(n);
+        }
+    }
+    openWindow();
+    load(server_.url(path));
+    search_->Command9_Click();
+    QCOMPARE(search_->ListItems->Count(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(facts(RecordMetadata(*search_->ListItems, i + 1)), expected[i]);
+
+    // The download rows keep the same, with the title as the page gave it.
+    Program().PromptSaveFolder = true;
+    search_->RunAnalysis(fWebSearch::AnalysisRun::All);
+    Program().PromptSaveFolder = false;
+    const KeyedListModel& downloads = *Forms::fFileDownload()->ListItems3;
+    QCOMPARE(downloads.Count(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const ArticleMetadata kept = RowMetadata(downloads, i + 1);
+        QCOMPARE(facts(kept), expected[i]);
+        QCOMPARE(kept.title, titles[i]);
+    }
 }
 
 QF_TEST_MAIN(TodaySiteWebTest)

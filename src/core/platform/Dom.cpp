@@ -148,13 +148,14 @@ QString Dom::SnapshotScript(const DomQuery& query) {
   q.tags.forEach(function (t) { want[t] = true; });
   q.textTags.forEach(function (t) { text[t] = true; });
   q.visibilityTags.forEach(function (t) { vis[t] = true; });
-  var tokens = q.classTokens;
-  function byClass(el) {
+  var tokens = q.classTokens, sourceTokens = q.sourceTextTokens || [];
+  function holds(el, wanted) {
     var list = el.classList;
-    if (!list || !tokens.length) return false;
-    for (var k = 0; k < tokens.length; ++k) if (list.contains(tokens[k])) return true;
+    if (!list || !wanted.length) return false;
+    for (var k = 0; k < wanted.length; ++k) if (list.contains(wanted[k])) return true;
     return false;
   }
+  function byClass(el) { return holds(el, tokens); }
   var hiding = new Map();
   function hides(node) {
     var known = hiding.get(node);
@@ -204,7 +205,8 @@ QString Dom::SnapshotScript(const DomQuery& query) {
     var item = {
       t: tag,
       c: typeof cls === 'string' ? cls : (el.getAttribute('class') || ''),
-      x: text[tag] ? (el.innerText || '') : '',
+      x: holds(el, sourceTokens) ? (el.textContent || '')
+                                 : text[tag] ? (el.innerText || '') : '',
       h: (tag === 'A' || tag === 'AREA') && typeof href === 'string' ? href : '',
       n: el.getAttribute('name') || '',
       y: (tag === 'INPUT' || tag === 'BUTTON') && typeof type === 'string' ? type : '',
@@ -245,6 +247,7 @@ QString Dom::SnapshotScript(const DomQuery& query) {
     q.insert(QLatin1String("textTags"), jsonArray(query.textTags, true));
     q.insert(QLatin1String("visibilityTags"), jsonArray(query.visibilityTags, true));
     q.insert(QLatin1String("classTokens"), jsonArray(query.classTokens, false));
+    q.insert(QLatin1String("sourceTextTokens"), jsonArray(query.sourceTextTokens, false));
     q.insert(QLatin1String("scriptMarks"), jsonArray(query.scriptMarks, false));
     q.insert(QLatin1String("textMarks"), jsonArray(query.textMarks, false));
     // The query travels as data, never as script text.

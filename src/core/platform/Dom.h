@@ -61,6 +61,10 @@ struct DomQuery {
     QStringList textTags;
     // Elements of any tag copied because their class list holds one of these tokens.
     QStringList classTokens;
+    // Copied elements whose class list holds one of these get their text as the markup has it
+    // (textContent, blanks as written): rendered text carries the page's CSS upper-casing
+    // ("KENNETH H. WILLIFORD"), which is no part of a name.
+    QStringList sourceTextTokens;
     // Copied elements of these tags carry whether they are shown (DomElement::visible).
     QStringList visibilityTags;
     // Texts looked for in the document's inline scripts and in its rendered text (letter

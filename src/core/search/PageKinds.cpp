@@ -76,11 +76,13 @@ DomQuery ResultPageQuery() {
     const TodayMarkup& m = Markup();
     DomQuery query;
     query.tags = ResultPageTags();
-    query.tags << m.recommendationTag << QStringLiteral("FORM") << QStringLiteral("IFRAME");
-    query.textTags = ResultPageTextTags();
+    query.tags << m.recommendationTag << QStringLiteral("FORM") << QStringLiteral("IFRAME")
+               << m.dateTag;
+    query.textTags = ResultPageTextTags() << m.dateTag;
+    query.sourceTextTokens = QStringList{m.authorToken, m.kindToken, m.metaItemToken};
     query.classTokens = QStringList{m.cardToken,        m.titleToken,    m.issueSectionToken,
                                     m.relatedCardToken, m.hitCountToken, m.nextArrowToken}
-                        << m.recommendationTokens;
+                        << m.recommendationTokens << query.sourceTextTokens;
     query.visibilityTags = QStringList{QStringLiteral("A")};
     query.scriptMarks = QStringList{m.challengeScriptMark};
     query.textMarks = m.challengeTexts;

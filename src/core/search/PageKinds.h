@@ -41,6 +41,16 @@ struct TodayMarkup {
                                      QStringLiteral("show-recommended")};
     QString relatedCardToken = QStringLiteral("card-related");
 
+    // What a card shows of the article besides its title: the authors, its kind (the line
+    // over the title), the journal, date, volume, issue and pages among the card's meta
+    // items, and the date in a TIME element. An issue page's address names the journal, the
+    // volume and the issue of all its cards ("/toc/science/390/6771").
+    QString authorToken = QStringLiteral("hlFld-ContribAuthor");
+    QString kindToken = QStringLiteral("overline");
+    QString metaItemToken = QStringLiteral("card-meta__item");
+    QString dateTag = QStringLiteral("TIME");
+    QRegularExpression issueAddress{QStringLiteral(R"(/toc/([A-Za-z]+)/(\d+)/(\d+)(?:[/?#]|$))")};
+
     // The number of hits, and the pager's arrow to the next page.
     QString hitCountTag = QStringLiteral("SPAN");
     QString hitCountToken = QStringLiteral("search-result__meta__item--count");

@@ -3,6 +3,7 @@
 #include "core/app/FileHelpers.h"
 #include "core/app/SettingsStore.h"
 #include "core/app/WebAddress.h"
+#include "core/search/RecordMetadata.h"
 
 #include <limits>
 
@@ -92,7 +93,8 @@ QString DecodeAmpersands(const QString& text) {
 int ExtractResultRecords(
     const Dom& document,
     const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
-    const std::function<void(const QString& link)>& refused) {
+    const std::function<void(const QString& link)>& refused,
+    const std::function<void(const QString& link, const ArticleMetadata& shown)>& described) {
     static const QString li = QStringLiteral("LI");
     static const QString span = QStringLiteral("SPAN");
     static const QString anchor = QStringLiteral("A");
@@ -120,6 +122,8 @@ int ExtractResultRecords(
             continue;
         }
         add(title, decoded, document.URL);
+        if (described)
+            described(decoded, FormerEntryMetadata(document, entry));
         ++calls;
     }
     return calls;

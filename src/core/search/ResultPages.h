@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/download/Citations.h"
 #include "core/platform/Dom.h"
 
 #include <QString>
@@ -30,10 +31,13 @@ QStringList ResultPageTextTags();
 // (PDF)" is still the PDF link to a reader. "&amp;" in the link (any letter case) becomes "&".
 // `page` is the document's address. A link that is no web address (IsWebAddress: a
 // "javascript:", "file:" or "data:" link, say) adds nothing; `refused` hears of it instead.
+// After each call of `add`, `described` hears what the entry shows of that article
+// (FormerEntryMetadata).
 int ExtractResultRecords(
     const Dom& document,
     const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
-    const std::function<void(const QString& link)>& refused = {});
+    const std::function<void(const QString& link)>& refused = {},
+    const std::function<void(const QString& link, const ArticleMetadata& shown)>& described = {});
 
 // Every "&amp;" (any letter case) replaced by "&", in one pass.
 QString DecodeAmpersands(const QString& text);

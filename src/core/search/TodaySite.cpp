@@ -2,6 +2,7 @@
 
 #include "core/app/WebAddress.h"
 #include "core/download/Naming.h"
+#include "core/search/RecordMetadata.h"
 
 #include <QSet>
 #include <QUrl>
@@ -161,7 +162,8 @@ QString TodayPdfLink(const QString& pageAddress, const QString& doi) {
 int ExtractTodayRecords(
     const Dom& document, PageKind kind,
     const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
-    const std::function<void(const QString& link)>& refused) {
+    const std::function<void(const QString& link)>& refused,
+    const std::function<void(const QString& link, const ArticleMetadata& shown)>& described) {
     static const QString anchor = QStringLiteral("A");
     const TodayMarkup& m = Markup();
     const QList<int> cards = TodayItemCards(document, kind);
@@ -197,6 +199,8 @@ int ExtractTodayRecords(
                 if (!added.contains(key)) {
                     added.insert(key);
                     add(text, pdf, document.URL);
+                    if (described)
+                        described(pdf, TodayCardMetadata(document, card, kind));
                     ++calls;
                 }
                 break; // one article per title

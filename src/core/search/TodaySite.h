@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/download/Citations.h"
 #include "core/platform/Dom.h"
 #include "core/search/PageKinds.h"
 
@@ -45,7 +46,8 @@ QString TodayPdfLink(const QString& pageAddress, const QString& doi);
 int ExtractTodayRecords(
     const Dom& document, PageKind kind,
     const std::function<void(const QString& title, const QString& link, const QString& page)>& add,
-    const std::function<void(const QString& link)>& refused = {});
+    const std::function<void(const QString& link)>& refused = {},
+    const std::function<void(const QString& link, const ArticleMetadata& shown)>& described = {});
 
 // The page number (startPage, from 0) and the page length (pageSize) of a search address.
 // A missing key or a value that is not a whole number gives 0 and the site's default

@@ -299,6 +299,8 @@ public:
     // The selected completed rows, or all completed rows when none is selected, as a citation
     // file whose format the chosen extension names.
     void menu导出引文_Click();
+    // Citations: a reference manager's file or a list of DOIs queued as waiting rows.
+    void menu导入引用文件_Click();
     void StatusBar1_PanelClick(int panel);
 
     QAction* menu全选专利列表 = nullptr;
@@ -328,6 +330,7 @@ public:
     QAction* menu导出全部名称 = nullptr;
     QAction* menu导出未完成项名称 = nullptr;
     QAction* menu导出引文 = nullptr;
+    QAction* menu导入引用文件 = nullptr; // citations: the import
     QAction* menu退出本下载窗口 = nullptr;
     QAction* menu退出软件 = nullptr;
     QMenu* menu工具 = nullptr;

@@ -158,6 +158,10 @@ void fFileDownload::setUpListCommands() {
             &fFileDownload::menu导出未完成项名称_Click);
     menu导出引文 = add(list, QStringLiteral("导出为RIS/BibTeX/CSL-JSON…"),
                        QStringLiteral("menu导出引文"), &fFileDownload::menu导出引文_Click);
+    // Citations: reading lists from reference managers become waiting rows.
+    menu导入引用文件 =
+        add(list, QStringLiteral("导入引用文件（RIS/BibTeX/CSL-JSON/DOI列表）…"),
+            QStringLiteral("menu导入引用文件"), &fFileDownload::menu导入引用文件_Click);
     list->addSeparator();
     menu退出本下载窗口 =
         add(list, QStringLiteral("关闭本下载窗口"), QStringLiteral("menu退出本下载窗口"),

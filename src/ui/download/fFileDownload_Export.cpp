@@ -6,12 +6,15 @@
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
 #include "core/app/ShellHelpers.h"
+#include "core/app/WebAddress.h"
+#include "core/download/CitationImport.h"
 #include "core/download/Citations.h"
 #include "core/download/DownloadList.h"
 #include "core/download/ListCommands.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
 #include "core/platform/Shell.h"
+#include "core/search/RecordMetadata.h"
 #include "core/search/SearchList.h"
 #include "ui/app/Forms.h"
 #include "ui/search/fWebSearch.h"
@@ -190,6 +193,25 @@ void fFileDownload::exportNames(bool unfinishedOnly) {
         prompt->message(this, QStringLiteral("无法写入文件：") + path, MsgIcon::Error);
 }
 
+namespace {
+
+// A row whose transfer brought a web page instead of the article, or whose file is one.
+bool EndedAsWebPage(const KeyedListModel& list, int position, const QString& file) {
+    if (!list.HiddenValue(position, DownloadHidden::WebPage).isEmpty())
+        return true;
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    return suffix == QLatin1String("htm") || suffix == QLatin1String("html");
+}
+
+QString JoinedLines(const QList<int>& lines) {
+    QStringList numbers;
+    for (const int line : lines)
+        numbers << QString::number(line);
+    return numbers.join(QStringLiteral("、"));
+}
+
+} // namespace
+
 void fFileDownload::menu导出引文_Click() {
     Prompt* prompt = Services().prompt;
     if (!prompt)
@@ -201,23 +223,33 @@ void fFileDownload::menu导出引文_Click() {
     for (int position = 1; position <= ListItems3->Count() && !anySelected; ++position)
         anySelected = ListItems3->Selected(position) &&
                       ListItems3->SmallIcon(position) == ItemState::Completed;
-    // The search list still holds each record's title as the page gave it; the row's name was
-    // cleaned for the file system (or taken from the link).
+    // Rows handed over before their data was kept find their title in the search list, if it
+    // is still open; the row's name was cleaned for the file system (or taken from the link).
     KeyedListModel* records = nullptr;
     if (auto* search = dynamic_cast<fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch"))))
         records = search->ListItems;
     QList<CitationEntry> entries;
+    int withoutFile = 0;
     for (int position = 1; position <= ListItems3->Count(); ++position) {
         if (ListItems3->SmallIcon(position) != ItemState::Completed ||
             (anySelected && !ListItems3->Selected(position)))
             continue;
         const QString link = ListItems3->Key(position);
-        const int record = records ? records->PositionOfKey(link) : 0;
-        const QString title = record > 0 ? records->Text(record) : ListItems3->Text(position);
+        ArticleMetadata metadata = RowMetadata(*ListItems3, position);
+        if (metadata.title.isEmpty()) {
+            const int record = records ? records->PositionOfKey(link) : 0;
+            metadata.title = record > 0 ? records->Text(record) : ListItems3->Text(position);
+        }
         QString file = RowFilePath(*ListItems3, position);
         if (file.isEmpty())
             file = ItemFilePath(*ListItems3, position);
-        entries.append(CitationOf(title, link, ListItems3->Tag(position), file));
+        // Only the article itself is attached: a login or error page saved in its place would
+        // be filed in the reference manager as the paper.
+        if (EndedAsWebPage(*ListItems3, position, file) || !QFileInfo(file).isFile()) {
+            file.clear();
+            ++withoutFile;
+        }
+        entries.append(CitationOf(metadata, link, ListItems3->Tag(position), file));
     }
     if (entries.isEmpty()) {
         prompt->message(this, kNoCompletedRows, MsgIcon::Information);
@@ -228,20 +260,112 @@ void fFileDownload::menu导出引文_Click() {
                              QStringLiteral("RIS (*.ris);;BibTeX (*.bib);;CSL-JSON (*.json)"));
     if (path.isEmpty() || !stillLoaded())
         return;
-    // A name typed without an extension gets the first format's.
+    // A name typed without an extension gets the first format's, before anything looks at
+    // whether that file exists.
     if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".ris");
+        path += CitationExtension(CitationFormat::Ris);
     const std::optional<CitationFormat> format = CitationFormatOfPath(path);
     if (!format) {
         prompt->message(this, kUnknownCitationType, MsgIcon::Error);
         return;
     }
+    if (QFileInfo::exists(path) &&
+        (prompt->message(this, QStringLiteral("文件已存在：\n%1\n要替换它吗？").arg(path),
+                         MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes ||
+         !stillLoaded()))
+        return;
     // Written whole or not at all: a reference manager must never import half a file.
     QSaveFile target(path);
     if (!target.open(QIODevice::WriteOnly) ||
-        target.write(CitationFileText(entries, *format)) < 0 || !target.commit())
+        target.write(CitationFileText(entries, *format)) < 0 || !target.commit()) {
         prompt->message(this,
                         QStringLiteral("无法写入文件：") + path + QLatin1Char('\n') +
                             target.errorString(),
                         MsgIcon::Error);
+        return;
+    }
+    QString done =
+        QStringLiteral("已写入%1条引文（%2）：\n%3")
+            .arg(entries.size())
+            .arg(anySelected ? QStringLiteral("选中的已完成项") : QStringLiteral("全部已完成项"),
+                 path);
+    if (withoutFile > 0)
+        done += QStringLiteral("\n其中%1条没有附文章文件（下载所得是网页，或文件已不在）。")
+                    .arg(withoutFile);
+    prompt->message(this, done, MsgIcon::Information);
+}
+
+void fFileDownload::menu导入引用文件_Click() {
+    Prompt* prompt = Services().prompt;
+    if (!prompt)
+        return;
+    Forms::Hold hold(this);
+    const QString path =
+        prompt->openFileName(this, QStringLiteral("导入引用文件"), QString(),
+                             QStringLiteral("引用文件 (*.ris *.bib *.json *.txt);;所有文件 (*)"));
+    if (path.isEmpty() || !stillLoaded())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        prompt->message(this, QStringLiteral("无法读取文件：%1\n%2").arg(path, file.errorString()),
+                        MsgIcon::Error);
+        return;
+    }
+    const CitationFileContents contents = ParseCitationFile(path, file.readAll());
+    file.close();
+    if (!contents.error.isEmpty()) {
+        prompt->message(this, QStringLiteral("无法读取文件：%1\n%2").arg(path, contents.error),
+                        MsgIcon::Error);
+        return;
+    }
+    const QString unusable = contents.unusableLines.isEmpty()
+                                 ? QString()
+                                 : QStringLiteral("以下各行开始的条目没有DOI或网址，未加入：第%1行")
+                                       .arg(JoinedLines(contents.unusableLines));
+    if (contents.entries.isEmpty()) {
+        prompt->message(
+            this, unusable.isEmpty() ? QStringLiteral("文件中没有找到引用条目：") + path : unusable,
+            MsgIcon::Information);
+        return;
+    }
+    QString folder =
+        prompt->chooseFolder(this, QStringLiteral("选择下载保存路径"), Program().DefaultSaveFolder);
+    if (folder.isEmpty() || !stillLoaded())
+        return;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+
+    int added = 0;
+    int listed = 0;
+    QList<int> refused;
+    for (const ImportedCitation& entry : contents.entries) {
+        const QString link = ImportedArticleLink(entry);
+        if (link.isEmpty() || !IsWebAddress(link)) {
+            refused << entry.line;
+            continue;
+        }
+        const QString name = ImportedArticleName(entry, link, Program().UseLinkFileName);
+        if (!AddDownloadItem(link, name, QStringLiteral("pdf"), folder, QString())) {
+            ++listed;
+            continue;
+        }
+        // As with records, the row keeps a DOI of its own only where its link names none.
+        ArticleMetadata metadata = entry.metadata;
+        if (DoiOfAddress(link).compare(metadata.doi, Qt::CaseInsensitive) == 0)
+            metadata.doi.clear();
+        SetRowMetadata(*ListItems3, ListItems3->PositionOfKey(link), metadata);
+        ++added;
+    }
+    RefreshList();
+    QStringList lines{QStringLiteral("已加入%1条下载任务。").arg(added)};
+    if (listed > 0)
+        lines << QStringLiteral("%1条已在下载列表中，未重复加入。").arg(listed);
+    if (!unusable.isEmpty())
+        lines << unusable;
+    if (!refused.isEmpty())
+        lines << QStringLiteral("以下各行开始的条目的链接不能下载，未加入：第%1行")
+                     .arg(JoinedLines(refused));
+    prompt->message(this, lines.join(QLatin1Char('\n')),
+                    unusable.isEmpty() && refused.isEmpty() ? MsgIcon::Information
+                                                            : MsgIcon::Warning);
 }

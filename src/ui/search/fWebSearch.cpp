@@ -5,6 +5,7 @@
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
 #include "core/app/WebAddress.h"
+#include "core/download/Citations.h"
 #include "core/download/HostPacing.h"
 #include "core/download/Naming.h"
 #include "core/platform/Clock.h"
@@ -12,6 +13,7 @@
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
 #include "core/search/PageKinds.h"
+#include "core/search/RecordMetadata.h"
 #include "core/search/ResultPages.h"
 #include "core/search/SearchList.h"
 #include "core/search/TodaySite.h"
@@ -379,9 +381,18 @@ int fWebSearch::ExtractResultRecords() {
 int fWebSearch::addRecordsFrom(const Dom& document, PageKind kind) {
     // The folder is read once for the page: every record of one extraction shares it.
     const QString folder = Program().DefaultSaveFolder;
-    const auto add = [this, &folder](const QString& title, const QString& link,
-                                     const QString& page) {
+    // What the page shows of an article goes with the record that was added for it; a link
+    // already listed keeps what it had, like its title.
+    QString addedLink;
+    const auto add = [this, &folder, &addedLink](const QString& title, const QString& link,
+                                                 const QString& page) {
+        addedLink = ListItems->ContainsKey(link) ? QString() : link;
         加入LV1(title, link, page, QStringLiteral("pdf"), folder);
+    };
+    const auto describe = [this, &addedLink](const QString& link, const ArticleMetadata& shown) {
+        const int position = link == addedLink ? ListItems->PositionOfKey(link) : 0;
+        if (position > 0)
+            SetRecordMetadata(*ListItems, position, shown);
     };
     int refused = 0;
     QString firstRefused;
@@ -395,11 +406,11 @@ int fWebSearch::addRecordsFrom(const Dom& document, PageKind kind) {
         return 0; // nothing of the bot check belongs in the list
     case PageKind::TodaySearch:
     case PageKind::TodayIssue:
-        added = ExtractTodayRecords(document, kind, add, refuse);
+        added = ExtractTodayRecords(document, kind, add, refuse, describe);
         break;
     case PageKind::FormerResults:
     case PageKind::Other:
-        added = ::ExtractResultRecords(document, add, refuse);
+        added = ::ExtractResultRecords(document, add, refuse, describe);
         break;
     }
     // Said where the run's outcome is shown, so a page that gave fewer records than it shows
@@ -781,21 +792,18 @@ bool fWebSearch::加入下载列表(const QString& link, const QString& title, c
         StatusPanel3->setText(NotWebAddressReason(link));
         return false;
     }
-    QString cleanTitle = TrimSpaces(RemoveLineBreaks(title));
-    // Ideographic and no-break spaces are blanks too; such a title names nothing.
-    if (cleanTitle.trimmed().isEmpty())
-        cleanTitle.clear();
     const QString folder = saveFolder.isEmpty() ? Program().DefaultSaveFolder : saveFolder;
-    QString name =
-        CleanFileName(Program().UseLinkFileName ? RecordFileNameFromLink(link) : cleanTitle);
-    // A name that cleans away entirely would make a hidden ".pdf" the user never sees; take
-    // the link's name instead, and a plain word when that is empty too.
-    if (name.isEmpty())
-        name = CleanFileName(FileNameFromLink(link, true));
-    if (name.isEmpty())
-        name = QStringLiteral("未命名");
-    if (::fFileDownload* download = Forms::fFileDownload())
-        download->AddDownloadItem(link, name, type, folder, page);
+    const QString name = RecordFileName(link, title, Program().UseLinkFileName);
+    ::fFileDownload* download = Forms::fFileDownload();
+    if (download && download->AddDownloadItem(link, name, type, folder, page)) {
+        // The row keeps the article's data with the title as the page gave it, so that its
+        // citation no longer needs the search list (the name was cleaned for the file system).
+        const int record = ListItems->PositionOfKey(link);
+        ArticleMetadata metadata =
+            record > 0 ? RecordMetadata(*ListItems, record) : ArticleMetadata{};
+        metadata.title = TrimSpaces(title);
+        SetRowMetadata(*download->ListItems3, download->ListItems3->PositionOfKey(link), metadata);
+    }
     return true;
 }
 
