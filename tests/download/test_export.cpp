@@ -284,9 +284,6 @@ void ExportTest::whenIsNoCitationFileWritten_data() {
     QTest::newRow("cancelled") << ItemState::Completed << ""
                                << ""
                                << "";
-    QTest::newRow("an existing file, not to be replaced") << ItemState::Completed << "refs.bib"
-                                                          << "refs.bib"
-                                                          << "文件已存在：\n%1\n要替换它吗？";
     QTest::newRow("typed without its extension, the file with it is asked about")
         << ItemState::Completed << "refs"
         << "refs.ris"

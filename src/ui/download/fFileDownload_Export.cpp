@@ -261,15 +261,17 @@ void fFileDownload::menu导出引文_Click() {
     if (path.isEmpty() || !stillLoaded())
         return;
     // A name typed without an extension gets the first format's, before anything looks at
-    // whether that file exists.
-    if (QFileInfo(path).suffix().isEmpty())
+    // whether that file exists. The dialog itself asked about the name it gave back; only a name
+    // it never saw needs asking about here.
+    const bool extended = QFileInfo(path).suffix().isEmpty();
+    if (extended)
         path += CitationExtension(CitationFormat::Ris);
     const std::optional<CitationFormat> format = CitationFormatOfPath(path);
     if (!format) {
         prompt->message(this, kUnknownCitationType, MsgIcon::Error);
         return;
     }
-    if (QFileInfo::exists(path) &&
+    if (extended && QFileInfo::exists(path) &&
         (prompt->message(this, QStringLiteral("文件已存在：\n%1\n要替换它吗？").arg(path),
                          MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes ||
          !stillLoaded()))
