@@ -709,6 +709,8 @@ void fWebSearch::RunAnalysis(AnalysisRun run) {
     PicPanPrograss->raise();
     StopAnalysis = false;
     refusedHandOvers_ = 0;
+    addedHandOvers_ = 0;
+    listedHandOvers_ = 0;
     DoEvents();
 
     int succeeded = 0;
@@ -767,6 +769,11 @@ void fWebSearch::RunAnalysis(AnalysisRun run) {
     PicPanPrograss->hide();
     StopAnalysis = true;
     QString summary = QStringLiteral("本次分析成功：%1条").arg(succeeded);
+    // Said only when they differ: a run whose every record became a row reads as it always did.
+    if (listedHandOvers_ > 0)
+        summary += QStringLiteral("，新加入下载列表%1条，%2条已在下载列表中，未重复加入")
+                       .arg(addedHandOvers_)
+                       .arg(listedHandOvers_);
     if (refusedHandOvers_ > 0)
         summary += QStringLiteral("，%1条的链接不是 http 或 https 网址，未加入下载列表")
                        .arg(refusedHandOvers_);
@@ -795,7 +802,9 @@ bool fWebSearch::加入下载列表(const QString& link, const QString& title, c
     const QString folder = saveFolder.isEmpty() ? Program().DefaultSaveFolder : saveFolder;
     const QString name = RecordFileName(link, title, Program().UseLinkFileName);
     ::fFileDownload* download = Forms::fFileDownload();
-    if (download && download->AddDownloadItem(link, name, type, folder, page)) {
+    const bool added = download && download->AddDownloadItem(link, name, type, folder, page);
+    ++(added ? addedHandOvers_ : listedHandOvers_);
+    if (added) {
         // The row keeps the article's data with the title as the page gave it, so that its
         // citation no longer needs the search list (the name was cleaned for the file system).
         const int record = ListItems->PositionOfKey(link);

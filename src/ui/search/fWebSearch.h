@@ -175,6 +175,10 @@ private:
     bool splitterPlaced_ = false;
     // Hand-overs of the running analysis refused because their link is no web address.
     int refusedHandOvers_ = 0;
+    // This run's hand-overs the download list took, and those it already held (the same link,
+    // or the same article under another host or spelling).
+    int addedHandOvers_ = 0;
+    int listedHandOvers_ = 0;
     // When the browser last completed a page (monotonic clock); today's site is never asked
     // for the next page of results sooner than a pause after it.
     std::optional<double> pageShownAt_;
