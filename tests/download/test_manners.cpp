@@ -350,9 +350,7 @@ void MannersTest::howDoesABotCheckHandOverEnd() {
     addRow(server.url("/two.pdf"), "two");
 
     // The check is no download, not even for a moment: nothing took a name in the folder.
-    FolderRenames renames(services_->dir.path());
-    tickAndWait();
-    QCOMPARE(renames.Take(), QStringList());
+    QCOMPARE(RenamedInto(services_->dir.path(), [this] { tickAndWait(); }), QStringList());
     // Both rows of the site wait for the user, and the search window shows why.
     QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
     QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Waiting));
