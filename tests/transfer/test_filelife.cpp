@@ -75,7 +75,7 @@ void FileLifeTest::doesEveryOtherNameKeepItsBytes_data() {
           "the row's file changed since", "the row's own file", "a free name"}) {
         // Failure paths first.
         for (const char* ending : {"cut short", "abandoned", "failed write", "an empty body",
-                                   "a bot check", "a web page", "another kind", "committed"}) {
+                                   "a web page", "another kind", "committed"}) {
             for (bool overwrite : {false, true})
                 QTest::newRow(qPrintable(
                     QStringLiteral("%1, %2%3").arg(target, ending, overwrite ? ", 覆盖" : "")))
@@ -100,9 +100,6 @@ void FileLifeTest::doesEveryOtherNameKeepItsBytes() {
         return readFile(body).startsWith("%PDF-") ? BodyKind::Expected
                : readFile(body).contains("<html") ? BodyKind::WebPage
                                                   : BodyKind::Other;
-    };
-    rule.botCheck = [](const QString& body, const CommitRule&) {
-        return readFile(body).contains("Just a moment");
     };
     if (target == "a user's file" || target.startsWith("the row's")) {
         QVERIFY(writeFile(path, old));
@@ -140,8 +137,6 @@ void FileLifeTest::doesEveryOtherNameKeepItsBytes() {
     QByteArray body(ending == "an empty body" ? 0 : 700000, 'n');
     if (ending == "a web page")
         body.replace(0, 40, "\n<!DOCTYPE html><html><title>Sign in</t>");
-    else if (ending == "a bot check")
-        body.replace(0, 40, "\n<html><title>Just a moment...</title>    ");
     else if (ending != "another kind" && !body.isEmpty())
         body.replace(0, 9, "%PDF-1.7\n");
     QVERIFY(file->Write(body.left(300000)));
@@ -165,7 +160,6 @@ void FileLifeTest::doesEveryOtherNameKeepItsBytes() {
         QVERIFY(file->Write(body.mid(300000)));
         committed = file->Commit(rule);
         QVERIFY(committed || !file->Error().isEmpty());
-        QCOMPARE(file->Kind() == BodyKind::BotCheck, ending == "a bot check");
     }
     // A complete body lands where nothing was; over a file only a verified one, and only
     // over the row's own unchanged file or with the user's 覆盖.
