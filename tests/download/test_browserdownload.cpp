@@ -149,6 +149,8 @@ void BrowserDownloadTest::howARowOfTheSiteEnds_data() {
         << "/pdf/never" << 2 << true << int(ItemState::Failed) << "pdf" << QStringList{"paper.pdf"};
     QTest::newRow("a page, not the file: never over the user's file?")
         << "/pdf/page" << 2 << true << int(ItemState::Failed) << "pdf" << QStringList{"paper.pdf"};
+    QTest::newRow("a bot check's page: failed, nothing in the folder, the type kept?")
+        << "/pdf/check" << 2 << false << int(ItemState::Failed) << "pdf" << QStringList{};
     QTest::newRow("an empty answer: failed, the user's file kept?")
         << "/pdf/empty" << 2 << true << int(ItemState::Failed) << "pdf" << QStringList{"paper.pdf"};
     QTest::newRow("a page of 300 KB: a web page on the free name, never a PDF?")
@@ -181,6 +183,7 @@ void BrowserDownloadTest::howARowOfTheSiteEnds() {
     // Its markers come first; the type check's page rule reads no file this large.
     server_.serveHtml("/pdf/large-page", page + "<!--" + QString(300 * 1024, ' ') + "-->");
     server_.route("/pdf/empty", Response::bytes({}, "application/pdf"));
+    server_.serveHtml("/pdf/check", "<html><head><title>Just a moment...</title></head></html>");
     server_.challengePlainClients("/pdf/never", "X-Nobody-Sends-This");
     setUp(path, mode, userFile);
 
@@ -193,15 +196,17 @@ void BrowserDownloadTest::howARowOfTheSiteEnds() {
     // A page that came instead of the file says what it is.
     if (type == "htm")
         QVERIFY(RowFailureReason(list, 1).startsWith(WebPageKindText(WebPageKind::LoginWall)));
+    else if (path == "/pdf/check")
+        QVERIFY(RowFailureReason(list, 1).startsWith(WebPageKindText(WebPageKind::BotCheck)));
     else
         QCOMPARE(RowFailureReason(list, 1).isEmpty(), state == ItemState::Completed);
     QTRY_COMPARE(folder(), names);
-    const QString kept = names.first();
+    const QString kept = names.value(0);
     if (path == "/pdf/paper")
         QCOMPARE(bytesOf(kept), pdf);
     else if (userFile)
         QCOMPARE(bytesOf(kept), kUserFile);
-    else
+    else if (!kept.isEmpty())
         QVERIFY(bytesOf(kept).contains("Sign in"));
     QCOMPARE(window_->CountDownloaderSlots(), 1);
     // It was the browser that asked: the program's own request would have met the check.

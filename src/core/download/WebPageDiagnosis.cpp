@@ -44,6 +44,13 @@ bool hasPasswordField(const QByteArray& lowerText) {
     return field.match(QString::fromLatin1(lowerText)).hasMatch();
 }
 
+bool isBotCheck(const ReceivedPage& page, const QByteArray& lowerText, const QByteArray& title) {
+    return page.cfMitigated.trimmed().toLower() == "challenge" ||
+           containsAny(lowerText, {"/cdn-cgi/challenge-platform/", "cf-chl-", "challenge-form"}) ||
+           title == "just a moment..." || title == "just a moment" ||
+           containsAny(title, {"attention required", "checking your browser"});
+}
+
 } // namespace
 
 WebPageKind DiagnoseWebPage(const ReceivedPage& page, const QString& loginAddress) {
@@ -51,10 +58,7 @@ WebPageKind DiagnoseWebPage(const ReceivedPage& page, const QString& loginAddres
     const QByteArray title = titleOf(text);
 
     // First: a challenge often comes with status 403 or 503, which would read as a refusal.
-    if (page.cfMitigated.trimmed().toLower() == "challenge" ||
-        containsAny(text, {"/cdn-cgi/challenge-platform/", "cf-chl-", "challenge-form"}) ||
-        title == "just a moment..." || title == "just a moment" ||
-        containsAny(title, {"attention required", "checking your browser"}))
+    if (isBotCheck(page, text, title))
         return WebPageKind::BotCheck;
 
     if (page.status == 404 || page.status == 410)
@@ -75,6 +79,17 @@ WebPageKind DiagnoseWebPage(const ReceivedPage& page, const QString& loginAddres
     if (containsAny(title, {"not found", "404", "找不到"}))
         return WebPageKind::NotFound;
     return WebPageKind::Other;
+}
+
+CheckJudge BotCheckJudge() {
+    // The diagnosis's first rule alone: it runs on a transfer's disk thread, and a bot check
+    // outranks every other kind.
+    return [](const QString& bodyPath, const CommitRule& answer) {
+        const ReceivedPage page{answer.status, answer.cfMitigated, answer.finalUrl,
+                                ReadWebPageHead(bodyPath)};
+        const QByteArray text = page.head.toLower();
+        return isBotCheck(page, text, titleOf(text));
+    };
 }
 
 QString WebPageKindText(WebPageKind kind) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/transfer/FileOwnership.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -32,6 +34,10 @@ inline constexpr qint64 kWebPageHeadBytes = 64 * 1024;
 // Reads the page the way a person glancing at it would. `loginAddress` is the login panel's
 // gateway address ("" when none is set); a page on its host counts as a login wall.
 WebPageKind DiagnoseWebPage(const ReceivedPage& page, const QString& loginAddress);
+
+// The commit's test for a bot check (CommitRule::botCheck): the body's first bytes and the
+// answer's headers, read as DiagnoseWebPage reads them.
+CheckJudge BotCheckJudge();
 
 // The row's failure reason for each kind, in the user's words.
 QString WebPageKindText(WebPageKind kind);

@@ -222,6 +222,7 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
     point_ = ResumePoint{};
     committed_ = OwnedFile{};
     committedKind_ = BodyKind::Other;
+    botCheck_ = false;
 
     // The name is taken before this returns, so that the next transfer of the same moment
     // picks another one; a name that exists is taken as it is and never written to.
@@ -732,6 +733,8 @@ void Downloader::finishSink(qint64 size) {
     rule.expected = size;
     rule.status = status_;
     rule.contentType = QString::fromLatin1(headers_.value("content-type"));
+    rule.cfMitigated = headers_.value("cf-mitigated");
+    rule.finalUrl = responseUrl_;
     onDisk(sink_->lane, [sink = sink_, rule] {
         bool replaced = false;
         if (!sink->failed) {
@@ -752,6 +755,7 @@ void Downloader::sinkFinished(bool replaced, const OwnedFile& placed, BodyKind k
     if (phase_ != Phase::Finishing)
         return;
     if (!replaced) {
+        botCheck_ = kind == BodyKind::BotCheck;
         const QString written = sink_->takeReason();
         const QString reason = status_ >= 400 ? FailureReasonOfStatus() : written;
         fail(reason.isEmpty() ? QStringLiteral("写入文件失败") : reason);

@@ -40,7 +40,8 @@ class QTimer;
 // - The body takes its name by the host's CommitRule (SetCommitRule): the length, status and
 //   Content-Type of the answer are filled in here. An answer of status 400 or more is kept
 //   only as a web page on a reserved name, and its transfer still completes, so that the host
-//   can tell what page it was; ResponseStatus() tells the host the status.
+//   can tell what page it was; ResponseStatus() tells the host the status. A bot check's
+//   page takes no name at all: its transfer fails (BroughtBotCheck).
 //
 // - An interrupted transfer keeps its temporary body when the answer was a 200 with a length
 //   and a validator (ResumePoint); given that point before the next BeginDownload, the
@@ -81,6 +82,8 @@ public:
     // What the last completed transfer put in place, and how its bytes were judged.
     OwnedFile CommittedFile() const { return committed_; }
     BodyKind CommittedKind() const { return committedKind_; }
+    // The last transfer failed because its body was a bot check's page, which took no name.
+    bool BroughtBotCheck() const { return botCheck_; }
 
     // The next BeginDownload resumes from this point when it is usable; it is used once.
     void SetResumePoint(const ResumePoint& point) { resumeWanted_ = point; }
@@ -217,6 +220,7 @@ private:
     CommitRule commitRule_;
     OwnedFile committed_;
     BodyKind committedKind_ = BodyKind::Other;
+    bool botCheck_ = false;
     qint64 held_ = 0; // bytes of the body taken over from an interrupted transfer
 };
 

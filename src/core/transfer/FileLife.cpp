@@ -262,6 +262,14 @@ bool DownloadFile::Commit(const CommitRule& rule) {
     // Judged by the bytes, never by a guess that a body looks like a page: only the row's
     // own kind may take the place of a file that is there.
     kind_ = rule.judge ? rule.judge(body_, rule.contentType) : BodyKind::Other;
+    // A bot check is no download: its page takes no name, not even as a failed answer's page.
+    // A body of the row's own kind that came with a good answer is the file.
+    if ((kind_ != BodyKind::Expected || rule.status >= 400) && rule.botCheck &&
+        rule.botCheck(body_, rule)) {
+        kind_ = BodyKind::BotCheck;
+        keepBody_ = false; // nothing to resume after
+        return refuse(QStringLiteral("收到网站验证页面，未保存"));
+    }
     if (rule.status >= 400 && (kind_ != BodyKind::WebPage || existed_))
         return refuse(ErrorAnswerReason(rule.status));
     const QByteArray target = encoded(target_);

@@ -63,8 +63,8 @@ public:
     qint64 BodySize() const { return size_; }
     // Puts the body in the target's place by `rule` (see above): the body must match the
     // announced length exactly and hold at least one byte; an answer of status 400 or more
-    // lands only as a web page on a reserved name. A failed write, flush, close or rename
-    // fails it, and the body is abandoned.
+    // lands only as a web page on a reserved name, and a bot check's page (CommitRule::botCheck)
+    // on none. A failed write, flush, close or rename fails it, and the body is abandoned.
     bool Commit(const CommitRule& rule);
     // A body of `expected` bytes (-1: any) that may land only on a reserved name.
     bool Commit(qint64 expected = -1) {
@@ -83,7 +83,7 @@ public:
     bool TargetExisted() const { return existed_; }
     bool Committed() const { return committed_; }
     // What the commit put at the target (for the row's ownership record), and how its bytes
-    // were judged; not set before a commit.
+    // were judged (also when they were refused as a bot check); not set before a commit.
     OwnedFile Owned() const { return owned_; }
     BodyKind Kind() const { return kind_; }
     // Why the last step failed, in the user's words.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -57,8 +58,13 @@ enum class BodyKind {
     Expected, // the row's own kind by the file-type table (a PDF starts with "%PDF-")
     WebPage,  // a page, a JSON or XML answer: anything but the file
     Other,    // some other file, or the row's kind cannot be told from bytes
+    BotCheck, // a "checking your browser" page: no download, it never takes a name
 };
 using BodyJudge = std::function<BodyKind(const QString& bodyPath, const QString& contentType)>;
+struct CommitRule;
+// Tells from a body and its answer (status, cf-mitigated, the address reached) whether it is a
+// bot check's page. Must be safe on any thread.
+using CheckJudge = std::function<bool(const QString& bodyPath, const CommitRule& answer)>;
 // Called with what a commit is about to put at its name and the answer's status, before the
 // rename: a kill right after the rename then still finds the commit recorded. Must be safe on
 // any thread.
@@ -70,6 +76,11 @@ struct CommitRule {
     int status = 200;     // the answer's HTTP status
     QString contentType;  // the answer's Content-Type without parameters
     BodyJudge judge;      // none: every body is Other
+    // A bot check is judged before the commit, so that its page is never seen in the folder,
+    // not even for the moment an error answer's page would be kept there to be told apart.
+    QByteArray cfMitigated; // the answer's "cf-mitigated" header
+    QString finalUrl;       // where the answer came from after redirects
+    CheckJudge botCheck;    // none: no body is a bot check
     // What the target may hold for the body to go over it: the row's own file, as recorded,
     // or, with `overwrite` (the user's 覆盖 for this transfer), whatever is there.
     OwnedFile replaceable;

@@ -41,6 +41,8 @@ CommitRule answered(const CommitRule& rule, const Inet& inet, qint64 expected) {
     filled.expected = expected;
     filled.status = inet.StatusCode();
     filled.contentType = inet.GetHeader(QStringLiteral("Content-Type"));
+    filled.cfMitigated = inet.GetHeader(QStringLiteral("cf-mitigated")).toLatin1();
+    filled.finalUrl = inet.URL();
     return filled;
 }
 

@@ -41,7 +41,7 @@ inline constexpr double kSingleStallSeconds = 120.0;
 
 // Copies the body `inet` is receiving into `file` in chunks of at most 2048 bytes, letting
 // pending events run between them, until the file holds `announced` bytes (then commits it by
-// `rule`, with the answer's length, status and Content-Type filled in; a resumed file counts
+// `rule`, with the answer's length, status and headers filled in; a resumed file counts
 // the bytes it held before),
 // the answer ends short of them, nothing arrives for more than 120 seconds on `clock`
 // (counted from `lastGrowth`, which it moves), or the watcher says otherwise. Every way but

@@ -222,6 +222,7 @@ bool BrowserDownload::putInPlace(const QString& browserFile, qint64 announced,
     rule.expected = announced;
     rule.status = 200;
     rule.contentType = mimeType;
+    rule.finalUrl = url_; // the browser tells of no headers; its body alone shows a check
     // The browser wrote beside the target under the program's own pattern: its file becomes
     // the body as it is, with nothing copied on this thread, and goes on failure.
     const bool taken = file_.ResumeBody(browserFile);

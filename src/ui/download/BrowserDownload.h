@@ -58,6 +58,8 @@ public:
     void SetCommitRule(const CommitRule& rule) { rule_ = rule; }
     OwnedFile CommittedFile() const { return file_.Owned(); }
     BodyKind CommittedKind() const { return file_.Kind(); }
+    // The transfer failed because the browser brought a bot check's page, which took no name.
+    bool BroughtBotCheck() const { return file_.Kind() == BodyKind::BotCheck; }
 
     // 200 once the browser delivered a body; the status the browser's reason names when it gave
     // the download up (401, 403, 404); 0 otherwise (no answer, or one the browser does not

@@ -444,6 +444,7 @@ CommitRule fFileDownload::CommitRuleFor(int position, const QString& target,
     rule.judge = [expectedType](const QString& body, const QString& contentType) {
         return JudgeBody(body, expectedType, contentType);
     };
+    rule.botCheck = BotCheckJudge(); // site manners: a bot check is no download
     if (const std::shared_ptr<CommitLog> log = JournalCommits()) {
         const QString key = list.Key(position);
         const QString type = list.SubItem(position, DownloadColumn::Type);

@@ -211,6 +211,8 @@ public:
         // status.
         QByteArray date;
         bool pushedBack = false;
+        // Bot check: the body was a check's page, refused before it took a name.
+        bool botCheck = false;
     };
     // Both transfer modes call it once a row's transfer has ended and its type was checked:
     // a web page is diagnosed, a bot check handed to the user, and the site's manners told.
@@ -464,7 +466,8 @@ private:
     SiteCheck siteCheck_;
     int keptStarts_ = -1;
     void setUpSiteManners();
-    void handOverSiteCheck(int position, const QString& host);
+    // `pageKept`: the check's page was taken for the row's own file and committed.
+    void handOverSiteCheck(int position, const QString& host, bool pageKept);
     // Gives up the wait for the user's check: the site's waiting rows fail with `reason`.
     void endSiteCheck(const QString& reason);
     // Once a second: the check's time limit, and the day's counts kept for the next start.
@@ -473,9 +476,9 @@ private:
     // they changed (or at once), and read back when the window is made.
     void keepSiteState(bool now);
     quint64 keptSiteChanges_ = 0;
-    // A bot check met by a transfer is no download: its page leaves the save folder and the
-    // row gets its type back.
-    void dropCheckPage(int position);
+    // A bot check met by a transfer is no download: the row gets its type back, and a page
+    // of it that was committed as the row's file (`pageKept`) leaves the save folder.
+    void dropCheckPage(int position, bool pageKept);
     // The search window's browser passed the check and was sent on to the file: the download
     // becomes its row's file in a free slot, through the browser path's checks.
     void adoptCheckDownload(QWebEngineDownloadRequest* request);

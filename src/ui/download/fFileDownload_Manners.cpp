@@ -9,7 +9,6 @@
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/download/DownloadList.h"
-#include "core/download/FileType.h"
 #include "core/download/HostPacing.h"
 #include "core/download/Naming.h"
 #include "core/download/Scheduler.h"
@@ -22,7 +21,6 @@
 
 #include <QDate>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -181,11 +179,18 @@ void fFileDownload::TransferEnded(const QString& link, const TransferAnswer& ans
     const QString host = HostOfLink(link);
 
     std::optional<WebPageKind> kind;
-    if (isPageType(list.SubItem(row, DownloadColumn::Type))) {
+    // A check judged before the commit left nothing in the folder; one told only from a page
+    // the row took for its file (a row that asked for a page) left that page.
+    const bool pageKept = !answer.botCheck;
+    if (answer.botCheck) {
+        kind = WebPageKind::BotCheck;
+    } else if (isPageType(list.SubItem(row, DownloadColumn::Type))) {
         const ReceivedPage page{answer.status, answer.cfMitigated,
                                 answer.finalUrl.isEmpty() ? link : answer.finalUrl,
                                 ReadWebPageHead(RowFilePath(list, row))};
         kind = DiagnoseWebPage(page, Text1 ? Text1->text() : QString());
+    }
+    if (kind) {
         const QString before = RowFailureReason(list, row);
         SetRowFailureReason(list, row,
                             before.isEmpty() ? WebPageKindText(*kind)
@@ -195,7 +200,7 @@ void fFileDownload::TransferEnded(const QString& link, const TransferAnswer& ans
     SetRowWebPageKind(list, row, kind);
 
     if (kind == WebPageKind::BotCheck) {
-        handOverSiteCheck(row, host);
+        handOverSiteCheck(row, host, pageKept);
         return;
     }
     // A refusal without a page (the browser's download path brings none) is a refusal all
@@ -218,22 +223,23 @@ void fFileDownload::TransferEnded(const QString& link, const TransferAnswer& ans
     keepSiteState(false);
 }
 
-void fFileDownload::dropCheckPage(int position) {
+void fFileDownload::dropCheckPage(int position, bool pageKept) {
     KeyedListModel& list = *ListItems3;
-    // Only the page this transfer put there: a web page never lands over a file that was
-    // there before, so a page at the row's path is the check's own.
-    const QString path = RowFilePath(list, position);
-    const QFileInfo file(path);
-    if (!path.isEmpty() && file.isFile() && !file.isSymLink() &&
-        ClassifyFileType(path) == QLatin1String("htm") && QFile::remove(path))
+    // Only a row that asked for a page takes a check's page for its file; it goes while it is
+    // the one its commit left. A refused check left the row the file it had before.
+    const OwnedFile own = RowOwnedFile(list, position);
+    if (pageKept && own.IsSet() && own.path == RowFilePath(list, position) &&
+        ClaimFile(own, own.path) == FileClaim::Owned && QFile::remove(own.path)) {
+        SetRowOwnedFile(list, position, OwnedFile{});
         SetRowFilePath(list, position, QString());
+    }
     const QString type = list.HiddenValue(position, DownloadHidden::TypeAtStart);
     if (!type.isEmpty())
         list.SetSubItem(position, DownloadColumn::Type, type);
     SetRowWebPageKind(list, position, std::nullopt);
 }
 
-void fFileDownload::handOverSiteCheck(int position, const QString& host) {
+void fFileDownload::handOverSiteCheck(int position, const QString& host, bool pageKept) {
     KeyedListModel& list = *ListItems3;
     HostPacing& pacing = Pacing();
     // The browser's own download path fetches such a site; this row ended as it ended.
@@ -243,7 +249,7 @@ void fFileDownload::handOverSiteCheck(int position, const QString& host) {
         // The user passed the check in the browser, yet plain transfers still get it.
         pacing.MarkThroughBrowser(host);
         RequeueItem(list, position, false);
-        dropCheckPage(position);
+        dropCheckPage(position, pageKept);
         keepSiteState(true);
         SetRowFailureReason(list, position, QStringLiteral("网站仍要求验证，改由浏览器下载"));
         return;
@@ -252,7 +258,7 @@ void fFileDownload::handOverSiteCheck(int position, const QString& host) {
     if (!siteCheck_.host.isEmpty() && siteCheck_.host != host)
         return;
     RequeueItem(list, position, false);
-    dropCheckPage(position);
+    dropCheckPage(position, pageKept);
     SetRowFailureReason(list, position, kAwaitingCheck);
     if (pacing.IsAwaitingCheck(host))
         return;

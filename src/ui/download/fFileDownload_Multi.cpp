@@ -52,11 +52,16 @@ qint64 monotonicMs() {
 fFileDownload::TransferAnswer answerOf(const Downloader* element, const BrowserDownload* browser,
                                        const QString& link) {
     if (element)
-        return {element->ResponseStatus(), element->ResponseHeader("cf-mitigated"),
-                element->ResponseHeader("retry-after"), element->ResponseUrl(),
-                element->ResponseHeader("date")};
+        return {element->ResponseStatus(),
+                element->ResponseHeader("cf-mitigated"),
+                element->ResponseHeader("retry-after"),
+                element->ResponseUrl(),
+                element->ResponseHeader("date"),
+                false,
+                element->BroughtBotCheck()};
     if (browser)
-        return {browser->ResponseStatus(), {}, {}, link, {}, browser->PushedBack()};
+        return {browser->ResponseStatus(), {}, {}, link, {}, browser->PushedBack(),
+                browser->BroughtBotCheck()};
     return {};
 }
 

@@ -7,6 +7,7 @@
 #include "core/download/DownloadList.h"
 #include "core/download/Naming.h"
 #include "core/download/Scheduler.h"
+#include "core/download/WebPageDiagnosis.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
@@ -242,6 +243,16 @@ bool fFileDownload::Inet下载文件(int position) {
         ReportRowFailure(position, why);
         return finish(false);
     }
+    // A bot check that its headers name already is no download: no name is taken for it, and
+    // the row keeps its type. One its body shows is refused by the commit.
+    if (DiagnoseWebPage({answer.status, answer.cfMitigated, link, {}}, QString()) ==
+        WebPageKind::BotCheck) {
+        Inet1->Cancel();
+        fail(position);
+        ReportRowFailure(position, QStringLiteral("服务器返回 %1").arg(answer.status));
+        answer.botCheck = true;
+        return finish(false);
+    }
 
     // A folder part that cannot be a name is reported; the report lets events run.
     QString folder = MakeFolderPath(list.SubItem(position, DownloadColumn::Folder),
@@ -355,6 +366,7 @@ bool fFileDownload::Inet下载文件(int position) {
             return endQuietly();
         }
     }
+    answer.botCheck = file.Kind() == BodyKind::BotCheck;
     if (!file.Committed()) {
         restorePath();
     } else {
