@@ -94,7 +94,10 @@ void fFileDownload::offerJournalRows() {
                                             "%1项未完成）")
                                  .arg(count));
     } else {
-        entry->setText(QStringLiteral("恢复上次的下载列表：上次的记录无法读取，没有可恢复的项"));
+        // Only a journal of a newer version leaves this window without a keeper.
+        entry->setText(
+            journal_ ? QStringLiteral("恢复上次的下载列表：上次的记录无法读取，没有可恢复的项")
+                     : QStringLiteral("恢复上次的下载列表：记录由更新版本写下，本版本不读取"));
     }
     entry->setVisible(count > 0 || !problem.isEmpty());
 }
