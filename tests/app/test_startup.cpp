@@ -15,6 +15,7 @@
 #include "ui/download/fFileDownload.h"
 #include "ui/search/fWebSearch.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -351,7 +352,8 @@ void StartupTest::doesTheCoverSayWhatBecameOfTheLastList_data() {
     QTest::newRow("both generations broken: says nothing can be restored?")
         << "garbage"
         << "garbage"
-        << "上次的下载列表无法读取，已另存为“%1”，它的上一版也无法读取：没有可以恢复的列表。";
+        << "上次的下载列表无法读取，已另存为“%1”，它的上一版也无法读取（已另存为“%2”）："
+           "没有可以恢复的列表。";
     QTest::newRow("broken journal, good previous: says which list is offered?")
         << "garbage"
         << "good"
@@ -394,15 +396,24 @@ void StartupTest::doesTheCoverSayWhatBecameOfTheLastList() {
 
     fCover* cover = Forms::fCover();
     QVERIFY(cover);
-    const QStringList aside = QDir(QFileInfo(path).path()).entryList(QDir::Files);
-    QString setAside;
-    for (const QString& name : aside) {
+    QStringList setAside;
+    for (const QString& name : QDir(QFileInfo(path).path()).entryList(QDir::Files)) {
         if (!asideBefore.contains(name))
-            setAside = name;
+            setAside.prepend(name); // the journal's own before its previous generation's
     }
-    QCOMPARE(cover->JournalNotice->text(), says.contains("%1") ? says.arg(setAside) : says);
+    QString expected = says;
+    for (const QString& name : std::as_const(setAside))
+        expected = expected.arg(name);
+    QCOMPARE(cover->JournalNotice->text(), expected);
     QCOMPARE(cover->JournalNotice->isVisible(), !says.isEmpty());
     QCOMPARE(LayoutFaults(cover), QStringList());
+
+    // Read after the cover set the broken files aside, the download window's restore entry
+    // tells the same story.
+    const QAction* entry = Forms::fFileDownload()->menu恢复上次的下载列表;
+    QCOMPARE(entry->isVisible(), !says.isEmpty());
+    if (journal == "garbage")
+        QVERIFY2(expected.startsWith(entry->toolTip().chopped(1)), qPrintable(entry->toolTip()));
     QFile::remove(path);
     QFile::remove(PreviousJournalPath(path));
 }

@@ -2,6 +2,7 @@
 #include "TestHttpServer.h"
 #include "TestServices.h"
 
+#include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
 #include "core/download/HostPacing.h"
 #include "core/download/Scheduler.h"
@@ -101,6 +102,7 @@ void BrowserDownloadTest::initTestCase() {
 
 void BrowserDownloadTest::init() {
     services_ = std::make_unique<TestServices>();
+    ForgetDownloadJournal(DownloadJournalPath()); // no case finds an earlier one's list
     Program() = ProgramValues{};
     Program().SearchHomePage = QStringLiteral("about:blank");
     server_.clearRoutes();

@@ -7,6 +7,7 @@
 #include "core/app/SettingsStore.h"
 #include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
+#include "core/download/ListCommands.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Registry.h"
 #include "ui/app/Forms.h"
@@ -73,6 +74,10 @@ private Q_SLOTS:
     void aRowThatIsGoneIsNotDownloaded();
     void renamingFindsTheNextFreeName();
     void theLastListIsOfferedBackOnlyWhenAsked();
+    void doesANewListAskBeforeTheLastOnesRowsGo_data();
+    void doesANewListAskBeforeTheLastOnesRowsGo();
+    void doesTheRowCountFollowEveryChangeOfTheList_data();
+    void doesTheRowCountFollowEveryChangeOfTheList();
     void isEveryChoiceKeptTheMomentItIsMade_data();
     void isEveryChoiceKeptTheMomentItIsMade();
 
@@ -109,6 +114,7 @@ void DownloadWindowTest::init() {
     Program() = ProgramValues{};
     Program().SearchHomePage = QStringLiteral("about:blank");
     prompt_.clear();
+    ForgetDownloadJournal(DownloadJournalPath()); // what earlier cases left
 }
 
 void DownloadWindowTest::cleanup() {
@@ -750,8 +756,70 @@ void DownloadWindowTest::theLastListIsOfferedBackOnlyWhenAsked() {
     QVERIFY(!w->menu恢复上次的下载列表->isVisible());
 }
 
+void DownloadWindowTest::doesANewListAskBeforeTheLastOnesRowsGo_data() {
+    QTest::addColumn<MsgResult>("answer");
+    QTest::addColumn<int>("rows");           // listed after the new list's two rows came
+    QTest::addColumn<bool>("keepsProgress"); // the row handed over again is the last list's
+    QTest::newRow("forgotten: only the new list?") << MsgResult::No << 2 << false;
+    QTest::newRow("not now: does a row handed over again keep its progress?")
+        << MsgResult::Cancel << 2 << true;
+    QTest::newRow("restored: the last list first, the new rows after it?")
+        << MsgResult::Yes << 3 << true;
+}
+
+// Closed while its rows were unfinished, then a new list is handed over: it takes nothing of
+// the last list away without asking.
+void DownloadWindowTest::doesANewListAskBeforeTheLastOnesRowsGo() {
+    QFETCH(MsgResult, answer);
+    QFETCH(int, rows);
+    QFETCH(bool, keepsProgress);
+    QPointer<fFileDownload> w = load();
+    addRow(w, ItemState::Failed, "9000", "4096", "45%");
+    addRow(w, ItemState::Waiting);
+    prompt_.answer(MsgResult::Yes); // close although rows wait
+    QVERIFY(w->close());
+    settle();
+
+    w = load();
+    prompt_.answer(answer);
+    const QString again = QStringLiteral("http://127.0.0.1/f/1.pdf");
+    QVERIFY(w->AddDownloadItem(again, "file1", "pdf", "/tmp/", ""));
+    QVERIFY(w->AddDownloadItem("http://127.0.0.1/f/new.pdf", "new", "pdf", "/tmp/", ""));
+    QCOMPARE(prompt_.shown().size(), 2);
+    KeyedListModel* list = w->ListItems3;
+    QCOMPARE(list->Count(), rows);
+    QCOMPARE(list->Key(rows), QStringLiteral("http://127.0.0.1/f/new.pdf"));
+    const int at = list->PositionOfKey(again);
+    QCOMPARE(list->SmallIcon(at) == ItemState::Failed &&
+                 list->SubItem(at, DownloadColumn::Received) == "4096",
+             keepsProgress);
+    // Not now: the last list's other row is still offered.
+    QCOMPARE(w->menu恢复上次的下载列表->isVisible(), answer == MsgResult::Cancel);
+}
+
 using WindowAct = std::function<void(fFileDownload*)>;
 using WindowCheck = std::function<bool(fFileDownload*)>;
+
+void DownloadWindowTest::doesTheRowCountFollowEveryChangeOfTheList_data() {
+    QTest::addColumn<WindowAct>("change");
+    QTest::newRow("rows removed by a rule of the list?") << WindowAct([](fFileDownload* w) {
+        for (int state : {1, 4, 4})
+            addRow(w, state);
+        w->Form_Activate();
+        RemoveFailedRows(*w->ListItems3);
+    });
+    QTest::newRow("two thousand rows handed over in one step?") << WindowAct([](fFileDownload* w) {
+        for (int n = 0; n < 2000; ++n)
+            addRow(w, ItemState::Waiting);
+    });
+}
+
+void DownloadWindowTest::doesTheRowCountFollowEveryChangeOfTheList() {
+    QFETCH(WindowAct, change);
+    fFileDownload* w = load();
+    change(w);
+    QTRY_COMPARE(w->Label1->text(), QString::number(w->ListItems3->Count()) + "条");
+}
 
 void DownloadWindowTest::isEveryChoiceKeptTheMomentItIsMade_data() {
     QTest::addColumn<WindowAct>("choose");

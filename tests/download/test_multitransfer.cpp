@@ -223,7 +223,9 @@ void MultiTransferTest::whatDecidesTheFinalState() {
     QCOMPARE(window_->CountDownloaderSlots(), 1); // the slot is free either way
     QVERIFY(window_->LastFileTime != before);
     QCOMPARE(window_->LastFileTime, services_->clock.elapsedSeconds());
-    QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:held"));
+    // One verdict: a completion where completions are said, else the failure.
+    QCOMPARE(window_->StatusPanel2->text().contains("held"), expected == ItemState::Completed);
+    QCOMPARE(window_->StatusPanel1->text().contains("held"), expected != ItemState::Completed);
 
     // The abandoned transfer says nothing more.
     const QStringList shown = progressColumns(1);
@@ -249,7 +251,8 @@ void MultiTransferTest::anErrorPageEndsFailedButIsKept() {
     QFile file(target("gone.htm"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("<html><body>Not here</body></html>"));
-    QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:gone"));
+    QVERIFY(!window_->StatusPanel2->text().contains("gone"));
+    QVERIFY(window_->StatusPanel1->text().contains("gone"));
     QCOMPARE(window_->CountDownloaderSlots(), 1);
     QCOMPARE(RowHttpStatus(*window_->ListItems3, 1), 404);
 }

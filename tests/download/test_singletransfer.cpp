@@ -100,6 +100,8 @@ private Q_SLOTS:
     void aBusyTransferPutsTheRowBackToWaiting();
     void theSchedulerTurnsWaitingRowsIntoFilesOneAtATime();
     void theStatusBarAndTheGapClockFollowTheTransfer();
+    void doesTheStatusBarSayOneVerdictPerRow_data();
+    void doesTheStatusBarSayOneVerdictPerRow();
     void aRowRemovedMidTransferEndsItQuietly();
     void closingTheWindowMidTransferDeletesThePartialFile();
     void quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFile();
@@ -629,6 +631,48 @@ void SingleTransferTest::theStatusBarAndTheGapClockFollowTheTransfer() {
     QCOMPARE(states.first(), QStringLiteral("1 正在查询所指定的主机的 IP 地址..."));
     QVERIFY(states.contains(QStringLiteral("7 正在接收主机的响应...")));
     QVERIFY(QFile::exists(folder() + "论文 一.pdf"));
+}
+
+void SingleTransferTest::doesTheStatusBarSayOneVerdictPerRow_data() {
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<bool>("panel1Names"); // where failures and pages are said
+    QTest::addColumn<bool>("panel2Names"); // where a completed file is said
+    QTest::newRow("a body cut short: failed, never also completed?") << "cut" << true << false;
+    QTest::newRow("a login page instead of the file: never completed?") << "page" << true << false;
+    QTest::newRow("a 429, then the file on the retry: does the failure go?")
+        << "retry" << false << true;
+    QTest::newRow("a file whose row is then cleared away: is nothing left of it?")
+        << "cleared" << false << false;
+}
+
+void SingleTransferTest::doesTheStatusBarSayOneVerdictPerRow() {
+    QFETCH(QString, ending);
+    QFETCH(bool, panel1Names);
+    QFETCH(bool, panel2Names);
+    Response busy = Response::html("<html><body>Too many requests</body></html>");
+    busy.status = 429;
+    const Response file = Response::bytes("%PDF-1.7 whole", "application/pdf");
+    if (ending == "cut")
+        server_->route("/v.pdf",
+                       Response::generatedBody(12345, "application/pdf").closeAfterBytes(5000));
+    else if (ending == "page")
+        server_->route("/v.pdf", Response::html("<html><body>请登录</body></html>"));
+    else
+        server_->route("/v.pdf", ending == "retry" ? busy : file);
+    const int row = addRow("/v.pdf", "论文 甲");
+    window_->Inet下载当前文件(row);
+    if (ending == "retry") {
+        server_->route("/v.pdf", file);
+        window_->menu重新下载出错项_Click();
+        window_->ListItems3->SetSmallIcon(row, ItemState::Downloading);
+        window_->Inet下载当前文件(row);
+        QCOMPARE(state(row), ItemState::Completed);
+    }
+    if (ending == "cleared")
+        window_->menu清除完成项_Click();
+    // A row's changes reach the panels at the next turn of the event loop.
+    QTRY_COMPARE(window_->StatusPanel1->text().contains("论文 甲"), panel1Names);
+    QTRY_COMPARE(window_->StatusPanel2->text().contains("论文 甲"), panel2Names);
 }
 
 void SingleTransferTest::aRowRemovedMidTransferEndsItQuietly() {

@@ -9,9 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -64,6 +66,23 @@ Parse parse(const QString& path, QList<JournalRow>& rows) {
         rows.append(row);
     }
     return Parse::Ok;
+}
+
+// The first read of this run that set something aside, by journal path.
+struct SetAsideNotes {
+    QMutex mutex;
+    QHash<QString, JournalLoad> byPath;
+};
+
+SetAsideNotes& setAsideNotes() {
+    static SetAsideNotes notes;
+    return notes;
+}
+
+void forgetSetAsideNote(const QString& path) {
+    SetAsideNotes& notes = setAsideNotes();
+    const QMutexLocker lock(&notes.mutex);
+    notes.byPath.remove(path);
 }
 
 QString asideName(const QString& path) {
@@ -170,6 +189,7 @@ bool WriteDownloadJournal(const QString& path, const KeyedListModel& list,
         return false;
     }
     syncFolderOf(path);
+    forgetSetAsideNote(path);
     return true;
 }
 
@@ -287,7 +307,48 @@ JournalLoad ReadDownloadJournal(const QString& path) {
     JournalLoad load = readJournalOnly(path);
     if (load.status != JournalStatus::Newer)
         ApplyCommits(load.rows, CommitLog::Read(CommitLogPath(path)));
+    SetAsideNotes& notes = setAsideNotes();
+    const QMutexLocker lock(&notes.mutex);
+    if (!load.setAside.isEmpty() || !load.previousSetAside.isEmpty()) {
+        JournalLoad note = load;
+        note.rows.clear();
+        notes.byPath.insert(path, note);
+    } else if (const auto note = notes.byPath.constFind(path);
+               note != notes.byPath.cend() && !QFileInfo::exists(path)) {
+        // What this read finds is what the first one left: the same generation, or nothing.
+        load.status = note->status;
+        load.setAside = note->setAside;
+        load.previousSetAside = note->previousSetAside;
+    }
     return load;
+}
+
+QString JournalProblemText(const JournalLoad& load) {
+    const QString setAside = load.setAside.isEmpty()
+                                 ? QStringLiteral("上次的下载列表无法读取")
+                                 : QStringLiteral("上次的下载列表无法读取，已另存为“%1”")
+                                       .arg(QFileInfo(load.setAside).fileName());
+    switch (load.status) {
+    case JournalStatus::None:
+    case JournalStatus::Loaded:
+        return QString();
+    case JournalStatus::FromPrevious: {
+        const int unfinished = CountUnfinishedRows(load.rows);
+        return setAside + (unfinished > 0
+                               ? QStringLiteral("；它的上一版还有%1项未完成").arg(unfinished)
+                               : QStringLiteral("；它的上一版没有未完成的项"));
+    }
+    case JournalStatus::Newer:
+        return QStringLiteral("上次的下载列表由更新版本的本软件写下，本版本不读取它");
+    case JournalStatus::Unreadable:
+        return setAside + QStringLiteral("，它的上一版也无法读取") +
+               (load.previousSetAside.isEmpty()
+                    ? QString()
+                    : QStringLiteral("（已另存为“%1”）")
+                          .arg(QFileInfo(load.previousSetAside).fileName())) +
+               QStringLiteral("：没有可以恢复的列表");
+    }
+    return QString();
 }
 
 static JournalLoad readJournalOnly(const QString& path) {
@@ -324,14 +385,19 @@ static JournalLoad readJournalOnly(const QString& path) {
         load.status = JournalStatus::Newer;
         break;
     case Parse::Bad:
+        // Left where it is, it would be read (and found broken) again at every start.
         load.rows.clear();
         load.status = JournalStatus::Unreadable;
+        load.previousSetAside = asideName(previous);
+        if (!QFile::rename(previous, load.previousSetAside))
+            load.previousSetAside.clear();
         break;
     }
     return load;
 }
 
 void ForgetDownloadJournal(const QString& path) {
+    forgetSetAsideNote(path);
     QFile::remove(path);
     QFile::remove(PreviousJournalPath(path));
     QFile::remove(CommitLogPath(path));

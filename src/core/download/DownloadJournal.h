@@ -39,7 +39,8 @@ enum class JournalStatus {
 struct JournalLoad {
     JournalStatus status = JournalStatus::None;
     QList<JournalRow> rows;
-    QString setAside; // where a journal that did not read was moved; "" when none was
+    QString setAside;         // where a journal that did not read was moved; "" when none was
+    QString previousSetAside; // likewise for a previous generation that did not read
 };
 
 // The journal's format; a journal of a higher one is refused rather than misread.
@@ -55,7 +56,13 @@ QString PreviousJournalPath(const QString& path);
 // journal could not be written; the journal on disk is then unchanged.
 bool WriteDownloadJournal(const QString& path, const KeyedListModel& list,
                           const QList<JournalRow>& carried, QString* error);
+// A read that sets a journal aside changes what a later read finds: until a journal is written
+// at `path` again (or forgotten), later reads in this run say what that first read said, so the
+// start-up window and the download window tell the same story.
 JournalLoad ReadDownloadJournal(const QString& path);
+// What went wrong with the journal a load read, and what it offers instead; "" when it read
+// (or there was none). No closing full stop.
+QString JournalProblemText(const JournalLoad& load);
 // Removes both generations (what was set aside stays).
 void ForgetDownloadJournal(const QString& path);
 

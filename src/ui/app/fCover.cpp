@@ -73,16 +73,6 @@ fCover::fCover()
     setFixedWidth(420);
 }
 
-namespace {
-
-QString SetAsideText(const JournalLoad& journal) {
-    return journal.setAside.isEmpty() ? QStringLiteral("上次的下载列表无法读取")
-                                      : QStringLiteral("上次的下载列表无法读取，已另存为“%1”")
-                                            .arg(QFileInfo(journal.setAside).fileName());
-}
-
-} // namespace
-
 // What the start-up window says of the last run's list: what is left to restore, and when the
 // journal did not read, what became of it and what is offered instead.
 QString JournalNoticeText(const JournalLoad& journal) {
@@ -96,17 +86,14 @@ QString JournalNoticeText(const JournalLoad& journal) {
                    ? QStringLiteral("上次的下载列表还有%1项未完成，").arg(unfinished) + restore
                    : QString();
     case JournalStatus::FromPrevious:
-        return unfinished > 0
-                   ? SetAsideText(journal) +
-                         QStringLiteral("；它的上一版还有%1项未完成，").arg(unfinished) + restore
-                   : SetAsideText(journal) + QStringLiteral("；它的上一版没有未完成的项。");
+        if (unfinished > 0)
+            return JournalProblemText(journal) + QStringLiteral("，") + restore;
+        break;
     case JournalStatus::Newer:
-        return QStringLiteral("上次的下载列表由更新版本的本软件写下，本版本不读取它。");
     case JournalStatus::Unreadable:
-        return SetAsideText(journal) +
-               QStringLiteral("，它的上一版也无法读取：没有可以恢复的列表。");
+        break;
     }
-    return QString();
+    return JournalProblemText(journal) + QStringLiteral("。");
 }
 
 void fCover::Form_Load() {

@@ -139,6 +139,7 @@ fFileDownload::fFileDownload()
     setUpListCommands();
     buildLoginPanel();
     setupSingleTransfer();
+    followRowCount();
 
     Timer_Down->setInterval(kTimerIntervalMs);
     Timer1->setInterval(kTimerIntervalMs);
@@ -362,7 +363,8 @@ bool fFileDownload::AddDownloadItem(const QString& link, const QString& name, co
     if (known != articleKeys_.cend() && ListItems3->ContainsKey(*known) &&
         ArticleIdentity(*known) == identity)
         return false;
-    if (!AddDownloadRow(*ListItems3, link, name, type, saveFolder, page))
+    if (!handOverKeepsCarriedRow(link) &&
+        !AddDownloadRow(*ListItems3, link, name, type, saveFolder, page))
         return false;
     articleKeys_.insert(identity, link);
     return true;

@@ -498,6 +498,32 @@ private:
     // Where the transfers record their commits before they count; null when this run keeps no
     // journal.
     std::shared_ptr<CommitLog> JournalCommits() const;
+    // --- counts and messages that follow the rows; a hand-over beside the last list ---
+    // What went wrong with the journal this window read ("" when nothing did).
+    QString journalProblem_;
+    // The first hand-over into a window that still offers the last list's unfinished rows
+    // asks what becomes of them; a handed-over link that one of them holds comes back as it
+    // was. True when the link is listed that way (nothing is to be added for it).
+    bool handOverKeepsCarriedRow(const QString& link);
+    bool carriedRowsAsked_ = false;
+    // The row count follows the list's inserts, removals and resets, once per event-loop turn.
+    QTimer* rowCountTimer_ = nullptr;
+    void followRowCount();
+    // What a status panel (1 or 2) says about one row, as it was when said: the message goes
+    // when the row goes or its state or web-page mark changes, unless the panel says something
+    // else by then.
+    struct RowMessage {
+        QString key;
+        int state = 0;
+        bool webPage = false;
+        QString text;
+    };
+    std::array<RowMessage, 3> rowMessages_{};
+    void showRowMessage(int panel, int position, const QString& text);
+    // Once a transfer ended: one verdict for the row, "完成下载:" only for its file, the
+    // failure or the page instead, and nothing left in the other panel about it.
+    void showRowVerdict(int position);
+    void dropStaleRowMessages();
     // --- list commands ---
     // The menu bar, the list's context menu and the list's events.
     void setUpListCommands();

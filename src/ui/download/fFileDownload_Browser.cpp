@@ -121,7 +121,7 @@ void fFileDownload::DownloadThroughBrowser(int position) {
     if (target.isEmpty())
         return failRow(QStringLiteral("文件名无效"));
     list.SetText(position, newName);
-    StatusPanel2->setText(QStringLiteral("正在下载:") + newName);
+    showRowMessage(2, position, QStringLiteral("正在下载:") + newName);
 
     SlotItem[static_cast<std::size_t>(slot)] = position;
     多线程下载(slot, position, link, target);

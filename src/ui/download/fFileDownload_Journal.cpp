@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QMenu>
 
 namespace {
 
@@ -19,6 +20,11 @@ const QString kForgetQuestion =
     QStringLiteral("是否同时删除上次保存的下载列表记录？选“否”则以后仍可从菜单恢复。");
 const QString kNewerJournal =
     QStringLiteral("下载列表记录由更新版本的本软件写入，本版本不读取它（文件未改动）：");
+const QString kCarriedRowsQuestion = QStringLiteral(
+    "上次的下载列表还有%1项未完成（已下载的部分可以续传），现在又加入了新的下载项。\n\n"
+    "“是”：先恢复上次未完成的项，新的项加在后面；\n"
+    "“否”：忘记上次的项，只下载新的项；\n"
+    "“取消”：暂不恢复，以后仍可从“列表操作”菜单恢复（新的项中上次已有的，带着上次的进度加入）。");
 
 } // namespace
 
@@ -42,6 +48,9 @@ void fFileDownload::setUpJournal() {
     connect(list, &QAbstractItemModel::layoutChanged, journal_, changed);
 
     const JournalLoad load = ReadDownloadJournal(journal_->path);
+    journalProblem_ = JournalProblemText(load);
+    // The restore entry says what the start-up window said; its tip holds the whole of it.
+    menu下载->setToolTipsVisible(true);
     if (load.status == JournalStatus::Newer) {
         // Writing over it would lose what the newer version kept: this run keeps no journal.
         StatusPanel2->setText(kNewerJournal + journal_->path);
@@ -73,8 +82,65 @@ void fFileDownload::writeJournalNow() {
 
 void fFileDownload::offerJournalRows() {
     const int count = journal_ ? CountUnfinishedRows(journal_->keeper.Carried()) : 0;
-    menu恢复上次的下载列表->setText(QStringLiteral("恢复上次的下载列表（%1项未完成）").arg(count));
-    menu恢复上次的下载列表->setVisible(count > 0);
+    QAction* entry = menu恢复上次的下载列表;
+    const QString problem = journalProblem_.isEmpty() ? QString() : journalProblem_ + "。";
+    entry->setToolTip(problem);
+    entry->setStatusTip(problem);
+    entry->setEnabled(count > 0);
+    if (count > 0) {
+        entry->setText(problem.isEmpty()
+                           ? QStringLiteral("恢复上次的下载列表（%1项未完成）").arg(count)
+                           : QStringLiteral("恢复上次的下载列表（最新记录无法读取，取自上一版："
+                                            "%1项未完成）")
+                                 .arg(count));
+    } else {
+        // Only a journal of a newer version leaves this window without a keeper.
+        entry->setText(
+            journal_ ? QStringLiteral("恢复上次的下载列表：上次的记录无法读取，没有可恢复的项")
+                     : QStringLiteral("恢复上次的下载列表：记录由更新版本写下，本版本不读取"));
+    }
+    entry->setVisible(count > 0 || !problem.isEmpty());
+}
+
+bool fFileDownload::handOverKeepsCarriedRow(const QString& link) {
+    if (!journal_ || journal_->keeper.Carried().isEmpty())
+        return false;
+    const int unfinished = CountUnfinishedRows(journal_->keeper.Carried());
+    if (!carriedRowsAsked_ && unfinished > 0) {
+        carriedRowsAsked_ = true;
+        Forms::Hold hold(this);
+        const MsgResult answer =
+            Services().prompt
+                ? Services().prompt->message(this, kCarriedRowsQuestion.arg(unfinished),
+                                             MsgIcon::Question, MsgButtons::YesNoCancel)
+                : MsgResult::Cancel;
+        if (!Forms::IsLoaded(this) || !journal_)
+            return false;
+        if (answer == MsgResult::Yes) {
+            menu恢复上次的下载列表_Click();
+        } else if (answer == MsgResult::No) {
+            journal_->keeper.SetCarried({});
+            journal_->keeper.Changed();
+            journalProblem_.clear();
+            offerJournalRows();
+        }
+        if (ListItems3->ContainsKey(link))
+            return true;
+    }
+    // A row of the last list handed over again comes back as it was, its progress and its
+    // file with it, rather than afresh in its place.
+    QList<JournalRow> carried = journal_->keeper.Carried();
+    for (qsizetype n = 0; n < carried.size(); ++n) {
+        if (carried.at(n).key != link)
+            continue;
+        const JournalRow row = carried.takeAt(n);
+        RestoreDownloadRows(*ListItems3, {row});
+        journal_->keeper.SetCarried(carried);
+        journal_->keeper.Changed();
+        offerJournalRows();
+        return ListItems3->ContainsKey(link);
+    }
+    return false;
 }
 
 void fFileDownload::menu恢复上次的下载列表_Click() {
@@ -84,6 +150,7 @@ void fFileDownload::menu恢复上次的下载列表_Click() {
     changeRows([&] { RestoreDownloadRows(*ListItems3, rows); });
     journal_->keeper.SetCarried({});
     journal_->keeper.Changed();
+    journalProblem_.clear();
     offerJournalRows();
     showRowCount();
     UpdateStatusCounts();
@@ -105,6 +172,7 @@ void fFileDownload::askToForgetJournal() {
     if (forget) {
         ForgetDownloadJournal(journal_->path);
         journal_->keeper.SetCarried({});
+        journalProblem_.clear();
     } else {
         QList<JournalRow> unfinished;
         if (CountUnfinishedRows(kept) > 0)

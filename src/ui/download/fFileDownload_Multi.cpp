@@ -230,6 +230,7 @@ void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/
     ListItems3->SetSmallIcon(row, ItemState::Failed);
     ReportRowFailure(row, reason.isEmpty() ? QStringLiteral("下载失败") : reason);
     TransferEnded(link, answer);
+    showRowVerdict(ListItems3->PositionOfKey(link));
 }
 
 void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
@@ -283,7 +284,7 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     if (row == 0)
         return;
 
-    StatusPanel2->setText(QStringLiteral("完成下载:") + ListItems3->Text(row));
+    showRowVerdict(row);
     if (Check6->isChecked()) {
         const QString type = ListItems3->SubItem(row, DownloadColumn::Type).toLower();
         if (type == QLatin1String("htm") || type == QLatin1String("html"))
@@ -304,8 +305,11 @@ void fFileDownload::ReportRowFailure(int position, const QString& reason) {
     if (position < 1 || position > ListItems3->Count())
         return;
     SetRowFailureReason(*ListItems3, position, reason);
-    StatusPanel1->setText(QStringLiteral("下载失败：") + ListItems3->Text(position) +
-                          (reason.isEmpty() ? QString() : QStringLiteral("：") + reason));
+    showRowMessage(1, position,
+                   QStringLiteral("下载失败：") + ListItems3->Text(position) +
+                       (reason.isEmpty() ? QString() : QStringLiteral("：") + reason));
+    // Said of a row whose transfer is being taken away: the failure is its verdict.
+    rowMessages_[1].state = ItemState::Failed;
 }
 
 void fFileDownload::RowFileCommitted(int position, const OwnedFile& previous) {

@@ -116,7 +116,6 @@ bool fFileDownload::Inet下载文件(int position) {
         const int at = row();
         if (at == 0 || abandoned())
             return endQuietly();
-        StatusPanel2->setText(QStringLiteral("完成下载:") + list.Text(at));
         LastFileTime = monotonicNow();
         if (Check6->isChecked()) {
             if (isPageType(list.SubItem(at, DownloadColumn::Type)))
@@ -129,6 +128,7 @@ bool fFileDownload::Inet下载文件(int position) {
             TransferEnded(link, answer);
         if (abandoned() || row() == 0)
             return endQuietly();
+        showRowVerdict(row());
         // A web page instead of the file usually means the session has lapsed.
         AutomaticLoginAfterTransfer(row());
         return result;
@@ -148,7 +148,7 @@ bool fFileDownload::Inet下载文件(int position) {
 
     DownloadBusy = true;
     SetRowFailureReason(list, position, QString());
-    StatusPanel2->setText(QStringLiteral("正在下载:") + list.Text(position));
+    showRowMessage(2, position, QStringLiteral("正在下载:") + list.Text(position));
 
     // An interrupted transfer of the row left the body's first bytes: only the rest is asked
     // for, on the condition that the file is still the same (If-Range).

@@ -522,6 +522,17 @@ void fWebSearch::ShowSaveFolderDialog() {
     fSeleFileSavePath::ShowModal(this);
 }
 
+// Panel 3 speaks of the last thing done with the list: a harvest's own count replaces the
+// summary of an earlier analysis run, and what the harvest found amiss is said after it.
+static void beginHarvestCount(QLabel* panel) {
+    panel->clear();
+}
+
+static void showHarvestCount(QLabel* panel, int added) {
+    const QString count = QStringLiteral("本次加入列表：%1条").arg(added);
+    panel->setText(panel->text().isEmpty() ? count : count + QStringLiteral("；") + panel->text());
+}
+
 void fWebSearch::Command9_Click() {
     Forms::Hold hold(this);
     // Records are added even when the dialog is cancelled; they then take the stored folder.
@@ -529,7 +540,10 @@ void fWebSearch::Command9_Click() {
         ShowSaveFolderDialog();
     if (!Forms::IsLoaded(this))
         return;
+    const int before = ListItems->Count();
+    beginHarvestCount(StatusPanel3);
     AddCurrentPage();
+    showHarvestCount(StatusPanel3, std::max(0, ListItems->Count() - before));
     AutoSizeColumns(ListView1, kFitContentsAndHeader);
 }
 
@@ -546,6 +560,8 @@ void fWebSearch::Command4_Click() {
         ShowSaveFolderDialog(); // once for the whole run; cancelling does not stop it
     // Closed while the dialog was up: there is no run to make.
     if (Forms::IsLoaded(this)) {
+        const int before = ListItems->Count();
+        beginHarvestCount(StatusPanel3);
         for (;;) {
             DoEvents();
             if (!下一页())
@@ -556,6 +572,8 @@ void fWebSearch::Command4_Click() {
             AddCurrentPage();
         }
         AddCurrentPage();
+        if (Forms::IsLoaded(this))
+            showHarvestCount(StatusPanel3, std::max(0, ListItems->Count() - before));
     }
     Command4->setStyleSheet(QString());
     Command4->setText(kAddAllCaption);
