@@ -202,6 +202,9 @@ void BrowserDownloadTest::howARowOfTheSiteEnds() {
         QVERIFY(RowFailureReason(list, 1).startsWith(WebPageKindText(WebPageKind::BotCheck)));
     else
         QCOMPARE(RowFailureReason(list, 1).isEmpty(), state == ItemState::Completed);
+    // Met by the browser itself, a check leaves the site alone for a while like a push-back.
+    QCOMPARE(window_->Pacing().SecondsUntilStart(HostOfLink(list.Key(1))) > 1.0,
+             path == "/pdf/check" || path == "/pdf/never");
     QTRY_COMPARE(folder(), names);
     const QString kept = names.value(0);
     if (path == "/pdf/paper")

@@ -159,6 +159,7 @@ void DownloadJournalTest::aCommitCountsOnlyOnceItIsRecorded_data() {
     QTest::newRow("while the log line was written: not counted?") << "cut line";
     QTest::newRow("between the log line and the rename: not counted?") << "before rename";
     QTest::newRow("right after the rename: counted?") << "after rename";
+    QTest::newRow("after the journal was forgotten and written anew: counted?") << "after forget";
 }
 
 void DownloadJournalTest::aCommitCountsOnlyOnceItIsRecorded() {
@@ -178,13 +179,18 @@ void DownloadJournalTest::aCommitCountsOnlyOnceItIsRecorded() {
         QVERIFY(file.Reserve(target) && file.StartBody() && file.Write("%PDF-1.7 whole"));
         CommitRule rule;
         const std::shared_ptr<CommitLog> log = keeper.Commits();
+        if (kill == "after forget") {
+            log->Append({"https://a/0", "Paper 0", "pdf", OwnedFile{}, false});
+            ForgetDownloadJournal(path);
+            QVERIFY(keeper.WriteNow());
+        }
         rule.record = [&](const OwnedFile& placed, int) {
             log->Append({"https://a/1", "Paper 1", "pdf", placed, false});
         };
         QVERIFY(file.Commit(rule));
         // The program dies here: nothing after the commit ran.
     }
-    if (kill != "after rename") {
+    if (kill != "after rename" && kill != "after forget") {
         // The rename never happened: the name holds something else than what was recorded.
         QVERIFY(QFile::remove(target));
         QFile other(target);
@@ -198,7 +204,7 @@ void DownloadJournalTest::aCommitCountsOnlyOnceItIsRecorded() {
 
     KeyedListModel restored(DownloadListHeaders());
     RestoreDownloadRows(restored, ReadDownloadJournal(path).rows);
-    const bool counted = kill == "after rename";
+    const bool counted = kill == "after rename" || kill == "after forget";
     QCOMPARE(restored.SmallIcon(1), counted ? ItemState::Completed : ItemState::Waiting);
     QCOMPARE(RowOwnedFile(restored, 1).IsSet(), counted);
     QCOMPARE(ClaimRowFile(restored, 1, target) == FileClaim::Owned, counted);

@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -208,6 +209,18 @@ CommitLog::~CommitLog() {
 
 bool CommitLog::Append(const CommittedRow& row) {
     const QMutexLocker lock(&mutex_);
+    // The journal forgotten meanwhile took the log's name away: a line written to the unlinked
+    // file would be lost at the next kill, so the log starts again under its name.
+    if (fd_ >= 0) {
+        struct stat open {
+        }, named{};
+        if (::fstat(fd_, &open) != 0 || ::stat(QFile::encodeName(path_).constData(), &named) != 0 ||
+            open.st_ino != named.st_ino || open.st_dev != named.st_dev) {
+            ::close(fd_);
+            fd_ = -1;
+            entries_.clear();
+        }
+    }
     if (fd_ < 0) {
         QDir().mkpath(QFileInfo(path_).absolutePath());
         fd_ = ::open(QFile::encodeName(path_).constData(),

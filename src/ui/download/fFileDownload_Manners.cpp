@@ -242,9 +242,14 @@ void fFileDownload::dropCheckPage(int position, bool pageKept) {
 void fFileDownload::handOverSiteCheck(int position, const QString& host, bool pageKept) {
     KeyedListModel& list = *ListItems3;
     HostPacing& pacing = Pacing();
-    // The browser's own download path fetches such a site; this row ended as it ended.
-    if (pacing.IsThroughBrowser(host))
+    // The browser's own download path fetches such a site and still met the check: the row
+    // ended as it ended, and the site is left alone as after a push-back (held after five), so
+    // that its other rows do not each meet the check at the spacing rate.
+    if (pacing.IsThroughBrowser(host)) {
+        scheduler().noteRefusal(list.Key(position));
+        keepSiteState(true);
         return;
+    }
     if (pacing.PassedCheck(host) && !pacing.IsAwaitingCheck(host)) {
         // The user passed the check in the browser, yet plain transfers still get it.
         pacing.MarkThroughBrowser(host);
