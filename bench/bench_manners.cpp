@@ -65,16 +65,22 @@ SiteFigures figuresOf(const TestHttpServer& server) {
     return figures;
 }
 
+// The download window in the parallel mode with `slotCount` slots and the site spacing given.
+fFileDownload* parallelWindow(int slotCount, double spacing) {
+    fFileDownload* window = Forms::fFileDownload();
+    Program().DownloadMode = 2;
+    window->Combo1->setCurrentIndex(slotCount - 1);
+    window->Pacing().SetMinimumSpacing(spacing);
+    return window;
+}
+
 int runOneSite(QApplication& app, TestServices& services, int files, double spacing,
                int slotCount) {
     const QByteArray pdf = TestHttpServer::GeneratedBody{4096, "%PDF-1.4\n"}.bytes(0, 4096);
     TestHttpServer server;
     server.setFallback(
         [pdf](const TestHttpServer::Request&) { return Response::bytes(pdf, "application/pdf"); });
-    fFileDownload* window = Forms::fFileDownload();
-    Program().DownloadMode = 2;
-    window->Combo1->setCurrentIndex(slotCount - 1);
-    window->Pacing().SetMinimumSpacing(spacing);
+    fFileDownload* window = parallelWindow(slotCount, spacing);
     const QString folder = services.dir.path() + '/';
     for (int n = 1; n <= files; ++n)
         window->AddDownloadItem(server.url(QStringLiteral("/f%1.pdf").arg(n)),
@@ -152,10 +158,7 @@ int main(int argc, char** argv) {
     plain.setFallback(
         [pdf](const TestHttpServer::Request&) { return Response::bytes(pdf, "application/pdf"); });
 
-    fFileDownload* window = Forms::fFileDownload();
-    Program().DownloadMode = 2;
-    window->Combo1->setCurrentIndex(slotCount - 1);
-    window->Pacing().SetMinimumSpacing(spacing);
+    fFileDownload* window = parallelWindow(slotCount, spacing);
     const QString folder = services.dir.path() + '/';
     for (int n = 1; n <= perSite; ++n) {
         window->AddDownloadItem(pushing.url(QStringLiteral("/a%1.pdf").arg(n)),
