@@ -401,7 +401,7 @@ double DownloadScheduler::secondsUntilNextDue() const {
     for (int position = 1; position <= rows; ++position) {
         if (list_.SmallIcon(position) != ItemState::Waiting)
             continue;
-        const QString host = HostOfLink(list_.Key(position));
+        const QString host = hostOf(list_.Key(position));
         if (host.isEmpty() || seen.contains(host))
             continue;
         const double wait = pacing_.SecondsUntilStart(host);
@@ -410,6 +410,16 @@ double DownloadScheduler::secondsUntilNextDue() const {
             earliest = wait;
     }
     return earliest;
+}
+
+QString DownloadScheduler::hostOf(const QString& link) const {
+    // Links of rows that went stay behind: the memory is given back once it outgrows the list.
+    if (hostOfLink_.size() > 2 * list_.Count() + 64)
+        hostOfLink_.clear();
+    auto found = hostOfLink_.constFind(link);
+    if (found == hostOfLink_.constEnd())
+        found = hostOfLink_.insert(link, HostOfLink(link));
+    return *found;
 }
 
 void DownloadScheduler::markIfJustHeld(const QString& host, bool wasHeld) {

@@ -220,6 +220,10 @@ private:
     // After a push-back or failure was counted: when the site has just been held, its waiting
     // rows say why.
     void markIfJustHeld(const QString& host, bool wasHeld);
+    // The site of a link, remembered: reading a link's host takes about a microsecond, and the
+    // next due start is looked for over every waiting row after each tick.
+    QString hostOf(const QString& link) const;
+    mutable QHash<QString, QString> hostOfLink_;
 };
 
 // The row other than `except` whose transfer recorded `path` as its file; 0 when none.

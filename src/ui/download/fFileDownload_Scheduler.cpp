@@ -200,8 +200,10 @@ void fFileDownload::Timer_Down_Timer() {
     --scheduler_->ticking;
     if (!Forms::IsLoaded(this) || scheduler_->ticking != 0)
         return;
+    if (!Timer_Down->isActive())
+        return;
     const double due = scheduler_->scheduler.secondsUntilNextDue();
-    if (Timer_Down->isActive() && due > 0.0)
+    if (due > 0.0)
         scheduler_->siteDue->start(int(std::ceil(due * 1000.0)));
 }
 
