@@ -66,10 +66,10 @@ int child(int argc, char** argv) {
             return;
         list.SetSmallIcon(1, ItemState::Downloading);
         if (mode == 1) {
-            window->Inet下载当前文件(1);
+            window->Session().Inet下载当前文件(1);
         } else {
-            window->SlotItem[1] = 1;
-            window->多线程下载(1, 1, list.Key(1), folder + QStringLiteral("big.pdf"));
+            window->Session().SlotItem[1] = 1;
+            window->Session().多线程下载(1, 1, list.Key(1), folder + QStringLiteral("big.pdf"));
         }
     });
     driver.start(20);

@@ -116,7 +116,7 @@ qint64 windowTransfer(fFileDownload* window, const QString& url, const QString& 
     // As in a run the user started: with the scheduler off, its housekeeping would take the
     // transfer for one that was stopped.
     window->Timer_Down->start();
-    window->Inet下载当前文件(1);
+    window->Session().Inet下载当前文件(1);
     window->Timer_Down->stop();
     QObject::disconnect(watch);
     if (list.SmallIcon(1) != ItemState::Completed)

@@ -180,10 +180,10 @@ void DownloadWindowTest::aFirstLoadStartsFromTheDefaults() {
     QVERIFY(!w->Timer_Down->isActive());
     QCOMPARE(w->Timer_Down->interval(), 1000);
     // The gap runs on the monotonic clock, never on the time of day.
-    QCOMPARE(w->LastFileTime, clock_.elapsedSeconds());
-    QVERIFY(w->LastFileTime != clock_.secondsSinceMidnight());
+    QCOMPARE(w->Session().LastFileTime, clock_.elapsedSeconds());
+    QVERIFY(w->Session().LastFileTime != clock_.secondsSinceMidnight());
     QCOMPARE(w->CountDownloaderSlots(), 1);
-    QVERIFY(!w->DownloadBusy);
+    QVERIFY(!w->Session().DownloadBusy);
     QVERIFY(prompt_.shown().isEmpty());
 }
 
@@ -465,7 +465,7 @@ void DownloadWindowTest::whenDoesClosingAsk() {
     if (schedulerOn)
         w->Timer_Down->start();
     if (slotInUse)
-        w->Downloader1.insert(1, new Downloader(w)); // an idle slot element the window owns
+        w->Session().Downloader1.insert(1, new Downloader(w)); // an idle slot element the window owns
     QCOMPARE(w->CountDownloaderSlots(), slotInUse ? 2 : 1);
     if (asks)
         prompt_.answer(MsgResult::Yes);
@@ -515,7 +515,8 @@ void DownloadWindowTest::confirmingTheCloseUnloadsTheWindow() {
     QVERIFY(w->close());
     QVERIFY(!IsFormLoaded("fFileDownload"));
     QVERIFY(w); // deleted only once control is back in the event loop
-    QVERIFY(!w->Timer1->isActive());
+    // The session keeps house after its window; downloading stopped with the close.
+    QVERIFY(w->Timer1->isActive());
     QVERIFY(!w->Timer_Down->isActive());
     QCOMPARE(stored(Keys::ThreadCount), QStringLiteral("1"));
     QCOMPARE(stored(Keys::DownloadResolution), QStringLiteral("0*0"));
@@ -678,7 +679,7 @@ void DownloadWindowTest::anExistingFileIsSkippedOnlyWhenSkipIsChosen() {
     list->SetSubItem(2, DownloadColumn::Type, type);
     list->SetSubItem(2, DownloadColumn::Folder, folder.path()); // no trailing "/"
 
-    QCOMPARE(w->确定是需要下载(2), download);
+    QCOMPARE(w->Session().确定是需要下载(2), download);
     if (download) {
         QCOMPARE(list->SmallIcon(2), ItemState::Waiting);
         QVERIFY(list->SubItem(2, DownloadColumn::Size).isEmpty());
@@ -697,8 +698,8 @@ void DownloadWindowTest::anExistingFileIsSkippedOnlyWhenSkipIsChosen() {
 void DownloadWindowTest::aRowThatIsGoneIsNotDownloaded() {
     fFileDownload* w = load();
     addRow(w, ItemState::Waiting);
-    QVERIFY(!w->确定是需要下载(0));
-    QVERIFY(!w->确定是需要下载(2));
+    QVERIFY(!w->Session().确定是需要下载(0));
+    QVERIFY(!w->Session().确定是需要下载(2));
 }
 
 void DownloadWindowTest::renamingFindsTheNextFreeName() {
@@ -708,22 +709,22 @@ void DownloadWindowTest::renamingFindsTheNextFreeName() {
     const QString base = folder.path() + '/';
 
     QString newName;
-    QCOMPARE(w->重命名保存路径(folder.path(), "paper", "pdf", newName), base + "paper[001].pdf");
+    QCOMPARE(w->Session().重命名保存路径(folder.path(), "paper", "pdf", newName), base + "paper[001].pdf");
     QCOMPARE(newName, QStringLiteral("paper[001]"));
 
     writeFile(folder.filePath("paper[001].pdf"), 10);
-    QCOMPARE(w->重命名保存路径(base, "paper", "pdf", newName), base + "paper[002].pdf");
+    QCOMPARE(w->Session().重命名保存路径(base, "paper", "pdf", newName), base + "paper[002].pdf");
     QCOMPARE(newName, QStringLiteral("paper[002]"));
 
-    QCOMPARE(w->重命名保存路径(base, "fresh", "pdf", newName), base + "fresh.pdf");
+    QCOMPARE(w->Session().重命名保存路径(base, "fresh", "pdf", newName), base + "fresh.pdf");
     QCOMPARE(newName, QStringLiteral("fresh"));
 
     // 跳过 renames too: it is settled before the transfer, by the acceptance check.
     w->Option1->setChecked(true);
-    QCOMPARE(w->重命名保存路径(base, "paper", "pdf", newName), base + "paper[002].pdf");
+    QCOMPARE(w->Session().重命名保存路径(base, "paper", "pdf", newName), base + "paper[002].pdf");
 
     w->Option2->setChecked(true);
-    QCOMPARE(w->重命名保存路径(base, "paper", "pdf", newName), base + "paper.pdf");
+    QCOMPARE(w->Session().重命名保存路径(base, "paper", "pdf", newName), base + "paper.pdf");
     QCOMPARE(newName, QStringLiteral("paper"));
 }
 
@@ -736,6 +737,16 @@ void DownloadWindowTest::theLastListIsOfferedBackOnlyWhenAsked() {
     prompt_.answer(MsgResult::Yes); // close although rows wait
     QVERIFY(w->close());
     settle();
+
+    // Opened again in the same run, the window shows the session's list as it was.
+    w = load();
+    QCOMPARE(w->ListItems3->Count(), 3);
+    QCOMPARE(w->ListItems3->SmallIcon(1), ItemState::Waiting);
+    QVERIFY(!w->menu恢复上次的下载列表->isVisible());
+    prompt_.answer(MsgResult::Yes);
+    QVERIFY(w->close());
+    settle();
+    Forms::EndRunDownloadSession(); // the next run
 
     w = load();
     QCOMPARE(w->ListItems3->Count(), 0);
@@ -779,6 +790,7 @@ void DownloadWindowTest::doesANewListAskBeforeTheLastOnesRowsGo() {
     prompt_.answer(MsgResult::Yes); // close although rows wait
     QVERIFY(w->close());
     settle();
+    Forms::EndRunDownloadSession(); // the next run
 
     w = load();
     prompt_.answer(answer);

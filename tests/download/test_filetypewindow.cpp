@@ -196,7 +196,7 @@ void FileTypeWindowTest::aRowsFileGetsItsRealType() {
     QVERIFY(first == 1 && row == 2);
     KeyedListModel* list = w->ListItems3;
 
-    QCOMPARE(w->CorrectItemFileType(row), corrected);
+    QCOMPARE(w->Session().CorrectItemFileType(row), corrected);
     QCOMPARE(list->Text(row), text);
     QCOMPARE(list->SubItem(row, DownloadColumn::Type), newType);
     // The correction touches the name and type only.
@@ -226,8 +226,8 @@ void FileTypeWindowTest::aRowThatIsGoneIsLeftAlone() {
     fFileDownload* w = load();
     QVERIFY(writeBytes(folder() + "paper.pdf", kPage));
     addRow(w, QStringLiteral("paper"), QStringLiteral("pdf"));
-    QVERIFY(!w->CorrectItemFileType(0));
-    QVERIFY(!w->CorrectItemFileType(2));
+    QVERIFY(!w->Session().CorrectItemFileType(0));
+    QVERIFY(!w->Session().CorrectItemFileType(2));
     QVERIFY(QFile::exists(folder() + "paper.pdf"));
 }
 
@@ -312,7 +312,7 @@ void FileTypeWindowTest::theCorrectionCommandWaitsForTransfersToStop() {
     if (schedulerOn)
         w->Timer_Down->start();
     if (slotInUse)
-        w->Downloader1.insert(1, QPointer<Downloader>(new Downloader(w)));
+        w->Session().Downloader1.insert(1, QPointer<Downloader>(new Downloader(w)));
     QVERIFY(w->TransfersActive());
 
     w->menu检查并纠正磁盘文件类型_Click();
@@ -322,7 +322,7 @@ void FileTypeWindowTest::theCorrectionCommandWaitsForTransfersToStop() {
     QCOMPARE(entries(folder()), QStringList{"paper.pdf"});
 
     w->Timer_Down->stop();
-    w->Downloader1.clear();
+    w->Session().Downloader1.clear();
 }
 
 void FileTypeWindowTest::anEmptyListIsCorrectedSilently() {

@@ -112,9 +112,9 @@ void ListCommandsWindowTest::init() {
 void ListCommandsWindowTest::cleanup() {
     if (Forms::Find(QStringLiteral("fFileDownload")) == w_) {
         w_->Timer_Down->stop();
-        w_->DownloadBusy = false;
-        qDeleteAll(w_->Downloader1);
-        w_->Downloader1.clear();
+        w_->Session().DownloadBusy = false;
+        qDeleteAll(w_->Session().Downloader1);
+        w_->Session().Downloader1.clear();
         w_->ListItems3->Clear();
     }
     Forms::DestroyAll();
@@ -226,7 +226,7 @@ void ListCommandsWindowTest::whatDoesTheContextMenuOffer() {
     addRow("a", "pdf", ItemState::Waiting);
     if (schedulerOn)
         w_->Timer_Down->start();
-    w_->DownloadBusy = busy;
+    w_->Session().DownloadBusy = busy;
     w_->show();
 
     // A left button does nothing; the right one opens the list menu.
@@ -289,14 +289,14 @@ void ListCommandsWindowTest::doesSortingWaitForTheScheduler() {
     if (schedulerOn)
         w_->Timer_Down->start();
     else
-        w_->DownloadBusy = true;
+        w_->Session().DownloadBusy = true;
     w_->ListView3_ColumnClick(DownloadColumn::Name);
     QCOMPARE(names(), QStringLiteral("b a"));
     QCOMPARE(messages(), QStringList{"停止下载后方可排序！"});
     QCOMPARE(services_->prompt.shown().first().icon, MsgIcon::Information);
     // The refused click does not count: the first real one still sorts descending.
     w_->Timer_Down->stop();
-    w_->DownloadBusy = false;
+    w_->Session().DownloadBusy = false;
     addRow("c", "pdf", ItemState::Waiting);
     w_->ListView3_ColumnClick(DownloadColumn::Name);
     QCOMPARE(names(), QStringLiteral("c b a"));
@@ -426,9 +426,9 @@ void ListCommandsWindowTest::doTheGuardedCommandsWaitForTransfers() {
     if (active == "scheduler")
         w_->Timer_Down->start();
     else if (active == "slot")
-        w_->Downloader1.insert(2, new Downloader(w_));
+        w_->Session().Downloader1.insert(2, new Downloader(w_));
     else
-        w_->DownloadBusy = true;
+        w_->Session().DownloadBusy = true;
     QStringList keys;
     for (int n = 1; n <= w_->ListItems3->Count(); ++n)
         keys << w_->ListItems3->Key(n);
@@ -497,14 +497,14 @@ void ListCommandsWindowTest::isCancellingRefusedWhileBusy() {
     addRow("d", "pdf", ItemState::Waiting);
     for (int position : {1, 3, 4})
         w_->ListItems3->SetSelected(position, true);
-    w_->DownloadBusy = true;
+    w_->Session().DownloadBusy = true;
     w_->menu取消下载选中项_Click();
     QCOMPARE(states(), QStringLiteral("1121"));
     QCOMPARE(messages(), QStringList{"停止下载后方可设置！"});
     QCOMPARE(services_->prompt.shown().first().icon, MsgIcon::Error);
 
     // Stopped, only the selected waiting rows fail.
-    w_->DownloadBusy = false;
+    w_->Session().DownloadBusy = false;
     w_->menu取消下载选中项_Click();
     QCOMPARE(states(), QStringLiteral("4124"));
     QCOMPARE(messages().size(), 1);

@@ -820,8 +820,8 @@ void LoginPanelTest::automaticLoginFollowsOnlyWebPageRows() {
     enterLogin(w, url("login"), form.user, form.password);
     w->Check2->setChecked(automatic);
 
-    w->AutomaticLoginAfterTransfer(1);
-    w->AutomaticLoginAfterTransfer(2); // no such row
+    w->Session().AutomaticLoginAfterTransfer(1);
+    w->Session().AutomaticLoginAfterTransfer(2); // no such row
     QVERIFY(prompt_.shown().isEmpty());
     QVERIFY(w->Command5->isEnabled());
     if (!logsIn) {
@@ -850,7 +850,7 @@ void LoginPanelTest::aSecondLoginWhileOneRunsDoesNothing() {
     QTimer::singleShot(300, w, [&] {
         guardUp = !w->Command5->isEnabled();
         // A transfer ends as a web page, and the user presses 测试登录 as well.
-        w->AutomaticLoginAfterTransfer(1);
+        w->Session().AutomaticLoginAfterTransfer(1);
         w->Command5_Click();
         w->FillLoginForm(false);
         stillRunning = !w->Command5->isEnabled();

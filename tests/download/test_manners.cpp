@@ -114,7 +114,7 @@ void MannersTest::init() {
 void MannersTest::cleanup() {
     if (w_) {
         for (int slot = 1; slot <= 6; ++slot)
-            w_->RemoveDownloaderSlot(slot);
+            w_->Session().RemoveDownloaderSlot(slot);
     }
     Forms::DestroyAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -138,7 +138,7 @@ QString MannersTest::addRow(const QString& link, const QString& name) {
 void MannersTest::tickAndWait() {
     services_->clock.advance(0.5);
     w_->Timer_Down_Timer();
-    QTRY_VERIFY_WITH_TIMEOUT(!w_->SlotLoaded(1), kNetworkMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!w_->Session().SlotLoaded(1), kNetworkMs);
 }
 
 void MannersTest::whatDoesAPageInsteadOfTheFileShow_data() {
@@ -352,7 +352,7 @@ void MannersTest::howDoesABotCheckHandOverEnd() {
     // Both rows of the site wait for the user, and the search window shows why.
     QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
     QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Waiting));
-    QCOMPARE(w_->SiteCheckHost(), host);
+    QCOMPARE(w_->Session().SiteCheckHost(), host);
     // The check is no download: nothing of it in the folder, and the row keeps its type.
     QCOMPARE(w_->ListItems3->SubItem(1, DownloadColumn::Type), QStringLiteral("pdf"));
     QCOMPARE(QDir(services_->dir.path()).entryList({"*.htm*"}, QDir::Files), QStringList());
@@ -374,7 +374,7 @@ void MannersTest::howDoesABotCheckHandOverEnd() {
     } else if (ending == QLatin1String("stop")) {
         w_->Command31_Click();
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(w_->SiteCheckHost().isEmpty(), kNetworkMs);
+        QTRY_VERIFY_WITH_TIMEOUT(w_->Session().SiteCheckHost().isEmpty(), kNetworkMs);
         QVERIFY(!search->LabelSiteCheck->isVisible());
         tickAndWait();
         if (ending != QLatin1String("passed by download")) {

@@ -86,7 +86,7 @@ void MultiTransferTest::init() {
 
 void MultiTransferTest::cleanup() {
     for (int slot = 1; slot <= 6; ++slot)
-        window_->RemoveDownloaderSlot(slot);
+        window_->Session().RemoveDownloaderSlot(slot);
     Forms::DestroyAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     window_ = nullptr;
@@ -102,8 +102,8 @@ QString MultiTransferTest::addRow(const QString& path, const QString& name, cons
 
 void MultiTransferTest::start(int slot, int position, const QString& name) {
     KeyedListModel* list = window_->ListItems3;
-    window_->SlotItem[slot] = position;
-    QCOMPARE(window_->多线程下载(slot, position, list->Key(position), target(name)), false);
+    window_->Session().SlotItem[slot] = position;
+    QCOMPARE(window_->Session().多线程下载(slot, position, list->Key(position), target(name)), false);
 }
 
 void MultiTransferTest::aSlotFetchesItsRowIntoItsFile_data() {
@@ -127,10 +127,10 @@ void MultiTransferTest::aSlotFetchesItsRowIntoItsFile() {
     start(1, 1, "paper a.pdf");
     QCOMPARE(state(1), ItemState::Downloading);
     QCOMPARE(progressColumns(1), (QStringList{"", "", ""}));
-    QCOMPARE(window_->SlotStart[1], services_->clock.elapsedSeconds());
-    QVERIFY(window_->DownloadBusy);
+    QCOMPARE(window_->Session().SlotStart[1], services_->clock.elapsedSeconds());
+    QVERIFY(window_->Session().DownloadBusy);
     QCOMPARE(window_->CountDownloaderSlots(), 2);
-    QVERIFY(!window_->Downloader1.value(1).isNull());
+    QVERIFY(!window_->Session().Downloader1.value(1).isNull());
     QFile placeholder(target("paper a.pdf"));
     QVERIFY(placeholder.open(QIODevice::ReadOnly));
     QCOMPARE(placeholder.readAll(), QByteArray("\x01\x00", 2));
@@ -146,7 +146,7 @@ void MultiTransferTest::aSlotFetchesItsRowIntoItsFile() {
     QTRY_COMPARE_WITH_TIMEOUT(state(1), ItemState::Completed, kNetworkMs);
     QCOMPARE(progressColumns(1), (QStringList{"5000", "5000", "100%"}));
     QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:paper a"));
-    QCOMPARE(window_->LastFileTime, services_->clock.elapsedSeconds());
+    QCOMPARE(window_->Session().LastFileTime, services_->clock.elapsedSeconds());
     QCOMPARE(window_->CountDownloaderSlots(), 1);
     QFile file(target("paper a.pdf"));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -188,9 +188,9 @@ void MultiTransferTest::whichProgressReportsReachTheRow() {
     start(2, 1, "held.pdf");
     QVERIFY(server_->waitForStall("g"));
 
-    window_->Downloader1_DownloadProgress(0, 1, 2, target("held.pdf")); // element 0: never
+    window_->Session().Downloader1_DownloadProgress(0, 1, 2, target("held.pdf")); // element 0: never
     QCOMPARE(progressColumns(1), (QStringList{"", "", ""}));
-    window_->Downloader1_DownloadProgress(2, received, total, target("held.pdf"));
+    window_->Session().Downloader1_DownloadProgress(2, received, total, target("held.pdf"));
     QCOMPARE(progressColumns(1), columns);
     QCOMPARE(state(1), ItemState::Downloading);
 }
@@ -212,17 +212,17 @@ void MultiTransferTest::whatDecidesTheFinalState() {
     addRow("/held.pdf", "held");
     start(1, 1, "held.pdf");
     QVERIFY(server_->waitForStall("g"));
-    const double before = window_->LastFileTime;
+    const double before = window_->Session().LastFileTime;
     services_->clock.advance(7.0);
 
     for (qsizetype i = 0; i + 1 < reports.size(); i += 2)
-        window_->Downloader1_DownloadProgress(1, reports[i], reports[i + 1], target("held.pdf"));
-    window_->Downloader1_DownloadComplete(1, 100, target("held.pdf"));
+        window_->Session().Downloader1_DownloadProgress(1, reports[i], reports[i + 1], target("held.pdf"));
+    window_->Session().Downloader1_DownloadComplete(1, 100, target("held.pdf"));
 
     QCOMPARE(state(1), expected);
     QCOMPARE(window_->CountDownloaderSlots(), 1); // the slot is free either way
-    QVERIFY(window_->LastFileTime != before);
-    QCOMPARE(window_->LastFileTime, services_->clock.elapsedSeconds());
+    QVERIFY(window_->Session().LastFileTime != before);
+    QCOMPARE(window_->Session().LastFileTime, services_->clock.elapsedSeconds());
     // One verdict: a completion where completions are said, else the failure.
     QCOMPARE(window_->StatusPanel2->text().contains("held"), expected == ItemState::Completed);
     QCOMPARE(window_->StatusPanel1->text().contains("held"), expected != ItemState::Completed);
@@ -268,7 +268,7 @@ void MultiTransferTest::anErrorOfSlot2LeavesSlots1And3Running() {
                              "two", "pdf", services_->dir.path() + '/', "");
     closed.close();
     addRow("/3.pdf", "three");
-    const double before = window_->LastFileTime;
+    const double before = window_->Session().LastFileTime;
     services_->clock.advance(3.0);
 
     start(1, 1, "one.pdf");
@@ -279,12 +279,12 @@ void MultiTransferTest::anErrorOfSlot2LeavesSlots1And3Running() {
     QTRY_COMPARE_WITH_TIMEOUT(state(2), ItemState::Failed, kNetworkMs);
     QCOMPARE(state(1), ItemState::Downloading);
     QCOMPARE(state(3), ItemState::Downloading);
-    QVERIFY(window_->Downloader1.value(2).isNull());
-    QVERIFY(!window_->Downloader1.value(1).isNull());
-    QVERIFY(!window_->Downloader1.value(3).isNull());
+    QVERIFY(window_->Session().Downloader1.value(2).isNull());
+    QVERIFY(!window_->Session().Downloader1.value(1).isNull());
+    QVERIFY(!window_->Session().Downloader1.value(3).isNull());
     QCOMPARE(window_->CountDownloaderSlots(), 3);
     // An error moves neither the gap's clock nor the status text.
-    QCOMPARE(window_->LastFileTime, before);
+    QCOMPARE(window_->Session().LastFileTime, before);
     QCOMPARE(window_->StatusPanel2->text(), QString());
     // The abandoned transfer's reservation goes with it.
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(target("two.pdf")), kNetworkMs);
@@ -322,7 +322,7 @@ void MultiTransferTest::eventsOfARowThatIsGoneChangeNoRow() {
     addRow("/b.pdf", "b");
     start(1, 1, "a.pdf");
     QVERIFY(server_->waitForStall("g"));
-    const double before = window_->LastFileTime;
+    const double before = window_->Session().LastFileTime;
     services_->clock.advance(4.0);
     // The slot's row goes; another row now stands at its position.
     QVERIFY(window_->ListItems3->Remove(1));
@@ -332,13 +332,13 @@ void MultiTransferTest::eventsOfARowThatIsGoneChangeNoRow() {
                               kNetworkMs); // the ended transfer frees its slot
     QCOMPARE(state(1), ItemState::Waiting);
     QCOMPARE(progressColumns(1), (QStringList{"", "", ""}));
-    QCOMPARE(window_->LastFileTime, before);
+    QCOMPARE(window_->Session().LastFileTime, before);
     QCOMPARE(window_->StatusPanel2->text(), QString());
 
     // Handlers called for a free slot touch nothing either.
-    window_->Downloader1_DownloadProgress(1, 1, 2, QString());
-    window_->Downloader1_DownloadError(1, QString());
-    window_->Downloader1_DownloadComplete(1, 2, QString());
+    window_->Session().Downloader1_DownloadProgress(1, 1, 2, QString());
+    window_->Session().Downloader1_DownloadError(1, QString());
+    window_->Session().Downloader1_DownloadComplete(1, 2, QString());
     QCOMPARE(state(1), ItemState::Waiting);
     QCOMPARE(progressColumns(1), (QStringList{"", "", ""}));
 }
@@ -352,9 +352,9 @@ void MultiTransferTest::aRemovedSlotSendsNothingMore() {
     QVERIFY(server_->waitForStall("g"));
     QTRY_COMPARE_WITH_TIMEOUT(column(1, DownloadColumn::Received), QStringLiteral("2000"),
                               kNetworkMs);
-    const QPointer<Downloader> element = window_->Downloader1.value(4);
+    const QPointer<Downloader> element = window_->Session().Downloader1.value(4);
 
-    window_->RemoveDownloaderSlot(4);
+    window_->Session().RemoveDownloaderSlot(4);
     QCOMPARE(window_->CountDownloaderSlots(), 1);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(element.isNull());
@@ -371,12 +371,12 @@ void MultiTransferTest::onlySlots1To6Transfer() {
     server_->serve("/a.pdf", "%PDF", "application/pdf");
     addRow("/a.pdf", "a");
     for (int slot : {0, 7, 11, -1})
-        QCOMPARE(window_->多线程下载(slot, 1, window_->ListItems3->Key(1), target("a.pdf")), false);
+        QCOMPARE(window_->Session().多线程下载(slot, 1, window_->ListItems3->Key(1), target("a.pdf")), false);
     QCOMPARE(state(1), ItemState::Waiting);
     QCOMPARE(window_->CountDownloaderSlots(), 1);
-    QVERIFY(!window_->DownloadBusy);
+    QVERIFY(!window_->Session().DownloadBusy);
     // A link the list does not hold starts nothing.
-    QCOMPARE(window_->多线程下载(1, 1, server_->url("/other.pdf"), target("o.pdf")), false);
+    QCOMPARE(window_->Session().多线程下载(1, 1, server_->url("/other.pdf"), target("o.pdf")), false);
     QCOMPARE(window_->CountDownloaderSlots(), 1);
     QVERIFY(!QFile::exists(target("o.pdf")));
 }
@@ -390,7 +390,7 @@ void MultiTransferTest::fastReportsReachTheListAFewTimesASecond() {
     QElapsedTimer burst;
     burst.start();
     for (int received = 1; received < 1000; ++received)
-        window_->Downloader1_DownloadProgress(1, received, 1000, QString());
+        window_->Session().Downloader1_DownloadProgress(1, received, 1000, QString());
     const bool quick = burst.elapsed() < 200;
     // The first report shows at once; the rest wait for the next showing, which brings the
     // latest of them.
@@ -400,7 +400,7 @@ void MultiTransferTest::fastReportsReachTheListAFewTimesASecond() {
                               kNetworkMs);
     QCOMPARE(column(1, DownloadColumn::Percent), QStringLiteral("99%"));
     // Everything received shows at once.
-    window_->Downloader1_DownloadProgress(1, 1000, 1000, QString());
+    window_->Session().Downloader1_DownloadProgress(1, 1000, 1000, QString());
     QCOMPARE(column(1, DownloadColumn::Percent), QStringLiteral("100%"));
 }
 

@@ -43,31 +43,31 @@ public:
     bool singleExecuting() const override { return executing; }
     void cancelSingle() override { ++cancels; }
     void runSingle(int position) override { started << QStringLiteral("s%1").arg(position); }
-    bool slotLoaded(int slot) const override { return w_->SlotLoaded(slot); }
+    bool slotLoaded(int slot) const override { return w_->Session().SlotLoaded(slot); }
     void startSlot(int slot, int position, const QString&, const QString& target) override {
         started << QStringLiteral("%1:%2").arg(slot).arg(position);
         targets << target;
-        w_->Downloader1.insert(slot, new Downloader(w_));
-        w_->SlotStart[static_cast<std::size_t>(slot)] = Services().clock->elapsedSeconds();
+        w_->Session().Downloader1.insert(slot, new Downloader(w_));
+        w_->Session().SlotStart[static_cast<std::size_t>(slot)] = Services().clock->elapsedSeconds();
         QFile file(target);
         if (file.open(QIODevice::WriteOnly))
             file.write(QByteArray("\x01\x00", 2));
     }
-    void removeSlot(int slot) override { delete w_->Downloader1.take(slot).data(); }
+    void removeSlot(int slot) override { delete w_->Session().Downloader1.take(slot).data(); }
 
     // The slot's error event: the row fails, the slot is freed, the gap is not restarted.
     void fail(int slot) {
-        w_->ListItems3->SetSmallIcon(w_->SlotItem[static_cast<std::size_t>(slot)],
+        w_->ListItems3->SetSmallIcon(w_->Session().SlotItem[static_cast<std::size_t>(slot)],
                                      ItemState::Failed);
         removeSlot(slot);
     }
     // The slot's completion event: the gap runs from here.
     void complete(int slot) {
-        const int position = w_->SlotItem[static_cast<std::size_t>(slot)];
+        const int position = w_->Session().SlotItem[static_cast<std::size_t>(slot)];
         w_->ListItems3->SetSmallIcon(position, ItemState::Completed);
         w_->ListItems3->SetSubItem(position, DownloadColumn::Percent, QStringLiteral("100%"));
         removeSlot(slot);
-        w_->LastFileTime = Services().clock->elapsedSeconds();
+        w_->Session().LastFileTime = Services().clock->elapsedSeconds();
     }
 
 private:
@@ -143,7 +143,7 @@ void SchedulerWindowTest::cleanup() {
 fFileDownload* SchedulerWindowTest::load(int mode, int threads) {
     w_ = Forms::fFileDownload();
     transfers_ = std::make_unique<WindowTransfers>(w_);
-    w_->UseTransfers(transfers_.get());
+    w_->Session().UseTransfers(transfers_.get());
     // All rows share one site: the spacing between its starts is left out of these rules.
     w_->Pacing().SetMinimumSpacing(0);
     Program().DownloadMode = mode;
@@ -210,7 +210,7 @@ void SchedulerWindowTest::whatDoesSwitchingTheModeChange() {
     QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：1（单线程）"));
     QCOMPARE(w_->Combo1->currentText(), threads); // kept for the way back
     QVERIFY(!w_->Combo1->isEnabled());
-    QVERIFY(w_->SlotLoaded(1)); // running transfers are not touched
+    QVERIFY(w_->Session().SlotLoaded(1)); // running transfers are not touched
 
     w_->Combo1->setCurrentIndex(3);
     w_->Command26->click();
@@ -239,7 +239,7 @@ void SchedulerWindowTest::doesGapZeroStartAtOnce() {
     w_->Command4->click();
     tick();
     QCOMPARE(transfers_->started.join(' '), first);
-    QCOMPARE(w_->SlotItem[1], 1);
+    QCOMPARE(w_->Session().SlotItem[1], 1);
     tick();
     QCOMPARE(transfers_->started.join(' '), second);
 }
@@ -271,7 +271,7 @@ void SchedulerWindowTest::doesAFreedSlotTakeTheNextRow() {
     tick();
     QCOMPARE(transfers_->started.join(' '), QStringLiteral("1:1 2:2 3:3 2:4"));
     QCOMPARE(states(), QStringLiteral("2322111111"));
-    QCOMPARE(w_->SlotItem[2], 4);
+    QCOMPARE(w_->Session().SlotItem[2], 4);
 }
 
 void SchedulerWindowTest::doesASkippedRowLetTheWalkGoOn() {
@@ -316,8 +316,8 @@ void SchedulerWindowTest::doesStoppingEndEveryTransfer() {
     QCOMPARE(w_->CountDownloaderSlots(), 4);
     w_->Check3->setChecked(true);
     w_->Check4->setChecked(true);
-    w_->DownloadBusy = true;
-    const double lastFileTime = w_->LastFileTime;
+    w_->Session().DownloadBusy = true;
+    const double lastFileTime = w_->Session().LastFileTime;
     services_->clock.advance(1.0);
 
     if (how == "button") {
@@ -333,8 +333,8 @@ void SchedulerWindowTest::doesStoppingEndEveryTransfer() {
     QCOMPARE(states(), QStringLiteral("4443"));
     QVERIFY(!w_->Timer_Down->isActive());
     QVERIFY(!w_->Check3->isChecked() && !w_->Check4->isChecked());
-    QVERIFY(!w_->DownloadBusy);
-    QCOMPARE(w_->LastFileTime, lastFileTime);
+    QVERIFY(!w_->Session().DownloadBusy);
+    QCOMPARE(w_->Session().LastFileTime, lastFileTime);
     // The close cancels the single connection once more after the stop.
     QCOMPARE(transfers_->cancels, how == "close" ? 3 : 2);
 }
@@ -353,7 +353,7 @@ void SchedulerWindowTest::doesTheAutomaticStopWaitForFive() {
     addRows(states);
     w_->Check5->setChecked(true);
     w_->Check6->setChecked(true);
-    QCOMPARE(w_->CountProblemItems(), int(states.count('4')));
+    QCOMPARE(w_->Session().CountProblemItems(), int(states.count('4')));
     w_->Command4->click();
     w_->Timer1_Timer();
     QCOMPARE(w_->Timer_Down->isActive(), !stops);
@@ -406,7 +406,7 @@ void SchedulerWindowTest::whenIsASilentSlotReclaimed() {
     w_->ListItems3->SetSubItem(1, DownloadColumn::Size, size);
     services_->clock.advance(seconds);
     w_->Timer1_Timer();
-    QCOMPARE(w_->SlotLoaded(1), !reclaimed);
+    QCOMPARE(w_->Session().SlotLoaded(1), !reclaimed);
     QCOMPARE(w_->ListItems3->SmallIcon(1), reclaimed ? ItemState::Failed : ItemState::Downloading);
 }
 
@@ -473,7 +473,7 @@ void SchedulerWindowTest::isEachSoundWrittenOnFirstUseAndPlayed() {
     for (int number : {101, 102, 103}) {
         const QString path = ProgramFolder() + QString::number(number) + ".wav";
         QFile::remove(path);
-        w_->PlaySound(number);
+        w_->Session().PlaySound(number);
         QCOMPARE(sound_.played.last(), path);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -487,20 +487,20 @@ void SchedulerWindowTest::isEachSoundWrittenOnFirstUseAndPlayed() {
     QFile mine(path);
     QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
     mine.close();
-    w_->PlaySound(103);
+    w_->Session().PlaySound(103);
     QVERIFY(mine.open(QIODevice::ReadOnly));
     QCOMPARE(mine.readAll(), QByteArray("mine"));
     QFile::remove(path);
-    w_->PlaySound(104);
+    w_->Session().PlaySound(104);
     Services().sound = nullptr;
-    w_->PlaySound(101);
+    w_->Session().PlaySound(101);
     QCOMPARE(sound_.played.size(), 4);
 }
 
 void SchedulerWindowTest::isPlayingWithoutASoundDeviceSilent() {
     load(2, 3);
     Services().sound = nullptr;
-    w_->PlaySound(102); // writes the clip
+    w_->Session().PlaySound(102); // writes the clip
     QTest::failOnWarning(QRegularExpression(".*"));
     QtSound sound;
     sound.play(ProgramFolder() + "102.wav");
@@ -540,7 +540,7 @@ void SchedulerWindowTest::isTheNextStartToASiteTimedToItsSpacing() {
     services_->clock.advance(since);
     w_->Timer_Down_Timer();
     QCOMPARE(states(), after);
-    const QTimer* due = w_->findChild<QTimer*>(QStringLiteral("siteDueTimer"));
+    const QTimer* due = w_->Session().findChild<QTimer*>(QStringLiteral("siteDueTimer"));
     QVERIFY(due);
     QCOMPARE(due->isActive(), dueMs >= 0);
     if (dueMs >= 0)

@@ -197,7 +197,7 @@ void SingleTransferTest::aBodyWithALengthShowsItsProgressWhileItArrives() {
                  << cell(row, DownloadColumn::Percent);
             server_->release("gate");
         });
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
 
     QCOMPARE(seen, (QStringList{"12345", received, percent}));
     QCOMPARE(state(row), ItemState::Completed);
@@ -207,7 +207,7 @@ void SingleTransferTest::aBodyWithALengthShowsItsProgressWhileItArrives() {
     QCOMPARE(cell(row, DownloadColumn::Type), QStringLiteral("pdf"));
     QCOMPARE(readAll(folder() + "paper.pdf"), generated(12345));
     QCOMPARE(filesInFolder(), QStringList{"paper.pdf"});
-    QVERIFY(!window_->DownloadBusy);
+    QVERIFY(!window_->Session().DownloadBusy);
     QVERIFY(!window_->Inet1->StillExecuting());
     QCOMPARE(server_->requestCount(), 1);
 }
@@ -239,7 +239,7 @@ void SingleTransferTest::aBodyWithoutALengthIsFetchedAgainWhole() {
             sizeMeanwhile = cell(row, DownloadColumn::Size);
             server_->release("gate");
         });
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
 
     QCOMPARE(sizeMeanwhile, QStringLiteral("未知"));
     QCOMPARE(state(row), ItemState::Completed);
@@ -257,7 +257,7 @@ void SingleTransferTest::aBodyWithoutALengthIsFetchedAgainWhole() {
 void SingleTransferTest::anEmptyBodyWithoutALengthFailsAndWritesNothing() {
     server_->serve("/empty", QByteArray(), "application/pdf", Response::Framing::CloseDelimited);
     const int row = addRow("/empty");
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     QCOMPARE(state(row), ItemState::Failed);
     QCOMPARE(cell(row, DownloadColumn::Size), QStringLiteral("0"));
     QCOMPARE(cell(row, DownloadColumn::Received), QStringLiteral("0"));
@@ -270,7 +270,7 @@ void SingleTransferTest::aBodyCutShortFailsAtOnceAndLeavesNoFile() {
                    Response::generatedBody(12345, "application/pdf").closeAfterBytes(5000));
     const int row = addRow("/short.pdf");
     // The clock never moves: the end of the response, not the stall time, fails the row.
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     QCOMPARE(state(row), ItemState::Failed);
     QCOMPARE(cell(row, DownloadColumn::Size), QStringLiteral("下载失败"));
     QCOMPARE(cell(row, DownloadColumn::Received), QStringLiteral("5000"));
@@ -302,7 +302,7 @@ void SingleTransferTest::aStallOfMoreThan120SecondsFails() {
                     clock.advance(0.5);
                 });
         });
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     server_->release("gate");
 
     QVERIFY(runningAt120);
@@ -330,7 +330,7 @@ void SingleTransferTest::theHeaderWaitGivesUpAfter30Seconds() {
                     clock.advance(0.5);
                 });
         });
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
 
     QVERIFY(waitingAt30);
     QCOMPARE(state(row), ItemState::Failed);
@@ -354,7 +354,7 @@ void SingleTransferTest::whatDoesAWebPageBecome() {
     server_->route("/doi/pdf/1", response);
     const int row = addRow("/doi/pdf/1");
     window_->Check6->setChecked(true); // 声音提示
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
 
     // The page is kept on the free name (html from the Content-Type, which the type check of
     // the file may make htm); the re-download of web pages deals with it. An error answer
@@ -394,7 +394,7 @@ void SingleTransferTest::aWebPageStartsTheAutomaticLogin() {
         const QSignalBlocker quiet(window_->Check2);
         window_->Check2->setChecked(true);
     }
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     QCOMPARE(state(row), ItemState::Completed);
     QCOMPARE(window_->Check2->isChecked(), !page);
     QVERIFY(services_->prompt.shown().isEmpty());
@@ -408,9 +408,9 @@ void SingleTransferTest::anUnknownContentTypeKeepsTheRowsType() {
     const int first = addRow("/a", "first");
     const int second = addRow("/b", "second", "caj");
     const int third = addRow("/c", "third");
-    window_->Inet下载当前文件(first);
-    window_->Inet下载当前文件(second);
-    window_->Inet下载当前文件(third);
+    window_->Session().Inet下载当前文件(first);
+    window_->Session().Inet下载当前文件(second);
+    window_->Session().Inet下载当前文件(third);
     QCOMPARE(cell(first, DownloadColumn::Type), QStringLiteral("pdf"));
     QCOMPARE(cell(second, DownloadColumn::Type), QStringLiteral("caj"));
     QCOMPARE(cell(third, DownloadColumn::Type), QStringLiteral("pdf"));
@@ -423,7 +423,7 @@ void SingleTransferTest::aRefusedConnectionFailsTheRow() {
     const QString link = QStringLiteral("http://127.0.0.1:%1/a.pdf").arg(probe.serverPort());
     probe.close();
     const int row = addRow(link);
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     QCOMPARE(state(row), ItemState::Failed);
     QCOMPARE(cell(row, DownloadColumn::Size), QString());
     QVERIFY2(window_->StatusPanel3->text().startsWith(QStringLiteral("11 与主机通讯时出现了错误:")),
@@ -450,7 +450,7 @@ void SingleTransferTest::anExistingTargetIsReplacedOrRenamed() {
     (overwrite ? window_->Option2 : window_->Option3)->setChecked(true);
     server_->serve("/a.pdf", "%PDF-new", "application/pdf");
     const int row = addRow("/a.pdf");
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
 
     QCOMPARE(state(row), ItemState::Completed);
     QCOMPARE(window_->ListItems3->Text(row), name);
@@ -469,7 +469,7 @@ void SingleTransferTest::aTargetThatCannotBeDeletedIsNotReplaced() {
     window_->AddDownloadItem(link, "version", "", "/proc/", "");
     const int row = window_->ListItems3->PositionOfKey(link);
     window_->ListItems3->SetSmallIcon(row, ItemState::Downloading);
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
 
     QCOMPARE(state(row), ItemState::Failed);
     QCOMPARE(cell(row, DownloadColumn::Percent), QStringLiteral("无法替换"));
@@ -510,7 +510,7 @@ void SingleTransferTest::stopDuringTheTransferCancelsIt() {
             partialExisted = !QDir(folder()).entryList(QDir::Files).isEmpty();
             window_->Command31_Click(); // 停止下载
         });
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     server_->release("gate");
 
     // The whole body goes to a temporary file the file system may not even name.
@@ -520,7 +520,7 @@ void SingleTransferTest::stopDuringTheTransferCancelsIt() {
     QCOMPARE(cell(row, DownloadColumn::Percent), announced ? QStringLiteral("49%") : QString());
     QCOMPARE(filesInFolder(), QStringList());
     QVERIFY(!window_->Inet1->StillExecuting());
-    QVERIFY(!window_->DownloadBusy);
+    QVERIFY(!window_->Session().DownloadBusy);
 }
 
 void SingleTransferTest::theProxySettingDecidesTheRoute_data() {
@@ -537,7 +537,7 @@ void SingleTransferTest::theProxySettingDecidesTheRoute() {
     Program().ProxyAddress = QStringLiteral("127.0.0.1");
     Program().ProxyPort = QString::number(proxy.port());
     const int row = addRow("/a.pdf");
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
 
     QCOMPARE(state(row), ItemState::Completed);
     QCOMPARE(readAll(folder() + "paper.pdf"), QByteArray("%PDF-routed"));
@@ -568,7 +568,7 @@ void SingleTransferTest::whichRefererIsSent() {
     QFETCH(QString, sent);
     server_->serve("/doi/pdf/1", "%PDF", "application/pdf");
     const int row = addRow("/doi/pdf/1", "paper", "pdf", page);
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     QCOMPARE(server_->lastRequest().header("Referer"),
              (sent.isEmpty() ? server_->baseUrl() : sent).toUtf8());
     QVERIFY(!server_->lastRequest().hasHeader("Cookie"));
@@ -577,11 +577,11 @@ void SingleTransferTest::whichRefererIsSent() {
 void SingleTransferTest::aBusyTransferPutsTheRowBackToWaiting() {
     server_->serve("/a.pdf", "%PDF", "application/pdf");
     const int row = addRow("/a.pdf");
-    window_->DownloadBusy = true;
-    window_->Inet下载当前文件(row);
+    window_->Session().DownloadBusy = true;
+    window_->Session().Inet下载当前文件(row);
     QCOMPARE(state(row), ItemState::Waiting);
     QCOMPARE(cell(row, DownloadColumn::Size), QStringLiteral("等待重新下载"));
-    QVERIFY(window_->DownloadBusy); // still the running transfer's
+    QVERIFY(window_->Session().DownloadBusy); // still the running transfer's
     QCOMPARE(server_->requestCount(), 0);
 }
 
@@ -614,7 +614,7 @@ void SingleTransferTest::theSchedulerTurnsWaitingRowsIntoFilesOneAtATime() {
     // The page is sound 101, the failure 103.
     QCOMPARE(sound_.played,
              (QStringList{ProgramFolder() + "101.wav", ProgramFolder() + "103.wav"}));
-    QVERIFY(!window_->DownloadBusy);
+    QVERIFY(!window_->Session().DownloadBusy);
 }
 
 void SingleTransferTest::theStatusBarAndTheGapClockFollowTheTransfer() {
@@ -624,10 +624,10 @@ void SingleTransferTest::theStatusBarAndTheGapClockFollowTheTransfer() {
     QStringList states;
     connect(window_->Inet1, &Inet::StateChanged, this,
             [&] { states << window_->StatusPanel3->text(); });
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
 
     QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:论文 一"));
-    QCOMPARE(window_->LastFileTime, services_->clock.elapsedSeconds());
+    QCOMPARE(window_->Session().LastFileTime, services_->clock.elapsedSeconds());
     QCOMPARE(states.first(), QStringLiteral("1 正在查询所指定的主机的 IP 地址..."));
     QVERIFY(states.contains(QStringLiteral("7 正在接收主机的响应...")));
     QVERIFY(QFile::exists(folder() + "论文 一.pdf"));
@@ -660,12 +660,12 @@ void SingleTransferTest::doesTheStatusBarSayOneVerdictPerRow() {
     else
         server_->route("/v.pdf", ending == "retry" ? busy : file);
     const int row = addRow("/v.pdf", "论文 甲");
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     if (ending == "retry") {
         server_->route("/v.pdf", file);
         window_->menu重新下载出错项_Click();
         window_->ListItems3->SetSmallIcon(row, ItemState::Downloading);
-        window_->Inet下载当前文件(row);
+        window_->Session().Inet下载当前文件(row);
         QCOMPARE(state(row), ItemState::Completed);
     }
     if (ending == "cleared")
@@ -686,7 +686,7 @@ void SingleTransferTest::aRowRemovedMidTransferEndsItQuietly() {
     whenReady(
         this, [&] { return server_->waitingAt("gate") == 1; },
         [&] { window_->ListItems3->Remove(row); });
-    window_->Inet下载当前文件(row);
+    window_->Session().Inet下载当前文件(row);
     server_->release("gate");
 
     QCOMPARE(window_->ListItems3->Count(), 1);
@@ -706,7 +706,7 @@ void SingleTransferTest::closingTheWindowMidTransferDeletesThePartialFile() {
     whenReady(
         this, [&] { return server_->waitingAt("gate") == 1 && filesInFolder().size() == 1; },
         [&] { window->close(); });
-    window->Inet下载当前文件(row);
+    window->Session().Inet下载当前文件(row);
     server_->release("gate");
 
     QCOMPARE(services_->prompt.messages().size(), 1);
@@ -761,8 +761,8 @@ void SingleTransferTest::aKilledTransferLeavesNothingThatCountsAsDownloaded() {
     // The same record in the next run, under 跳过: the leftover is no file of the user's.
     window_->Option1->setChecked(true);
     const int row = addRow("/a.pdf");
-    QVERIFY(window_->确定是需要下载(row));
-    window_->Inet下载当前文件(row);
+    QVERIFY(window_->Session().确定是需要下载(row));
+    window_->Session().Inet下载当前文件(row);
     QCOMPARE(state(row), ItemState::Completed);
     QCOMPARE(readAll(folder() + "paper.pdf"), generated(300000));
     QCOMPARE(leftovers(), QStringList{"paper.pdf"});
@@ -864,7 +864,7 @@ int quitMidTransferChild(int argc, char** argv) {
             }
         });
         trigger->start();
-        window->Inet下载当前文件(1);
+        window->Session().Inet下载当前文件(1);
         std::puts("transfer returned");
         if (QFile::exists(files + "paper.pdf"))
             std::puts("partial file left");

@@ -314,21 +314,21 @@ void DownloadsEndToEndTest::doesOneSecondFillEveryFreeSlotAndAFreedSlotTakeTheNe
     second();
     QCOMPARE(states(), QStringLiteral("22211"));
     QCOMPARE(window_->CountDownloaderSlots(), 4);
-    QCOMPARE((QList<int>{window_->SlotItem[1], window_->SlotItem[2], window_->SlotItem[3]}),
+    QCOMPARE((QList<int>{window_->Session().SlotItem[1], window_->Session().SlotItem[2], window_->Session().SlotItem[3]}),
              (QList<int>{1, 2, 3}));
     for (int n = 1; n <= 3; ++n)
         QVERIFY(server_->waitForStall(gate(n), 1, kNetworkMs));
 
     server_->release(gate(2));
     QTRY_COMPARE_WITH_TIMEOUT(list()->SmallIcon(2), ItemState::Completed, kNetworkMs);
-    QVERIFY(!window_->SlotLoaded(2));
+    QVERIFY(!window_->Session().SlotLoaded(2));
     second();
-    QCOMPARE(window_->SlotItem[2], 4);
+    QCOMPARE(window_->Session().SlotItem[2], 4);
     QCOMPARE(states().left(4), QStringLiteral("2322"));
     QCOMPARE(list()->SmallIcon(5), ItemState::Waiting); // slots 1 and 3 are still busy
     QTRY_COMPARE_WITH_TIMEOUT(list()->SmallIcon(4), ItemState::Completed, kNetworkMs);
     second();
-    QCOMPARE(window_->SlotItem[2], 5);
+    QCOMPARE(window_->Session().SlotItem[2], 5);
 
     server_->release(gate(1));
     server_->release(gate(3));
@@ -753,15 +753,15 @@ void DownloadsEndToEndTest::doesStoppingMidTransferEndItForGood() {
     second();
     QVERIFY(server_->waitForStall(gate(), 1, kNetworkMs));
     QTRY_COMPARE_WITH_TIMEOUT(progress(1), (QStringList{"10000", "4096", "40%"}), kNetworkMs);
-    const QPointer<Downloader> element = window_->Downloader1.value(1);
+    const QPointer<Downloader> element = window_->Session().Downloader1.value(1);
     QVERIFY(element);
 
     window_->Command31->click(); // 停止下载
     QCOMPARE(states(), QStringLiteral("4"));
-    QVERIFY(!window_->SlotLoaded(1));
+    QVERIFY(!window_->Session().SlotLoaded(1));
     QCOMPARE(window_->CountDownloaderSlots(), 1);
     QVERIFY(!window_->Timer_Down->isActive());
-    QVERIFY(!window_->DownloadBusy);
+    QVERIFY(!window_->Session().DownloadBusy);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(element.isNull());
     QTRY_COMPARE(partFiles(), QStringList());
@@ -792,7 +792,7 @@ void DownloadsEndToEndTest::whatDoesTheCloseQuestionDoDuringTransfers() {
     window_->Command4_Click();
     second();
     QVERIFY(server_->waitForStall(gate(), 1, kNetworkMs));
-    const QPointer<Downloader> element = window_->Downloader1.value(1);
+    const QPointer<Downloader> element = window_->Session().Downloader1.value(1);
 
     services_->prompt.answer(forceClose ? MsgResult::Yes : MsgResult::No);
     QCOMPARE(window_->close(), forceClose);
@@ -804,7 +804,7 @@ void DownloadsEndToEndTest::whatDoesTheCloseQuestionDoDuringTransfers() {
 
     if (!forceClose) {
         QVERIFY(Forms::IsLoaded(window_));
-        QVERIFY(window_->SlotLoaded(1));
+        QVERIFY(window_->Session().SlotLoaded(1));
         server_->release(gate());
         waitForFreeSlots();
         QCOMPARE(states(), QStringLiteral("3"));
@@ -901,7 +901,7 @@ void DownloadsEndToEndTest::doesTheSingleConnectionTakeOneFileASecondAfterTheGap
     QStringList seen; // the states after each second
     for (int n = 1; n <= 9; ++n) {
         second();
-        QVERIFY(!window_->DownloadBusy);
+        QVERIFY(!window_->Session().DownloadBusy);
         QVERIFY(!window_->Inet1->StillExecuting());
         seen << states();
     }
@@ -1004,7 +1004,7 @@ void DownloadsEndToEndTest::whatEndsACopyMidway() {
         QCOMPARE(states(), QStringLiteral("4"));
         QCOMPARE(progress(1), (QStringList{"下载取消", "4096", "40%"}));
         QVERIFY(!window_->Timer_Down->isActive());
-        QVERIFY(!window_->DownloadBusy);
+        QVERIFY(!window_->Session().DownloadBusy);
         QVERIFY(!window_->Inet1->StillExecuting());
         QVERIFY(!window_->StatusPanel2->text().contains("held"));
         QVERIFY(window_->StatusPanel1->text().contains("held"));

@@ -76,19 +76,19 @@ int runListChild(int argc, char** argv) {
             if (state != ItemState::Waiting && state != ItemState::Failed)
                 continue;
             if (mode == 1) {
-                if (window->DownloadBusy)
+                if (window->Session().DownloadBusy)
                     return;
                 list.SetSmallIcon(row, ItemState::Downloading);
-                window->Inet下载当前文件(row);
+                window->Session().Inet下载当前文件(row);
                 return;
             }
             int slot = 1;
-            while (slot <= 6 && window->Downloader1.value(slot))
+            while (slot <= 6 && window->Session().Downloader1.value(slot))
                 ++slot;
             if (slot > 6)
                 return;
-            window->SlotItem[slot] = row;
-            window->多线程下载(slot, row, list.Key(row), folder + list.Text(row) + ".pdf");
+            window->Session().SlotItem[slot] = row;
+            window->Session().多线程下载(slot, row, list.Key(row), folder + list.Text(row) + ".pdf");
         }
     });
     driver.start(20);

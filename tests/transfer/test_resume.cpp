@@ -110,11 +110,11 @@ void ResumeTest::runRow(int mode, const QString& link) {
         Program().ProxyEnabled = mode == 3;
         Program().ProxyAddress = QStringLiteral("127.0.0.1");
         Program().ProxyPort = QString::number(server_->port());
-        window_->Inet下载当前文件(row);
+        window_->Session().Inet下载当前文件(row);
         return;
     }
     Program().DownloadMode = 2;
-    window_->多线程下载(1, row, link, folder() + QStringLiteral("paper.pdf"));
+    window_->Session().多线程下载(1, row, link, folder() + QStringLiteral("paper.pdf"));
     // Element 0 is always there.
     QTRY_VERIFY_WITH_TIMEOUT(window_->CountDownloaderSlots() == 1, kNetworkMs);
 }
@@ -207,9 +207,9 @@ void ResumeTest::anInterruptedTransferStartedAgain() {
             return;
         stopper.stop();
         if (mode != 2)
-            window_->DownloadBusy = false;
+            window_->Session().DownloadBusy = false;
         else
-            window_->RemoveDownloaderSlot(1); // what the stop command does to a slot
+            window_->Session().RemoveDownloaderSlot(1); // what the stop command does to a slot
     });
     stopper.start(5);
     runRow(mode, link);

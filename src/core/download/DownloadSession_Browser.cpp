@@ -1,8 +1,8 @@
-// The download window's transfers through the embedded browser: rows of a site whose bot check
+// The download session's transfers through the embedded browser: rows of a site whose bot check
 // lets only the browser through go to a slot's BrowserDownload instead of its Downloader, in
 // either transfer mode, and end through the slot's usual events.
 
-#include "ui/download/fFileDownload.h"
+#include "core/download/DownloadSession.h"
 
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
@@ -14,32 +14,30 @@
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
-#include "ui/app/Forms.h"
-#include "ui/download/BrowserDownload.h"
 
-#include <QLabel>
+#include <QPointer>
 
-bool fFileDownload::FetchedThroughBrowser(const QString& link) {
+bool DownloadSession::FetchedThroughBrowser(const QString& link) {
     const QString host = HostOfLink(link);
     return adoptedCheckDownload_ != nullptr || (!host.isEmpty() && Pacing().IsThroughBrowser(host));
 }
 
-void fFileDownload::startBrowserSlot(int slot, const QString& link, const QString& targetPath,
+void DownloadSession::startBrowserSlot(int slot, const QString& link, const QString& targetPath,
                                      const QString& referer, const CommitRule& rule) {
-    auto* element = new BrowserDownload(this);
+    BrowserTransfer* element = makeBrowserTransfer_(this);
     element->SetCommitRule(rule);
-    connect(element, &BrowserDownload::DownloadProgress, this,
+    connect(element, &BrowserTransfer::DownloadProgress, this,
             [this, slot](qint64 received, qint64 total, const QString& path) {
                 Downloader1_DownloadProgress(slot, received, total, path);
             });
-    connect(element, &BrowserDownload::DownloadError, this,
+    connect(element, &BrowserTransfer::DownloadError, this,
             [this, slot](const QString& path) { Downloader1_DownloadError(slot, path); });
-    connect(element, &BrowserDownload::DownloadComplete, this,
+    connect(element, &BrowserTransfer::DownloadComplete, this,
             [this, slot](qint64 size, const QString& path) {
                 Downloader1_DownloadComplete(slot, size, path);
             });
     BrowserSlots.insert(slot, element);
-    StatusPanel3->setText(QStringLiteral("通过浏览器下载：") + HostOfLink(link));
+    SetPanelText(3, QStringLiteral("通过浏览器下载：") + HostOfLink(link));
     // Site manners: a download the passed check started is taken up, not asked for again.
     if (adoptedCheckDownload_)
         element->AdoptDownload(adoptedCheckDownload_, targetPath);
@@ -47,31 +45,30 @@ void fFileDownload::startBrowserSlot(int slot, const QString& link, const QStrin
         element->BeginDownload(link, targetPath, referer);
 }
 
-int fFileDownload::slotResponseStatus(int slot) const {
+int DownloadSession::slotResponseStatus(int slot) const {
     if (const Downloader* element = Downloader1.value(slot))
         return element->ResponseStatus();
-    if (const BrowserDownload* browser = BrowserSlots.value(slot))
+    if (const BrowserTransfer* browser = BrowserSlots.value(slot))
         return browser->ResponseStatus();
     return 0;
 }
 
-QString fFileDownload::slotFailureReason(int slot) const {
+QString DownloadSession::slotFailureReason(int slot) const {
     if (const Downloader* element = Downloader1.value(slot))
         return element->FailureReason();
-    if (const BrowserDownload* browser = BrowserSlots.value(slot))
+    if (const BrowserTransfer* browser = BrowserSlots.value(slot))
         return browser->FailureReason();
     return {};
 }
 
-void fFileDownload::DownloadThroughBrowser(int position) {
+void DownloadSession::DownloadThroughBrowser(int position) {
     KeyedListModel& list = *ListItems3;
     const QString link = list.Key(position);
     if (link.isEmpty() || QuitRequested())
         return;
-    Forms::Hold hold(this);
-    const bool registered = Forms::Find(QStringLiteral("fFileDownload")) == this;
+    const QPointer<DownloadSession> alive(this);
     const auto abandoned = [&] {
-        return singleTransferAbandoned(link, registered);
+        return !alive || singleTransferAbandoned(link);
     };
     const auto failRow = [&](const QString& reason) {
         position = list.PositionOfKey(link);
@@ -96,7 +93,8 @@ void fFileDownload::DownloadThroughBrowser(int position) {
     const QString folder = MakeFolderPath(list.SubItem(position, DownloadColumn::Folder),
                                           [this](const QString& message) {
                                               if (Prompt* prompt = Services().prompt)
-                                                  prompt->message(this, message, MsgIcon::Error);
+                                                  prompt->message(promptOwner_, message,
+                                                                  MsgIcon::Error);
                                           });
     if (abandoned())
         return;
@@ -126,8 +124,10 @@ void fFileDownload::DownloadThroughBrowser(int position) {
     SlotItem[static_cast<std::size_t>(slot)] = position;
     多线程下载(slot, position, link, target);
     // The slot's events end the row; the stop and the close free the slot.
-    while (SlotLoaded(slot) && !abandoned())
+    while (alive && SlotLoaded(slot) && !abandoned())
         DoEvents();
+    if (!alive)
+        return;
     if (SlotLoaded(slot))
         RemoveDownloaderSlot(slot);
     if (abandoned())

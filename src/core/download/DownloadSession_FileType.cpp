@@ -1,7 +1,6 @@
-// The real type of downloaded files: judging one file, correcting a row's file and type, and
-// the two commands that offer both to the user.
+// The real type of a row's downloaded file: its file renamed to the type its bytes show.
 
-#include "ui/download/fFileDownload.h"
+#include "core/download/DownloadSession.h"
 
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
@@ -11,31 +10,10 @@
 #include "core/download/ListCommands.h"
 #include "core/download/Naming.h"
 #include "core/platform/KeyedListModel.h"
-#include "core/platform/Prompt.h"
-#include "core/transfer/Inet.h"
-#include "ui/app/Forms.h"
 
 #include <QFile>
-#include <QTimer>
 
-namespace {
-
-// Any file at all: Linux names often have no dot, and a download whose type was unknown is
-// stored without an extension, so the pattern is "*" under the familiar caption.
-const QString kAnyFileFilter = QStringLiteral("*.* (*)");
-
-} // namespace
-
-QString fFileDownload::打开文件判断文件类型(const QString& path) const {
-    return ClassifyFileType(path);
-}
-
-bool fFileDownload::TransfersActive() const {
-    return Timer_Down->isActive() || (Inet1 && Inet1->StillExecuting()) ||
-           CountDownloaderSlots() >= 2;
-}
-
-bool fFileDownload::CorrectItemFileType(int position, bool webPage) {
+bool DownloadSession::CorrectItemFileType(int position, bool webPage) {
     KeyedListModel& list = *ListItems3;
     if (position < 1 || position > list.Count())
         return false;
@@ -50,7 +28,7 @@ bool fFileDownload::CorrectItemFileType(int position, bool webPage) {
     const FileClaim claim = ClaimFile(own, current);
     if (claim == FileClaim::Nothing)
         return false;
-    QString detected = 打开文件判断文件类型(current);
+    QString detected = ClassifyFileType(current);
     const QString lowerType = type.toLower();
     if (webPage && detected != QLatin1String("htm") && lowerType != QLatin1String("htm") &&
         lowerType != QLatin1String("html"))
@@ -86,42 +64,12 @@ bool fFileDownload::CorrectItemFileType(int position, bool webPage) {
     return true;
 }
 
-void fFileDownload::menu打开文件判断类型_Click() {
-    Prompt* prompt = Services().prompt;
-    if (!prompt)
-        return;
-    Forms::Hold hold(this);
-    const QString chosen =
-        prompt->openFileName(this, QString(), Program().DefaultSaveFolder, kAnyFileFilter);
-    if (chosen.isEmpty())
-        return;
-    // The user may have closed the window while the dialog was open.
-    if (Forms::Find(QStringLiteral("fFileDownload")) != this)
-        return;
-    const QString type = 打开文件判断文件类型(chosen);
-    prompt->message(this,
-                    type.isEmpty() ? QStringLiteral("目前还无法判断。")
-                                   : QStringLiteral("文件类型为：") + type,
-                    MsgIcon::Information);
-}
-
-void fFileDownload::menu检查并纠正磁盘文件类型_Click() {
-    Prompt* prompt = Services().prompt;
-    Forms::Hold hold(this);
-    if (RefusedWhileInWork(menu检查并纠正磁盘文件类型->objectName()))
-        return;
-    const int rows = ListItems3->Count();
-    if (rows == 0)
-        return;
+int DownloadSession::CorrectAllFileTypes() {
     int corrected = 0;
-    for (int position = 1; position <= rows; ++position) {
+    for (int position = 1; position <= ListItems3->Count(); ++position) {
         if (CorrectItemFileType(position))
             ++corrected;
     }
-    RefreshList();
-    if (prompt)
-        prompt->message(this,
-                        QStringLiteral("纠正文件类型：") + QString::number(corrected) +
-                            QStringLiteral("个."),
-                        MsgIcon::Information);
+    emit listChanged();
+    return corrected;
 }

@@ -1,18 +1,15 @@
-// The download list's journal: the list is written to disk as it changes, so that a crash or
+// The download session's journal: the list is written to disk as it changes, so that a crash or
 // a killed program loses no queue, and the last run's unfinished rows are offered back, never
 // restored unasked.
 
-#include "ui/download/fFileDownload.h"
+#include "core/download/DownloadSession.h"
 
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadJournal.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
-#include "ui/app/Forms.h"
 
-#include <QAction>
-#include <QLabel>
-#include <QMenu>
+#include <QPointer>
 
 namespace {
 
@@ -28,14 +25,17 @@ const QString kCarriedRowsQuestion = QStringLiteral(
 
 } // namespace
 
-struct fFileDownload::JournalParts : QObject {
-    JournalParts(fFileDownload* window, const QString& path)
-        : QObject(window), path(path), keeper(*window->ListItems3, ProgramClock(), path) {}
+struct DownloadSession::JournalParts : QObject {
+    JournalParts(DownloadSession* session, const QString& path)
+        : QObject(session), path(path), keeper(*session->ListItems3, ProgramClock(), path) {}
     QString path;
     JournalKeeper keeper;
 };
 
-void fFileDownload::setUpJournal() {
+void DownloadSession::SetUpJournal() {
+    if (journalSetUp_)
+        return;
+    journalSetUp_ = true;
     journal_ = new JournalParts(this, DownloadJournalPath());
     KeyedListModel* list = ListItems3;
     const auto changed = [this] {
@@ -49,80 +49,64 @@ void fFileDownload::setUpJournal() {
 
     const JournalLoad load = ReadDownloadJournal(journal_->path);
     journalProblem_ = JournalProblemText(load);
-    // The restore entry says what the start-up window said; its tip holds the whole of it.
-    menu下载->setToolTipsVisible(true);
     if (load.status == JournalStatus::Newer) {
         // Writing over it would lose what the newer version kept: this run keeps no journal.
-        StatusPanel2->setText(kNewerJournal + journal_->path);
+        SetPanelText(2, kNewerJournal + journal_->path);
         journal_->deleteLater();
         journal_ = nullptr;
-        offerJournalRows();
+        emit journalOfferChanged();
         return;
     }
     QList<JournalRow> unfinished;
     if (CountUnfinishedRows(load.rows) > 0)
         unfinished = load.rows;
     journal_->keeper.SetCarried(unfinished);
-    offerJournalRows();
+    emit journalOfferChanged();
 }
 
-void fFileDownload::keepJournal() {
+QString DownloadSession::JournalPath() const {
+    return journal_ ? journal_->path : QString();
+}
+
+int DownloadSession::CarriedUnfinished() const {
+    return journal_ ? CountUnfinishedRows(journal_->keeper.Carried()) : 0;
+}
+
+void DownloadSession::keepJournal() {
     if (journal_)
         journal_->keeper.Tick();
 }
 
-std::shared_ptr<CommitLog> fFileDownload::JournalCommits() const {
+std::shared_ptr<CommitLog> DownloadSession::JournalCommits() const {
     return journal_ ? journal_->keeper.Commits() : nullptr;
 }
 
-void fFileDownload::writeJournalNow() {
+void DownloadSession::WriteJournalNow() {
     if (journal_)
         journal_->keeper.WriteNow();
 }
 
-void fFileDownload::offerJournalRows() {
-    const int count = journal_ ? CountUnfinishedRows(journal_->keeper.Carried()) : 0;
-    QAction* entry = menu恢复上次的下载列表;
-    const QString problem = journalProblem_.isEmpty() ? QString() : journalProblem_ + "。";
-    entry->setToolTip(problem);
-    entry->setStatusTip(problem);
-    entry->setEnabled(count > 0);
-    if (count > 0) {
-        entry->setText(problem.isEmpty()
-                           ? QStringLiteral("恢复上次的下载列表（%1项未完成）").arg(count)
-                           : QStringLiteral("恢复上次的下载列表（最新记录无法读取，取自上一版："
-                                            "%1项未完成）")
-                                 .arg(count));
-    } else {
-        // Only a journal of a newer version leaves this window without a keeper.
-        entry->setText(
-            journal_ ? QStringLiteral("恢复上次的下载列表：上次的记录无法读取，没有可恢复的项")
-                     : QStringLiteral("恢复上次的下载列表：记录由更新版本写下，本版本不读取"));
-    }
-    entry->setVisible(count > 0 || !problem.isEmpty());
-}
-
-bool fFileDownload::handOverKeepsCarriedRow(const QString& link) {
+bool DownloadSession::handOverKeepsCarriedRow(const QString& link) {
     if (!journal_ || journal_->keeper.Carried().isEmpty())
         return false;
     const int unfinished = CountUnfinishedRows(journal_->keeper.Carried());
     if (!carriedRowsAsked_ && unfinished > 0) {
         carriedRowsAsked_ = true;
-        Forms::Hold hold(this);
+        const QPointer<DownloadSession> alive(this);
         const MsgResult answer =
             Services().prompt
-                ? Services().prompt->message(this, kCarriedRowsQuestion.arg(unfinished),
+                ? Services().prompt->message(promptOwner_, kCarriedRowsQuestion.arg(unfinished),
                                              MsgIcon::Question, MsgButtons::YesNoCancel)
                 : MsgResult::Cancel;
-        if (!Forms::IsLoaded(this) || !journal_)
+        if (!alive || !journal_)
             return false;
         if (answer == MsgResult::Yes) {
-            menu恢复上次的下载列表_Click();
+            RestoreCarriedRows();
         } else if (answer == MsgResult::No) {
             journal_->keeper.SetCarried({});
             journal_->keeper.Changed();
             journalProblem_.clear();
-            offerJournalRows();
+            emit journalOfferChanged();
         }
         if (ListItems3->ContainsKey(link))
             return true;
@@ -137,26 +121,26 @@ bool fFileDownload::handOverKeepsCarriedRow(const QString& link) {
         RestoreDownloadRows(*ListItems3, {row});
         journal_->keeper.SetCarried(carried);
         journal_->keeper.Changed();
-        offerJournalRows();
+        emit journalOfferChanged();
         return ListItems3->ContainsKey(link);
     }
     return false;
 }
 
-void fFileDownload::menu恢复上次的下载列表_Click() {
+void DownloadSession::RestoreCarriedRows() {
     if (!journal_)
         return;
     const QList<JournalRow> rows = journal_->keeper.Carried();
-    changeRows([&] { RestoreDownloadRows(*ListItems3, rows); });
+    RestoreDownloadRows(*ListItems3, rows);
     journal_->keeper.SetCarried({});
     journal_->keeper.Changed();
     journalProblem_.clear();
-    offerJournalRows();
-    showRowCount();
-    UpdateStatusCounts();
+    emit listChanged();
+    emit journalOfferChanged();
+    emit countsChanged();
 }
 
-void fFileDownload::askToForgetJournal() {
+void DownloadSession::AskToForgetJournal() {
     if (!journal_)
         return;
     // The journal still holds the rows just cleared (and any not restored yet).
@@ -164,10 +148,11 @@ void fFileDownload::askToForgetJournal() {
     if (kept.isEmpty() && journal_->keeper.Carried().isEmpty())
         return;
     Prompt* prompt = Services().prompt;
-    Forms::Hold hold(this);
-    const bool forget = prompt && prompt->message(this, kForgetQuestion, MsgIcon::Question,
+    const QPointer<DownloadSession> alive(this);
+    const bool forget = prompt && prompt->message(promptOwner_, kForgetQuestion,
+                                                  MsgIcon::Question,
                                                   MsgButtons::YesNo) == MsgResult::Yes;
-    if (!IsFormLoaded(QStringLiteral("fFileDownload")) || !journal_)
+    if (!alive || !journal_)
         return;
     if (forget) {
         ForgetDownloadJournal(journal_->path);
@@ -180,5 +165,5 @@ void fFileDownload::askToForgetJournal() {
         journal_->keeper.SetCarried(unfinished);
         journal_->keeper.WriteNow();
     }
-    offerJournalRows();
+    emit journalOfferChanged();
 }

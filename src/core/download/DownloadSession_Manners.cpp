@@ -1,32 +1,24 @@
-// The download window's manners towards the sites it fetches from: a web page that came
+// The download session's manners towards the sites it fetches from: a web page that came
 // instead of the file is told apart by kind, a bot check is handed to the user in the search
 // window's browser, push-back and failures pause or hold the site, and the day's count of
 // files per site is shown and kept across a restart.
 
-#include "ui/download/fFileDownload.h"
+#include "core/download/DownloadSession.h"
 
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/download/DownloadList.h"
 #include "core/download/HostPacing.h"
+#include "core/download/ListCommands.h"
 #include "core/download/Naming.h"
 #include "core/download/Scheduler.h"
 #include "core/download/WebPageDiagnosis.h"
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
-#include "ui/app/Forms.h"
-#include "ui/platform/KeyedListView.h"
-#include "ui/search/fWebSearch.h"
 
 #include <QDate>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPainter>
-#include <QPainterPath>
-#include <QStatusBar>
-#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -35,6 +27,8 @@ namespace {
 constexpr double kSiteCheckWaitSeconds = 5 * 60;
 
 const QString kAwaitingCheck = QStringLiteral("等待在浏览器中完成网站验证");
+const QString kCheckNeedsDesktop =
+    QStringLiteral("网站要求人机验证：只能在桌面程序的资料检索窗口中完成，已停止该网站的下载");
 
 // The day's counts per site, so that a restart does not hand out a fresh allowance:
 // "yyyy-MM-dd;host=N;host=N".
@@ -52,73 +46,9 @@ bool isPageType(const QString& type) {
     return lower == QLatin1String("htm") || lower == QLatin1String("html");
 }
 
-// A sheet with a folded corner and an orange globe line: a page, neither done nor failed.
-QIcon webPageIcon() {
-    constexpr int size = 16;
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath sheet;
-    sheet.moveTo(3, 1.5);
-    sheet.lineTo(10, 1.5);
-    sheet.lineTo(13.5, 5);
-    sheet.lineTo(13.5, 14.5);
-    sheet.lineTo(3, 14.5);
-    sheet.closeSubpath();
-    painter.setPen(QPen(QColor(150, 90, 10), 1.2));
-    painter.setBrush(QColor(255, 236, 190));
-    painter.drawPath(sheet);
-    painter.drawLine(QPointF(10, 1.5), QPointF(10, 5));
-    painter.drawLine(QPointF(10, 5), QPointF(13.5, 5));
-    painter.setPen(QPen(QColor(230, 120, 0), 1.4));
-    painter.drawLine(QPointF(5, 8), QPointF(11.5, 8));
-    painter.drawLine(QPointF(5, 10.5), QPointF(11.5, 10.5));
-    painter.drawLine(QPointF(5, 13), QPointF(9, 13));
-    return QIcon(pixmap);
-}
-
-// Column 0 shows the row's picture: the web-page picture replaces the state's. The list's own
-// delegate keeps deciding the row height.
-class RowIconDelegate : public QStyledItemDelegate {
-public:
-    RowIconDelegate(const fFileDownload& window, QAbstractItemDelegate* base, QObject* parent)
-        : QStyledItemDelegate(parent), window_(window), base_(base) {}
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return base_ ? base_->sizeHint(option, index)
-                     : QStyledItemDelegate::sizeHint(option, index);
-    }
-    QWidget* createEditor(QWidget*, const QStyleOptionViewItem&,
-                          const QModelIndex&) const override {
-        return nullptr;
-    }
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const QIcon icon = window_.RowIcon(index.row() + 1);
-        if (icon.isNull())
-            return;
-        option->icon = icon;
-        option->features |= QStyleOptionViewItem::HasDecoration;
-    }
-
-private:
-    const fFileDownload& window_;
-    QAbstractItemDelegate* base_;
-};
-
 } // namespace
 
-void fFileDownload::setUpSiteManners() {
-    WebPageIcon = webPageIcon();
-    ListView3->setItemDelegateForColumn(
-        0, new RowIconDelegate(*this, ListView3->itemDelegate(), ListView3));
-    StatusPanel5 = new QLabel(this);
-    StatusPanel5->setToolTip(QStringLiteral("今天从该网站开始下载的文件数"));
-    StatusBar1->addPermanentWidget(StatusPanel5);
-
+void DownloadSession::setUpSiteManners() {
     const SettingsStore* settings = Services().settings;
     if (!settings)
         return;
@@ -136,7 +66,7 @@ void fFileDownload::setUpSiteManners() {
     }
 }
 
-void fFileDownload::ReadSiteSpacing() {
+void DownloadSession::ReadSiteSpacing() {
     int seconds = 0;
     ParseSettingInteger(QString::fromUtf8(Keys::SiteSpacing.fixedDefault), seconds);
     if (const SettingsStore* settings = Services().settings)
@@ -144,34 +74,24 @@ void fFileDownload::ReadSiteSpacing() {
     Pacing().SetMinimumSpacing(seconds);
 }
 
-void fFileDownload::UpdateTodayCount() {
-    if (!StatusPanel5)
+QHash<QString, int> DownloadSession::StartsToday() const {
+    return Pacing().StartsByHost(QDate::currentDate());
+}
+
+void DownloadSession::ResumePausedSites() {
+    ResumeHeldSites(*ListItems3, Pacing());
+    keepSiteState(true);
+    emit listChanged();
+}
+
+void DownloadSession::AutomaticLoginAfterTransfer(int position) {
+    if (!login_ || !login_->AutomaticLoginOn() || position < 1 || position > ListItems3->Count())
         return;
-    const QHash<QString, int> starts = Pacing().StartsByHost(QDate::currentDate());
-    int most = 0;
-    QStringList lines;
-    for (auto it = starts.constBegin(); it != starts.constEnd(); ++it) {
-        most = std::max(most, it.value());
-        lines.append(QStringLiteral("%1：%2").arg(it.key()).arg(it.value()));
-    }
-    lines.sort();
-    StatusPanel5->setText(QStringLiteral("今日：%1").arg(most));
-    StatusPanel5->setToolTip(lines.isEmpty() ? QStringLiteral("今天还没有下载文件")
-                                             : lines.join(QLatin1Char('\n')));
+    if (isPageType(ListItems3->SubItem(position, DownloadColumn::Type)))
+        login_->LogInAgain();
 }
 
-QIcon fFileDownload::RowIcon(int position) const {
-    if (position < 1 || position > ListItems3->Count())
-        return {};
-    if (RowWebPageKind(*ListItems3, position))
-        return WebPageIcon;
-    const int state = ListItems3->SmallIcon(position);
-    if (state < ItemState::Waiting || state > ItemState::Failed)
-        return {};
-    return IL_LV3[static_cast<std::size_t>(state)];
-}
-
-void fFileDownload::TransferEnded(const QString& link, const TransferAnswer& answer) {
+void DownloadSession::TransferEnded(const QString& link, const TransferAnswer& answer) {
     KeyedListModel& list = *ListItems3;
     const int row = list.PositionOfKey(link);
     if (row == 0)
@@ -188,7 +108,7 @@ void fFileDownload::TransferEnded(const QString& link, const TransferAnswer& ans
         const ReceivedPage page{answer.status, answer.cfMitigated,
                                 answer.finalUrl.isEmpty() ? link : answer.finalUrl,
                                 ReadWebPageHead(RowFilePath(list, row))};
-        kind = DiagnoseWebPage(page, Text1 ? Text1->text() : QString());
+        kind = DiagnoseWebPage(page, login_ ? login_->LoginAddress() : QString());
     }
     if (kind) {
         const QString before = RowFailureReason(list, row);
@@ -209,7 +129,7 @@ void fFileDownload::TransferEnded(const QString& link, const TransferAnswer& ans
         (!kind && answer.status == 403)) {
         // The publisher refuses or says "too much": the site is left alone for a while, as
         // after a push-back that named no pause.
-        scheduler().noteRefusal(link);
+        Scheduler().noteRefusal(link);
         return;
     }
     SiteAnswer site;
@@ -219,11 +139,11 @@ void fFileDownload::TransferEnded(const QString& link, const TransferAnswer& ans
     site.failed = list.SmallIcon(row) == ItemState::Failed || answer.status >= 400;
     site.pushedBack = answer.pushedBack;
     site.webPage = kind.has_value();
-    scheduler().noteTransferEnd(link, site);
+    Scheduler().noteTransferEnd(link, site);
     keepSiteState(false);
 }
 
-void fFileDownload::dropCheckPage(int position, bool pageKept) {
+void DownloadSession::dropCheckPage(int position, bool pageKept) {
     KeyedListModel& list = *ListItems3;
     // Only a row that asked for a page takes a check's page for its file; it goes while it is
     // the one its commit left. A refused check left the row the file it had before.
@@ -239,14 +159,14 @@ void fFileDownload::dropCheckPage(int position, bool pageKept) {
     SetRowWebPageKind(list, position, std::nullopt);
 }
 
-void fFileDownload::handOverSiteCheck(int position, const QString& host, bool pageKept) {
+void DownloadSession::handOverSiteCheck(int position, const QString& host, bool pageKept) {
     KeyedListModel& list = *ListItems3;
     HostPacing& pacing = Pacing();
     // The browser's own download path fetches such a site and still met the check: the row
     // ended as it ended, and the site is left alone as after a push-back (held after five), so
     // that its other rows do not each meet the check at the spacing rate.
     if (pacing.IsThroughBrowser(host)) {
-        scheduler().noteRefusal(list.Key(position));
+        Scheduler().noteRefusal(list.Key(position));
         keepSiteState(true);
         return;
     }
@@ -275,21 +195,17 @@ void fFileDownload::handOverSiteCheck(int position, const QString& host, bool pa
         if (list.SmallIcon(row) == ItemState::Waiting && HostOfLink(list.Key(row)) == host)
             SetRowFailureReason(list, row, kAwaitingCheck);
     }
-    StatusPanel1->setText(QStringLiteral("网站要求验证：请在资料检索窗口的浏览器中完成"));
-    const QString link = list.Key(position);
-    ::fWebSearch* search = Forms::fWebSearch();
-    if (!search)
+    if (!options_.handOverChecks) {
+        // Without a desktop nobody can pass the check: the site's rows end here, saying so.
+        endSiteCheck(kCheckNeedsDesktop);
         return;
-    connect(search, &fWebSearch::siteCheckPassed, this, &fFileDownload::SiteCheckPassed,
-            Qt::UniqueConnection);
-    connect(search, &fWebSearch::siteCheckDownload, this, &fFileDownload::adoptCheckDownload,
-            Qt::UniqueConnection);
-    search->ShowSiteCheck(link);
+    }
+    SetPanelText(1, QStringLiteral("网站要求验证：请在资料检索窗口的浏览器中完成"));
+    emit siteCheckWanted(list.Key(position));
 }
 
-void fFileDownload::adoptCheckDownload(QWebEngineDownloadRequest* request) {
+void DownloadSession::AdoptCheckDownload(const QString& link, QObject* request) {
     KeyedListModel& list = *ListItems3;
-    const QString link = request->url().toString();
     const int row = list.PositionOfKey(link);
     // Only a waiting row of this list, and never beside a running single connection:
     // otherwise the browser's download is left, and the row is fetched as usual once the wait
@@ -323,7 +239,7 @@ void fFileDownload::adoptCheckDownload(QWebEngineDownloadRequest* request) {
     adoptedCheckDownload_ = nullptr;
 }
 
-void fFileDownload::SiteCheckPassed() {
+void DownloadSession::SiteCheckPassed() {
     const QString host = siteCheck_.host;
     if (host.isEmpty())
         return;
@@ -336,10 +252,10 @@ void fFileDownload::SiteCheckPassed() {
             RowFailureReason(list, row) == kAwaitingCheck)
             SetRowFailureReason(list, row, QString());
     }
-    StatusPanel1->setText(QStringLiteral("网站验证已完成，继续下载"));
+    SetPanelText(1, QStringLiteral("网站验证已完成，继续下载"));
 }
 
-void fFileDownload::endSiteCheck(const QString& reason) {
+void DownloadSession::endSiteCheck(const QString& reason) {
     const QString host = siteCheck_.host;
     if (host.isEmpty())
         return;
@@ -353,11 +269,10 @@ void fFileDownload::endSiteCheck(const QString& reason) {
         list.SetSmallIcon(row, ItemState::Failed);
         SetRowFailureReason(list, row, reason);
     }
-    if (auto* search = qobject_cast<::fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch"))))
-        search->EndSiteCheck();
+    emit siteCheckEnded();
 }
 
-void fFileDownload::keepSiteState(bool now) {
+void DownloadSession::keepSiteState(bool now) {
     SettingsStore* settings = Services().settings;
     if (!settings || (!now && Pacing().StateChanges() == keptSiteChanges_))
         return;
@@ -365,7 +280,7 @@ void fFileDownload::keepSiteState(bool now) {
     settings->Write(kKeptSiteState, Pacing().SavedState(ProgramClock().utcNow()));
 }
 
-void fFileDownload::watchSiteManners() {
+void DownloadSession::watchSiteManners() {
     if (!siteCheck_.host.isEmpty() && monotonicNow() >= siteCheck_.deadline)
         endSiteCheck(QStringLiteral("5分钟内未完成网站验证，已停止该网站的下载"));
     keepSiteState(false);

@@ -1,7 +1,7 @@
-// The download window's parallel transfers: up to six slots, each a Downloader while it is
+// The download session's parallel transfers: up to six slots, each a Downloader while it is
 // busy, whose events move their row's progress columns and decide its final state.
 
-#include "ui/download/fFileDownload.h"
+#include "core/download/DownloadSession.h"
 
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadList.h"
@@ -9,14 +9,10 @@
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/TransferNetwork.h"
-#include "ui/app/Forms.h"
-#include "ui/download/BrowserDownload.h"
 
-#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QTimer>
 
 namespace {
@@ -49,7 +45,7 @@ qint64 monotonicMs() {
 }
 
 // What the slot's answer said; a download through the browser shows only its status.
-fFileDownload::TransferAnswer answerOf(const Downloader* element, const BrowserDownload* browser,
+DownloadSession::TransferAnswer answerOf(const Downloader* element, const BrowserTransfer* browser,
                                        const QString& link) {
     if (element)
         return {element->ResponseStatus(),
@@ -67,7 +63,7 @@ fFileDownload::TransferAnswer answerOf(const Downloader* element, const BrowserD
 
 } // namespace
 
-bool fFileDownload::多线程下载(int slot, int position, const QString& link,
+bool DownloadSession::多线程下载(int slot, int position, const QString& link,
                                const QString& targetPath) {
     if (!isTransferSlot(slot))
         return false;
@@ -77,6 +73,13 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
         return false;
 
     const bool throughBrowser = FetchedThroughBrowser(link);
+    if (throughBrowser && !makeBrowserTransfer_) {
+        // Only a desktop with the browser gets through to this site.
+        ListItems3->SetSmallIcon(row, ItemState::Failed);
+        ReportRowFailure(row, QStringLiteral("该网站只允许通过浏览器下载：请在桌面程序中下载"));
+        showRowVerdict(row);
+        return false;
+    }
     Downloader* element = Downloader1.value(slot);
     if (!element && !throughBrowser) {
         element = new Downloader(this);
@@ -131,12 +134,12 @@ bool fFileDownload::多线程下载(int slot, int position, const QString& link,
     return false;
 }
 
-void fFileDownload::RemoveDownloaderSlot(int slot) {
+void DownloadSession::RemoveDownloaderSlot(int slot) {
     if (!isTransferSlot(slot))
         return;
     showSlotProgress(slot);
     const QPointer<Downloader> element = Downloader1.take(slot);
-    const QPointer<BrowserDownload> browser = BrowserSlots.take(slot);
+    const QPointer<BrowserTransfer> browser = BrowserSlots.take(slot);
     if (!slotCommitted_[slot]) {
         if (const int row = slotRow(slot)) {
             SetRowFilePath(*ListItems3, row, slotPreviousPath_[slot]);
@@ -168,13 +171,13 @@ void fFileDownload::RemoveDownloaderSlot(int slot) {
     element->deleteLater();
 }
 
-int fFileDownload::slotRow(int slot) const {
+int DownloadSession::slotRow(int slot) const {
     if (!isTransferSlot(slot) || slotLink_[slot].isEmpty())
         return 0;
     return ListItems3->PositionOfKey(slotLink_[slot]);
 }
 
-void fFileDownload::showSlotProgress(int slot) {
+void DownloadSession::showSlotProgress(int slot) {
     SlotProgress& progress = slotProgress_[slot];
     if (!progress.pending)
         return;
@@ -190,13 +193,13 @@ void fFileDownload::showSlotProgress(int slot) {
                                QLatin1Char('%'));
 }
 
-void fFileDownload::showPendingSlotProgress() {
+void DownloadSession::showPendingSlotProgress() {
     slotProgressQueued_ = false;
     for (int slot = kFirstSlot; slot <= kLastSlot; ++slot)
         showSlotProgress(slot);
 }
 
-void fFileDownload::Downloader1_DownloadProgress(int Index, qint64 received, qint64 total,
+void DownloadSession::Downloader1_DownloadProgress(int Index, qint64 received, qint64 total,
                                                  const QString& /*path*/) {
     if (!isTransferSlot(Index) || total <= 0 || received < 0 || total < received)
         return;
@@ -212,7 +215,7 @@ void fFileDownload::Downloader1_DownloadProgress(int Index, qint64 received, qin
     }
 }
 
-void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/) {
+void DownloadSession::Downloader1_DownloadError(int Index, const QString& /*path*/) {
     if (!isTransferSlot(Index))
         return;
     showSlotProgress(Index);
@@ -233,7 +236,7 @@ void fFileDownload::Downloader1_DownloadError(int Index, const QString& /*path*/
     showRowVerdict(ListItems3->PositionOfKey(link));
 }
 
-void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
+void DownloadSession::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
                                                  const QString& /*path*/) {
     if (!isTransferSlot(Index))
         return;
@@ -250,7 +253,7 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
     if (const Downloader* element = Downloader1.value(Index)) {
         placed = element->CommittedFile();
         kind = element->CommittedKind();
-    } else if (const BrowserDownload* browser = BrowserSlots.value(Index)) {
+    } else if (const BrowserTransfer* browser = BrowserSlots.value(Index)) {
         placed = browser->CommittedFile();
         kind = browser->CommittedKind();
     }
@@ -285,7 +288,7 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
         return;
 
     showRowVerdict(row);
-    if (Check6->isChecked()) {
+    if (options_.sound) {
         const QString type = ListItems3->SubItem(row, DownloadColumn::Type).toLower();
         if (type == QLatin1String("htm") || type == QLatin1String("html"))
             PlaySound(101);
@@ -293,15 +296,15 @@ void fFileDownload::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
             PlaySound(103);
     }
     // A page came back instead of the file: the login panel logs in again when asked to.
-    // The login lets events run, so the window may be closing when it returns.
-    Forms::Hold hold(this);
+    // The login lets events run.
+    const QPointer<DownloadSession> alive(this);
     AutomaticLoginAfterTransfer(row);
-    if (!Forms::IsLoaded(this))
+    if (!alive)
         return;
     LastFileTime = monotonicSeconds();
 }
 
-void fFileDownload::ReportRowFailure(int position, const QString& reason) {
+void DownloadSession::ReportRowFailure(int position, const QString& reason) {
     if (position < 1 || position > ListItems3->Count())
         return;
     SetRowFailureReason(*ListItems3, position, reason);
@@ -312,7 +315,7 @@ void fFileDownload::ReportRowFailure(int position, const QString& reason) {
     rowMessages_[1].state = ItemState::Failed;
 }
 
-void fFileDownload::RowFileCommitted(int position, const OwnedFile& previous) {
+void DownloadSession::RowFileCommitted(int position, const OwnedFile& previous) {
     if (position < 1 || position > ListItems3->Count() || !previous.IsSet())
         return;
     // A row downloaded again after a web page came (its type made "xxx") wrote its new file

@@ -1,6 +1,6 @@
-// The single-connection transfer of the download window: one row at a time through Inet1,
+// The single-connection transfer of the download session: one row at a time through Inet1,
 // the body copied to disk while it arrives.
-#include "ui/download/fFileDownload.h"
+#include "core/download/DownloadSession.h"
 
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
@@ -19,17 +19,12 @@
 #include "core/transfer/Resume.h"
 #include "core/transfer/SingleConnection.h"
 #include "core/transfer/SingleTransfer.h"
-#include "ui/app/Forms.h"
 
-#include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
-#include <QRadioButton>
 
 namespace {
 
-const QString kFormName = QStringLiteral("fFileDownload");
 constexpr double kHeaderWaitSeconds = 30.0;
 
 // Spans are measured on the monotonic clock, so a transfer running across midnight is not
@@ -49,23 +44,18 @@ QString lengthText(double length) {
 
 } // namespace
 
-void fFileDownload::setupSingleTransfer() {
-    Inet1 = new Inet(this);
-    connect(Inet1, &Inet::StateChanged, this, [this](int state) { Inet1_StateChanged(state); });
-}
-
 static QString SingleResumeText(qint64 held) {
     return QStringLiteral("续传：从 %1 字节").arg(held);
 }
 
-void fFileDownload::Inet1_StateChanged(int State) {
-    const QString text = InetStateText(State, Inet1->ResponseCode(), Inet1->ResponseInfo());
-    StatusPanel3->setText(singleResumedFrom_ > 0
-                              ? SingleResumeText(singleResumedFrom_) + QStringLiteral("　") + text
-                              : text);
+QString DownloadSession::SingleConnectionText(int state) const {
+    const QString text = InetStateText(state, Inet1->ResponseCode(), Inet1->ResponseInfo());
+    return singleResumedFrom_ > 0
+               ? SingleResumeText(singleResumedFrom_) + QStringLiteral("　") + text
+               : text;
 }
 
-void fFileDownload::Inet下载当前文件(int position) {
+void DownloadSession::Inet下载当前文件(int position) {
     if (position < 1 || position > ListItems3->Count())
         return;
     if (Inet1->StillExecuting() || DownloadBusy) {
@@ -73,30 +63,27 @@ void fFileDownload::Inet下载当前文件(int position) {
         ListItems3->SetSubItem(position, DownloadColumn::Size, QStringLiteral("等待重新下载"));
         return;
     }
-    Forms::Hold hold(this);
+    const QPointer<DownloadSession> alive(this);
     DownloadBusy = true;
     if (FetchedThroughBrowser(ListItems3->Key(position)))
         DownloadThroughBrowser(position);
     else
         Inet下载文件(position);
-    DownloadBusy = false;
+    if (alive)
+        DownloadBusy = false;
 }
 
-bool fFileDownload::singleTransferAbandoned(const QString& link, bool registered) const {
-    // A window that was never registered (built directly) cannot be unloaded.
-    return QuitRequested() || (registered && Forms::Find(kFormName) != this) ||
-           !ListItems3->ContainsKey(link);
+bool DownloadSession::singleTransferAbandoned(const QString& link) const {
+    return QuitRequested() || !ListItems3->ContainsKey(link);
 }
 
-bool fFileDownload::Inet下载文件(int position) {
+bool DownloadSession::Inet下载文件(int position) {
     KeyedListModel& list = *ListItems3;
     const QString link = list.Key(position);
     if (link.isEmpty() || QuitRequested())
         return false;
-    Forms::Hold hold(this);
-    const bool registered = Forms::Find(kFormName) == this;
     const auto abandoned = [&] {
-        return singleTransferAbandoned(link, registered);
+        return singleTransferAbandoned(link);
     };
     const auto row = [&] {
         return list.PositionOfKey(link);
@@ -117,7 +104,7 @@ bool fFileDownload::Inet下载文件(int position) {
         if (at == 0 || abandoned())
             return endQuietly();
         LastFileTime = monotonicNow();
-        if (Check6->isChecked()) {
+        if (options_.sound) {
             if (isPageType(list.SubItem(at, DownloadColumn::Type)))
                 PlaySound(101);
             if (list.SmallIcon(at) == ItemState::Failed)
@@ -258,7 +245,7 @@ bool fFileDownload::Inet下载文件(int position) {
     QString folder = MakeFolderPath(list.SubItem(position, DownloadColumn::Folder),
                                     [this](const QString& message) {
                                         if (Prompt* prompt = Services().prompt)
-                                            prompt->message(this, message, MsgIcon::Error);
+                                            prompt->message(promptOwner_, message, MsgIcon::Error);
                                     });
     if (abandoned())
         return endQuietly();
@@ -331,7 +318,7 @@ bool fFileDownload::Inet下载文件(int position) {
     if (appending) {
         file.KeepBodyOnAbandon(true);
         singleResumedFrom_ = held;
-        StatusPanel3->setText(SingleResumeText(held));
+        SetPanelText(3, SingleResumeText(held));
     } else if (announced > 0 && Inet1->StatusCode() == 200) {
         // From here an interruption keeps the body, when the answer says how to ask for the
         // rest of the same file.
@@ -391,13 +378,12 @@ bool fFileDownload::Inet下载文件(int position) {
     return finish(result);
 }
 
-fFileDownload::SingleTransferEnd
-fFileDownload::copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,
+DownloadSession::SingleTransferEnd
+DownloadSession::copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,
                                 double& lastGrowth, const CommitRule& rule) {
     KeyedListModel& list = *ListItems3;
-    const bool registered = Forms::Find(kFormName) == this;
     const auto abandoned = [&] {
-        return singleTransferAbandoned(link, registered);
+        return singleTransferAbandoned(link);
     };
     int position = list.PositionOfKey(link);
 
@@ -453,12 +439,11 @@ fFileDownload::copyBodyInChunks(const QString& link, DownloadFile& file, qint64 
     return SingleTransferEnd::Failed;
 }
 
-bool fFileDownload::WholeBodyDownload(int position, DownloadFile& file, const CommitRule& rule) {
+bool DownloadSession::WholeBodyDownload(int position, DownloadFile& file, const CommitRule& rule) {
     KeyedListModel& list = *ListItems3;
     const QString link = list.Key(position);
-    const bool registered = Forms::Find(kFormName) == this;
     const auto abandoned = [&] {
-        return singleTransferAbandoned(link, registered);
+        return singleTransferAbandoned(link);
     };
 
     list.SetSubItem(position, DownloadColumn::Size, QStringLiteral("未知"));

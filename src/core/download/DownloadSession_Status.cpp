@@ -1,15 +1,12 @@
-// What the download window's status bar says about rows: one verdict per row, and a message
-// goes as soon as what it says is no longer true. The row count beside the list follows the
-// list itself, whoever changed it.
+// What the status panels say about rows: one verdict per row, and a message goes as soon as
+// what it says is no longer true.
 
-#include "ui/download/fFileDownload.h"
+#include "core/download/DownloadSession.h"
 
 #include "core/download/DownloadList.h"
 #include "core/download/WebPageDiagnosis.h"
 #include "core/platform/KeyedListModel.h"
 
-#include <QLabel>
-#include <QTimer>
 
 namespace {
 
@@ -19,34 +16,21 @@ bool isRowPanel(int panel) {
 
 } // namespace
 
-void fFileDownload::followRowCount() {
-    // One zero timer for both: a hand-over of two thousand rows, or a progress stream of six
-    // transfers, costs one look per event-loop turn, not one per row.
-    rowCountTimer_ = new QTimer(this);
-    rowCountTimer_->setSingleShot(true);
-    rowCountTimer_->setInterval(0);
-    connect(rowCountTimer_, &QTimer::timeout, this, [this] {
-        showRowCount();
-        dropStaleRowMessages();
-    });
-    const auto changed = [this] {
-        if (!rowCountTimer_->isActive())
-            rowCountTimer_->start();
-    };
-    connect(ListItems3, &QAbstractItemModel::rowsInserted, this, changed);
-    connect(ListItems3, &QAbstractItemModel::rowsRemoved, this, changed);
-    connect(ListItems3, &QAbstractItemModel::modelReset, this, changed);
-    connect(ListItems3, &QAbstractItemModel::dataChanged, this, [this, changed] {
-        if (!rowMessages_[1].key.isEmpty() || !rowMessages_[2].key.isEmpty())
-            changed();
-    });
+QString DownloadSession::PanelText(int panel) const {
+    return panel >= 1 && panel <= 3 ? panelText_[static_cast<std::size_t>(panel)] : QString();
 }
 
-void fFileDownload::showRowMessage(int panel, int position, const QString& text) {
+void DownloadSession::SetPanelText(int panel, const QString& text) {
+    if (panel < 1 || panel > 3)
+        return;
+    panelText_[static_cast<std::size_t>(panel)] = text;
+    emit panelTextChanged(panel, text);
+}
+
+void DownloadSession::showRowMessage(int panel, int position, const QString& text) {
     if (!isRowPanel(panel) || position < 1 || position > ListItems3->Count())
         return;
-    QLabel* label = panel == 1 ? StatusPanel1 : StatusPanel2;
-    label->setText(text);
+    SetPanelText(panel, text);
     RowMessage& said = rowMessages_[static_cast<std::size_t>(panel)];
     said.key = ListItems3->Key(position);
     said.state = ListItems3->SmallIcon(position);
@@ -54,7 +38,7 @@ void fFileDownload::showRowMessage(int panel, int position, const QString& text)
     said.text = text;
 }
 
-void fFileDownload::showRowVerdict(int position) {
+void DownloadSession::showRowVerdict(int position) {
     KeyedListModel& list = *ListItems3;
     if (position < 1 || position > list.Count())
         return;
@@ -75,14 +59,13 @@ void fFileDownload::showRowVerdict(int position) {
         RowMessage& said = rowMessages_[static_cast<std::size_t>(panel)];
         if (panel == shown || said.key != key)
             continue;
-        QLabel* label = panel == 1 ? StatusPanel1 : StatusPanel2;
-        if (label->text() == said.text)
-            label->clear();
+        if (PanelText(panel) == said.text)
+            SetPanelText(panel, QString());
         said = RowMessage{};
     }
 }
 
-void fFileDownload::dropStaleRowMessages() {
+void DownloadSession::dropStaleRowMessages() {
     for (int panel = 1; panel <= 2; ++panel) {
         RowMessage& said = rowMessages_[static_cast<std::size_t>(panel)];
         if (said.key.isEmpty())
@@ -92,9 +75,8 @@ void fFileDownload::dropStaleRowMessages() {
             RowWebPageKind(*ListItems3, position).has_value() == said.webPage)
             continue;
         // Something else said since then stays.
-        QLabel* label = panel == 1 ? StatusPanel1 : StatusPanel2;
-        if (label->text() == said.text)
-            label->clear();
+        if (PanelText(panel) == said.text)
+            SetPanelText(panel, QString());
         said = RowMessage{};
     }
 }

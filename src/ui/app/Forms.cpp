@@ -1,5 +1,6 @@
 #include "ui/app/Forms.h"
 
+#include "core/download/DownloadSession.h"
 #include "ui/app/fCover.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/search/fWebSearch.h"
@@ -38,12 +39,17 @@ void forget(QWidget* form) {
     std::erase_if(forms, [form](const QPointer<QWidget>& p) { return p.isNull() || p == form; });
 }
 
-template <typename Form> Form* findOrLoad(const char* name) {
+QPointer<DownloadSession>& runSession() {
+    static QPointer<DownloadSession> session;
+    return session;
+}
+
+template <typename Form, typename... Args> Form* findOrLoad(const char* name, Args... args) {
     if (auto* existing = qobject_cast<Form*>(Forms::Find(QString::fromLatin1(name))))
         return existing;
     static const bool resourcesReady = (initResources(), true);
     Q_UNUSED(resourcesReady);
-    auto* form = new Form();
+    auto* form = new Form(args...);
     form->setObjectName(QString::fromLatin1(name));
     loaded().emplace_back(form);
     // The window may be unloaded from inside its own load (a nested wait lets the user close
@@ -72,7 +78,18 @@ namespace Forms {
     return findOrLoad<::fWebSearch>("fWebSearch");
 }
 ::fFileDownload* fFileDownload() {
-    return findOrLoad<::fFileDownload>("fFileDownload");
+    return findOrLoad<::fFileDownload>("fFileDownload", &Forms::RunDownloadSession());
+}
+
+DownloadSession& RunDownloadSession() {
+    QPointer<DownloadSession>& session = runSession();
+    if (!session)
+        session = new DownloadSession;
+    return *session;
+}
+
+void EndRunDownloadSession() {
+    delete runSession().data();
 }
 
 QWidget* Find(const QString& name) {
@@ -136,6 +153,7 @@ void DestroyAll() {
     loaded().clear();
     for (const QPointer<QWidget>& form : forms)
         delete form.data();
+    EndRunDownloadSession();
 }
 
 } // namespace Forms

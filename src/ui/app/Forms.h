@@ -7,6 +7,7 @@
 class fCover;
 class fWebSearch;
 class fFileDownload;
+class DownloadSession;
 
 // The window registry. Each window exists at most once; asking for it loads it on first use
 // (constructed and its Form_Load run, hidden unless Form_Load shows it). Unloading closes it,
@@ -18,6 +19,12 @@ namespace Forms {
 ::fCover* fCover();
 ::fWebSearch* fWebSearch();
 ::fFileDownload* fFileDownload();
+
+// The download session of this run, made on first use; every download window shows it, so a
+// window closed and opened again finds its list as it was.
+DownloadSession& RunDownloadSession();
+// Ends it (the program's end, or a test that starts afresh): its transfers are abandoned.
+void EndRunDownloadSession();
 
 // The loaded window of that name (case-blind), or nullptr. Does not load anything.
 QWidget* Find(const QString& name);

@@ -37,7 +37,7 @@ QString folderOf(const QString& path) {
 BrowserDownload::BrowserDownload(QObject* parent) : BrowserDownload(BrowserProfile(), parent) {}
 
 BrowserDownload::BrowserDownload(QWebEngineProfile* profile, QObject* parent)
-    : QObject(parent), profile_(profile) {
+    : BrowserTransfer(parent), profile_(profile) {
     page_ = new QWebEnginePage(profile_, this);
     // A PDF the page is asked for is a file to keep, not a document to show.
     page_->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
@@ -91,7 +91,8 @@ void BrowserDownload::BeginDownload(const QString& url, const QString& savePath,
     page_->download(address, bodyName_);
 }
 
-void BrowserDownload::AdoptDownload(QWebEngineDownloadRequest* request, const QString& savePath) {
+void BrowserDownload::AdoptDownload(QObject* adopted, const QString& savePath) {
+    auto* request = qobject_cast<QWebEngineDownloadRequest*>(adopted);
     if (!request || request->state() != QWebEngineDownloadRequest::DownloadRequested)
         return;
     if (prepare(request->url().toString(), savePath))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/download/DownloadSession.h"
 #include "core/transfer/FileLife.h"
 
 #include <QObject>
@@ -30,7 +31,7 @@ class QWebEngineProfile;
 //   MIME type: one rename, and over a file that was there only with the row's own kind.
 // - CancelAsyncRead() or destruction cancel the browser's download and abandon the file: no
 //   signal follows, and what the transfer wrote goes.
-class BrowserDownload : public QObject {
+class BrowserDownload : public BrowserTransfer {
     Q_OBJECT
 
 public:
@@ -46,36 +47,32 @@ public:
     // Reserves `savePath` and starts the browser's download of `url`; returns at once. The
     // outcome arrives as a signal, never from inside this call. A transfer this instance was
     // running is abandoned first. The browser sends its own Referer, so `referer` is not used.
-    void BeginDownload(const QString& url, const QString& savePath, const QString& referer);
+    void BeginDownload(const QString& url, const QString& savePath,
+                       const QString& referer) override;
     // The same for a download the browser announced on its own (a bot check that sent the
     // search window's browser on to the file): taken up into `savePath`'s life as if asked for
-    // here. Only while the announcement is being handled.
-    void AdoptDownload(QWebEngineDownloadRequest* request, const QString& savePath);
+    // here. Only while the announcement is being handled; `request` is the browser's
+    // QWebEngineDownloadRequest.
+    void AdoptDownload(QObject* request, const QString& savePath) override;
     // Abandons the running transfer, if any; no signal follows it. Always false.
-    bool CancelAsyncRead();
+    bool CancelAsyncRead() override;
 
     // How the body may take its name; the length and MIME type are filled in at the end.
-    void SetCommitRule(const CommitRule& rule) { rule_ = rule; }
-    OwnedFile CommittedFile() const { return file_.Owned(); }
-    BodyKind CommittedKind() const { return file_.Kind(); }
+    void SetCommitRule(const CommitRule& rule) override { rule_ = rule; }
+    OwnedFile CommittedFile() const override { return file_.Owned(); }
+    BodyKind CommittedKind() const override { return file_.Kind(); }
     // The transfer failed because the browser brought a bot check's page, which took no name.
-    bool BroughtBotCheck() const { return file_.Kind() == BodyKind::BotCheck; }
+    bool BroughtBotCheck() const override { return file_.Kind() == BodyKind::BotCheck; }
 
     // 200 once the browser delivered a body; the status the browser's reason names when it gave
     // the download up (401, 403, 404); 0 otherwise (no answer, or one the browser does not
     // name).
-    int ResponseStatus() const { return status_; }
+    int ResponseStatus() const override { return status_; }
     // The server turned the download away with an error of its own (a 429, a 503, another 5xx:
     // the browser tells them apart no further): the site is pushed back like a plain transfer.
-    bool PushedBack() const { return pushedBack_; }
-    QString FailureReason() const { return reason_; }
-    bool IsBusy() const { return busy_; }
-
-signals:
-    // Bytes received so far against the announced total; only once a total is known.
-    void DownloadProgress(qint64 received, qint64 total, const QString& path);
-    void DownloadError(const QString& path);
-    void DownloadComplete(qint64 size, const QString& path);
+    bool PushedBack() const override { return pushedBack_; }
+    QString FailureReason() const override { return reason_; }
+    bool IsBusy() const override { return busy_; }
 
 private:
     void onRequested(QWebEngineDownloadRequest* request);

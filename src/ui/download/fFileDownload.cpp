@@ -49,7 +49,6 @@ namespace {
 const QString kDesignCaption = QStringLiteral("文件下载");
 const QString kCloseQuestion = QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？");
 constexpr int kListRowHeight = 17;
-constexpr int kTimerIntervalMs = 1000;
 constexpr int kLargestGapSeconds = 600;
 
 // The state pictures are drawn here rather than shipped: four small shapes that differ in
@@ -111,8 +110,8 @@ QIcon stateIcon(int state) {
 
 } // namespace
 
-fFileDownload::fFileDownload()
-    : ListItems3(new KeyedListModel(DownloadListHeaders(), this)), ListView3(new KeyedListView),
+fFileDownload::fFileDownload(DownloadSession* session)
+    : ListItems3(nullptr), Inet1(nullptr), ListView3(new KeyedListView),
       Picture3(new QFrame), Label1(new QLabel(QStringLiteral("0条"))),
       Label4(new QLabel(QStringLiteral("下载列表："))),
       Label7(new QLabel(QStringLiteral("下载方式："))),
@@ -129,23 +128,21 @@ fFileDownload::fFileDownload()
       Command4(new QPushButton(QStringLiteral("开始下载"))),
       Command31(new QPushButton(QStringLiteral("停止下载"))),
       Command26(new QPushButton(QStringLiteral("切换"))), Shape1(new QFrame),
-      Timer_Down(new QTimer(this)), Timer1(new QTimer(this)), StatusBar1(statusBar()),
-      StatusPanel1(new QLabel), StatusPanel2(new QLabel), StatusPanel3(new QLabel),
-      StatusPanel4(new QLabel) {
+      Timer_Down(nullptr), Timer1(nullptr), StatusBar1(statusBar()), StatusPanel1(new QLabel),
+      StatusPanel2(new QLabel), StatusPanel3(new QLabel), StatusPanel4(new QLabel),
+      session_(session ? session : new DownloadSession(this)) {
     setWindowTitle(kDesignCaption);
+    ListItems3 = session_->ListItems3;
+    Inet1 = session_->Inet1;
+    Timer_Down = session_->Timer_Down;
+    Timer1 = session_->Timer1;
 
     buildControls();
     buildLayout();
     setUpListCommands();
     buildLoginPanel();
-    setupSingleTransfer();
     followRowCount();
-
-    Timer_Down->setInterval(kTimerIntervalMs);
-    Timer1->setInterval(kTimerIntervalMs);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-    setUpScheduler();
-    setUpSiteManners();
+    bindSession();
 
     // The smallest placement that is restored (4000 by 3000 twips) must fit.
     setMinimumSize(4000 / 15, 3000 / 15);
@@ -254,9 +251,6 @@ void fFileDownload::Form_Load() {
 
     FitComboDropDown(Combo4);
 
-    LastFileTime = ProgramClock().elapsedSeconds();
-
-    ListItems3->Clear();
     // The provider keeps its own copy of the pictures: the list and its view are children of
     // this window and still paint while the window's own members are being destroyed.
     ListItems3->setIconProvider([icons = IL_LV3](int state) -> QVariant {
@@ -272,13 +266,10 @@ void fFileDownload::Form_Load() {
     int mode = program.DownloadMode;
     if (settings && settings->ReadInt(Keys::DownloadMode, mode) && (mode == 1 || mode == 2))
         program.DownloadMode = mode;
-    Label7->setText(DownloadModeCaption(program.DownloadMode));
-
     // The thread count is shown in both modes, so that switching back finds the user's
     // count; only the multi-connection mode lets it be changed. A stored index that is no
     // number or names no entry counts as absent.
     KeepIndex(Combo1, settings, Keys::ThreadCount);
-    Combo1->setEnabled(program.DownloadMode != 1);
 
     if (settings)
         program.SameNamePolicy = settings->Read(Keys::SameNamePolicy);
@@ -317,8 +308,16 @@ void fFileDownload::Form_Load() {
     KeepChecked(Check6, settings, Keys::SoundPrompts);
 
     LoginPanel_Load();
-    setUpJournal();
-    Timer1->start();
+    session_->SetUpJournal();
+    offerJournalRows();
+    pushOptions();
+    showOptions();
+    // A list the session kept while no window showed it.
+    showRowCount();
+    UpdateStatusCounts();
+    for (int panel = 1; panel <= 3; ++panel)
+        (panel == 1 ? StatusPanel1 : panel == 2 ? StatusPanel2 : StatusPanel3)
+            ->setText(session_->PanelText(panel));
 }
 
 void fFileDownload::Form_Activate() {
@@ -354,120 +353,9 @@ void fFileDownload::RefreshList() {
     ListView3->viewport()->update();
 }
 
-bool fFileDownload::AddDownloadItem(const QString& link, const QString& name, const QString& type,
-                                    const QString& saveFolder, const QString& page) {
-    // One article reached through two spellings of its link (the DOI in other letters, another
-    // form of the journal's link) would be fetched twice into two names.
-    const QString identity = ArticleIdentity(link);
-    const auto known = articleKeys_.constFind(identity);
-    if (known != articleKeys_.cend() && ListItems3->ContainsKey(*known) &&
-        ArticleIdentity(*known) == identity)
-        return false;
-    if (!handOverKeepsCarriedRow(link) &&
-        !AddDownloadRow(*ListItems3, link, name, type, saveFolder, page))
-        return false;
-    articleKeys_.insert(identity, link);
-    return true;
-}
-
-// --- counters ---
-
-int fFileDownload::统计未下载项数目() const {
-    return CountNotDownloaded(*ListItems3);
-}
-
-bool fFileDownload::检测是否下载列表完毕() const {
-    return IsDownloadListFinished(*ListItems3);
-}
-
-int fFileDownload::CountDownloaderSlots() const {
-    int count = 1; // element 0, which always exists
-    for (auto it = Downloader1.cbegin(); it != Downloader1.cend(); ++it) {
-        if (it.key() >= 1 && !it.value().isNull())
-            ++count;
-    }
-    for (auto it = BrowserSlots.cbegin(); it != BrowserSlots.cend(); ++it) {
-        if (it.key() >= 1 && !it.value().isNull())
-            ++count;
-    }
-    return count;
-}
-
 void fFileDownload::UpdateStatusCounts() {
     StatusPanel4->setText(StatusCountsWithPagesText(*ListItems3));
-}
-
-// --- the same-name rule ---
-
-bool fFileDownload::确定是需要下载(int position) {
-    if (position < 1 || position > ListItems3->Count())
-        return false;
-    // Decided afresh with the option chosen now: a name that holds a file the row does not own
-    // is the user's, and 跳过 leaves it to them. The row does not own it for that: nothing it
-    // skipped is ever replaced, renamed or deleted for it.
-    const StartTarget start =
-        DecideStartTarget(*ListItems3, position,
-                          ListItems3->SubItem(position, DownloadColumn::Type), SameNameChoiceNow());
-    if (start.action != StartTarget::Action::Skip)
-        return true;
-    const OwnedFile found = IdentityAt(start.path);
-    const QString length =
-        QString::number(found.IsSet() ? found.size : QFileInfo(start.path).size());
-    ListItems3->SetSmallIcon(position, ItemState::Completed);
-    ListItems3->SetSubItem(position, DownloadColumn::Size, length);
-    ListItems3->SetSubItem(position, DownloadColumn::Received, length);
-    ListItems3->SetSubItem(position, DownloadColumn::Percent, QStringLiteral("已存在，跳过"));
-    SetRowFailureReason(*ListItems3, position, QString());
-    return false;
-}
-
-QString fFileDownload::重命名保存路径(const QString& folder, const QString& name,
-                                      const QString& type, QString& newName) {
-    return RenameTargetPath(folder, name, type, Option2->isChecked(), newName);
-}
-
-SameNameChoice fFileDownload::SameNameChoiceNow() const {
-    if (Option1->isChecked())
-        return SameNameChoice::Skip;
-    return Option2->isChecked() ? SameNameChoice::Overwrite : SameNameChoice::Rename;
-}
-
-CommitRule fFileDownload::CommitRuleFor(int position, const QString& target,
-                                        const QString& expectedType) {
-    KeyedListModel& list = *ListItems3;
-    CommitRule rule;
-    const OwnedFile own = RowOwnedFile(list, position);
-    const FileClaim claim = ClaimFile(own, target);
-    if (claim == FileClaim::Owned)
-        rule.replaceable = own;
-    // 覆盖 is the user's word for this transfer, but never over a file another row brought.
-    rule.overwrite = claim != FileClaim::Owned && claim != FileClaim::Nothing &&
-                     Option2->isChecked() && OtherRowWithFile(list, target, position) == 0;
-    rule.judge = [expectedType](const QString& body, const QString& contentType) {
-        return JudgeBody(body, expectedType, contentType);
-    };
-    rule.botCheck = BotCheckJudge(); // site manners: a bot check is no download
-    if (const std::shared_ptr<CommitLog> log = JournalCommits()) {
-        const QString key = list.Key(position);
-        const QString type = list.SubItem(position, DownloadColumn::Type);
-        rule.record = [log, key, type](const OwnedFile& file, int status) {
-            QString name = file.path.mid(file.path.lastIndexOf(QLatin1Char('/')) + 1);
-            if (!type.isEmpty() && name.endsWith(QLatin1Char('.') + type))
-                name.chop(type.size() + 1);
-            log->Append({key, name, type, file, status >= 400});
-        };
-    }
-    return rule;
-}
-
-OwnedFile fFileDownload::RecordCommit(int position, const OwnedFile& placed) {
-    KeyedListModel& list = *ListItems3;
-    const OwnedFile previous = RowOwnedFile(list, position);
-    if (position < 1 || position > list.Count() || !placed.IsSet())
-        return previous;
-    SetRowOwnedFile(list, position, placed);
-    SetRowFilePath(list, position, placed.path);
-    return previous;
+    UpdateTodayCount();
 }
 
 void fFileDownload::menu资料检索分析窗口_Click() {
@@ -503,7 +391,7 @@ void fFileDownload::Form_Unload(bool& Cancel) {
     }
     LoginPanel_Unload();
 
-    const bool busy = CountDownloaderSlots() >= 2 || (Inet1 && Inet1->StillExecuting()) ||
+    const bool busy = CountDownloaderSlots() >= 2 || Inet1->StillExecuting() ||
                       !检测是否下载列表完毕() || Timer_Down->isActive();
     if (busy && Services().prompt &&
         Services().prompt->message(this, kCloseQuestion, MsgIcon::Question, MsgButtons::YesNo) !=
@@ -514,11 +402,9 @@ void fFileDownload::Form_Unload(bool& Cancel) {
 
     unloading_ = true;
     Forms::Hold hold(this);
-    Timer1->stop();
-    Timer_Down->stop();
     Timer2->stop();
-    stopForClose();
-    writeJournalNow();
+    session_->StopForClose();
+    session_->WriteJournalNow();
     if (settings) {
         SaveWindowPlacement(this, *settings);
         settings->Write(Keys::ThreadCount, Combo1->currentIndex());

@@ -1,10 +1,6 @@
 #pragma once
 
-#include "core/download/SameNameRule.h"
-#include "core/transfer/Downloader.h"
-
-#include <QHash>
-class DownloadFile;
+#include "core/download/DownloadSession.h"
 
 #include <QIcon>
 #include <QMainWindow>
@@ -15,10 +11,6 @@ class DownloadFile;
 #include <functional>
 #include <memory>
 
-class CommitLog;
-class DownloadScheduler;
-class BrowserDownload;
-class DownloadTransfers;
 class HostPacing;
 class Inet;
 class KeyedListModel;
@@ -38,13 +30,18 @@ class QStatusBar;
 class QTimer;
 class QWebEngineDownloadRequest;
 
-// The download manager window: one list of files to fetch, the controls that steer the
-// transfers, and the window's stored placement.
+// The download manager window: it shows the download session's list and counters, binds its
+// controls to the session's options and forwards the user's commands. A window built without a
+// session (tests) has one of its own.
 class fFileDownload : public QMainWindow {
     Q_OBJECT
 
 public:
-    fFileDownload();
+    explicit fFileDownload(DownloadSession* session = nullptr);
+    ~fFileDownload() override;
+
+    DownloadSession& Session() { return *session_; }
+    const DownloadSession& Session() const { return *session_; }
 
     void Form_Load();
     // Activation refreshes the row count.
@@ -59,45 +56,22 @@ public:
     // Adds a waiting row for a handed-over record: Key = link, Text = name. False, and the
     // list unchanged, when the link is already listed.
     bool AddDownloadItem(const QString& link, const QString& name, const QString& type,
-                         const QString& saveFolder, const QString& page);
-
-    // --- counters over the list ---
-    // Rows whose size, received and percentage columns are all empty.
-    int 统计未下载项数目() const;
-    // True when no row waits or downloads (an empty list too).
-    bool 检测是否下载列表完毕() const;
-    // Transfer slots in use plus the design element 0: 2 or more means a parallel transfer
-    // runs.
-    int CountDownloaderSlots() const;
-    // Writes the state counts into panel 4 of the status bar.
+                         const QString& saveFolder, const QString& page) {
+        return session_->AddDownloadItem(link, name, type, saveFolder, page);
+    }
+    int 统计未下载项数目() const { return session_->统计未下载项数目(); }
+    bool 检测是否下载列表完毕() const { return session_->检测是否下载列表完毕(); }
+    int CountDownloaderSlots() const { return session_->CountDownloaderSlots(); }
+    // Writes the state counts into panel 4 of the status bar and the day's count into panel 5.
     void UpdateStatusCounts();
 
-    // --- the same-name rule, applied when a transfer is about to start ---
-    // False when the row's file exists and "跳过" is chosen: the row is then marked completed
-    // with the file's length. Also false for a row that is gone or a file whose length cannot
-    // be read.
-    bool 确定是需要下载(int position);
-    // The path to write to: the plain target, or the first free "name[NNN]" variant when the
-    // file exists and "覆盖" is not chosen. `newName` receives the name for the row's Text.
-    QString 重命名保存路径(const QString& folder, const QString& name, const QString& type,
-                           QString& newName);
-
-    // --- which files are the program's (FileOwnership.h, SameNameRule.h) ---
-    // The same-name option chosen now.
-    SameNameChoice SameNameChoiceNow() const;
-    // How the row's body may take `target`: judged against `expectedType` (the type the row
-    // asked for), over the row's own unchanged file or, under 覆盖, over the user's, and
-    // recorded in the journal's commit log before it takes the name.
-    CommitRule CommitRuleFor(int position, const QString& target, const QString& expectedType);
-    // After a commit put `placed` in place for the row: the row owns it, and only it. Returns
-    // what the row owned before.
-    OwnedFile RecordCommit(int position, const OwnedFile& placed);
-
-    void Timer1_Timer();
+    void Timer1_Timer() { session_->Timer1_Timer(); }
+    void Timer_Down_Timer() { session_->Timer_Down_Timer(); }
     void menu资料检索分析窗口_Click();
 
     // --- controls ---
-    KeyedListModel* ListItems3;
+    KeyedListModel* ListItems3; // the session's list
+    Inet* Inet1;                // the session's single connection
     KeyedListView* ListView3;
     QFrame* Picture3;
     QLabel* Label1; // row count
@@ -121,8 +95,8 @@ public:
     QPushButton* Command31; // 停止下载
     QPushButton* Command26; // 切换
     QFrame* Shape1;         // lit while the scheduler runs
-    QTimer* Timer_Down;     // the scheduler
-    QTimer* Timer1;         // housekeeping
+    QTimer* Timer_Down;     // the session's scheduler: downloading is on while it runs
+    QTimer* Timer1;         // the session's housekeeping
     QStatusBar* StatusBar1;
     QLabel* StatusPanel1;
     QLabel* StatusPanel2; // current file
@@ -133,39 +107,19 @@ public:
     QMenu* menu窗口;
     QAction* menu资料检索分析窗口;
 
-    // --- scheduler: start, stop, switch, Timer_Down, Timer1, sounds ---
-    // Plays built-in sound 101, 102 or 103 without waiting for its end.
-    void PlaySound(int number);
-    // Marks why the row failed, in its reason column and in the status bar.
-    void ReportRowFailure(int position, const QString& reason);
-    // After a transfer put the row's file in place: the file the row had before, when it was
-    // its own web page under another name, still unchanged, goes.
-    void RowFileCommitted(int position, const OwnedFile& previous);
-    // A parallel slot is busy exactly while its element exists. Element 0 always exists.
-    bool SlotLoaded(int slot) const;
-    // The scheduler tick: the next waiting row to the single connection, or one to every
-    // free parallel slot. Returns only when a single-connection transfer it started ended.
-    void Timer_Down_Timer();
-    // 开始下载: downloading on.
-    void Command4_Click();
-    void menu下载全部_Click();
-    // 停止下载: automatic start and re-download off, downloading off, every transfer
-    // abandoned and its row failed.
-    void Command31_Click();
-    void menu停止下载_Click();
+    // --- start, stop, switch ---
+    void Command4_Click() { session_->Command4_Click(); }
+    void menu下载全部_Click() { Command4_Click(); }
+    void Command31_Click() { session_->Command31_Click(); }
+    void menu停止下载_Click() { Command31_Click(); }
     // 切换: the other transfer mode; running transfers go on.
-    void Command26_Click();
-    // Web-page rows in any state plus failed rows of other types.
-    int CountProblemItems() const;
+    void Command26_Click() { session_->Command26_Click(); }
     // Re-queue failed rows / completed or failed web-page rows, deleting their files.
     void menu重新下载出错项_Click();
     void menu重新下载文件类型为HTM和HTML项_Click();
-    // The transfers the scheduler drives: the window's own by default (nullptr restores
-    // them); a test puts doubles here.
-    void UseTransfers(DownloadTransfers* transfers);
-    // The per-site manners of this window's transfers (spacing, push-back, held sites, sites
-    // fetched through the browser).
-    HostPacing& Pacing();
+    // The per-site manners of the session's transfers.
+    HostPacing& Pacing() { return session_->Pacing(); }
+    void ReadSiteSpacing() { session_->ReadSiteSpacing(); }
 
     QAction* menu下载全部 = nullptr; // 开始下载
     QAction* menu停止下载 = nullptr; // 停止下载
@@ -175,78 +129,17 @@ public:
     // Checked: each row the scheduler starts is scrolled into view.
     QAction* menu自动定位到下载项 = nullptr;
 
-    // --- single-connection transfer ---
-    Inet* Inet1 = nullptr;
-    // Called by the scheduler; returns when the transfer of the row has ended. A row that
-    // arrives while a transfer still runs goes back to waiting ("等待重新下载").
-    void Inet下载当前文件(int position);
-    // The transfer of the row through Inet1; true when its file was written completely. It
-    // lets events run while it waits and finds its row again by the link after every pump:
-    // a row that is gone, a window that closes or a program that ends stop it quietly, with
-    // the partial file deleted.
-    bool Inet下载文件(int position);
-    // Writes the control's state into panel 3.
-    void Inet1_StateChanged(int State);
-
-    // --- multi-connection transfer ---
-    // Starts the row's transfer in `slot` and returns at once; always false.
-    bool 多线程下载(int slot, int position, const QString& link, const QString& targetPath);
-    // Abandons the slot's transfer and frees the slot; no further event arrives for it.
-    void RemoveDownloaderSlot(int slot);
-    // The slots' events. Each finds its row again by the link the slot was started with; an
-    // event whose row is gone changes no row (a final one still frees its slot).
-    void Downloader1_DownloadProgress(int Index, qint64 received, qint64 total,
-                                      const QString& path);
-    void Downloader1_DownloadError(int Index, const QString& path);
-    void Downloader1_DownloadComplete(int Index, qint64 size, const QString& path);
-
-    // --- site manners: web pages diagnosed, bot checks handed over, push-back, pacing ---
-    // What a transfer's answer said.
-    struct TransferAnswer {
-        int status = 0;
-        QByteArray cfMitigated;
-        QByteArray retryAfter;
-        QString finalUrl;
-        // Site manners: the answer's own Date, and a refusal the browser reported without a
-        // status.
-        QByteArray date;
-        bool pushedBack = false;
-        // Bot check: the body was a check's page, refused before it took a name.
-        bool botCheck = false;
-    };
-    // Both transfer modes call it once a row's transfer has ended and its type was checked:
-    // a web page is diagnosed, a bot check handed to the user, and the site's manners told.
-    void TransferEnded(const QString& link, const TransferAnswer& answer);
     // The picture the row shows: its state's, or the web-page picture when a page came
     // instead of its file (its state stays what the transfer made it).
     QIcon RowIcon(int position) const;
     QIcon WebPageIcon;
-    // The browser shows a page that is not a bot check: the waiting site goes on.
-    void SiteCheckPassed();
-    // The site whose check the user is asked to pass; "" when none.
-    QString SiteCheckHost() const { return siteCheck_.host; }
-    // Reads the spacing between two starts to one site from the settings.
-    void ReadSiteSpacing();
-    // "今日：N": the files started today from the busiest site (the journal's, in practice).
-    void UpdateTodayCount();
-    QLabel* StatusPanel5 = nullptr;
+    QLabel* StatusPanel5 = nullptr; // 今日：N
     void menu恢复暂停的网站_Click();
     QAction* menu恢复暂停的网站 = nullptr;
 
     // --- file type ---
-    // The type word of the file at `path` judged from its bytes, or "" (ClassifyFileType).
-    QString 打开文件判断文件类型(const QString& path) const;
-    // Gives the row's file its real type as extension; true when it did. A row whose file is
-    // missing, undetermined, already of that type, or cannot be renamed stays as it was.
-    // `webPage`: the commit judged the body a web page (by its answer's Content-Type, say)
-    // though its bytes do not classify as one; it is named .htm all the same.
-    bool CorrectItemFileType(int position, bool webPage = false);
-    // A transfer runs or may start at the next tick: the scheduler is on, the single
-    // connection is busy, or a parallel slot is in use. Commands that rename, move or remove
-    // what a transfer works on refuse then.
-    bool TransfersActive() const;
-    // A transfer is in work: TransfersActive, or a transfer still holds the busy flag.
-    bool TransferInWork() const;
+    bool TransfersActive() const { return session_->TransfersActive(); }
+    bool TransferInWork() const { return session_->TransferInWork(); }
     // For a command of GuardedListCommands: while a transfer is in work, tells the user why
     // the command cannot run and returns true.
     bool RefusedWhileInWork(const QString& command);
@@ -379,39 +272,11 @@ public:
     // Only the interactive call tells the user what is missing. While one login runs, a
     // further call does nothing.
     void FillLoginForm(bool interactive);
-    // Called when a transfer of the row at `position` has ended, in either mode: logs in
-    // again when 自动登录 is on and the row turned out to be a web page (htm or html).
-    void AutomaticLoginAfterTransfer(int position);
     void Web1_DocumentComplete();
     void Web1_TitleChange(const QString& title);
 
     // The four state pictures, by state 1 to 4 (entry 0 unused).
     std::array<QIcon, 5> IL_LV3;
-
-    // --- window state shared by the scheduler and the transfers ---
-    // A transfer was started and not yet released.
-    bool DownloadBusy = false;
-    // Per slot, the list position of the row it works on; entry 1 serves the single
-    // connection.
-    std::array<int, 12> SlotItem{};
-    // Per parallel slot, when its transfer started, in monotonic seconds
-    // (Clock::elapsedSeconds), so that the watchdog never fires falsely at midnight.
-    std::array<double, 12> SlotStart{};
-    // When the last transfer ended, in monotonic seconds (Clock::elapsedSeconds); the gap to
-    // the next file runs from it.
-    double LastFileTime = 0.0;
-    // Parallel transfer slots in use, by element index (1 to 6); element 0 is not held here.
-    QMap<int, QPointer<Downloader>> Downloader1;
-    // Slots in use whose row is fetched through the embedded browser (a site marked so in the
-    // per-site manners); a slot is in one of the two maps at most.
-    QMap<int, QPointer<BrowserDownload>> BrowserSlots;
-
-    // --- transfers through the embedded browser ---
-    // The row's site is fetched through the browser's own network stack.
-    bool FetchedThroughBrowser(const QString& link);
-    // The single connection's run for such a row: the row goes to a free slot's browser
-    // download, and this returns when it has ended (or the window or program went).
-    void DownloadThroughBrowser(int position);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -424,18 +289,17 @@ private:
     // The list's rows changed in number.
     void showRowCount();
 
+    // Guarded: the run's session may end (the program's end) before a window closed just
+    // before it is deleted.
+    QPointer<DownloadSession> session_;
     bool unloading_ = false;
-    // Each listed article's identity and the link it is listed under; an entry whose row has
-    // gone or changed its link no longer counts.
-    QHash<QString, QString> articleKeys_;
-
-    // --- scheduler ---
-    struct SchedulerParts;
-    SchedulerParts* scheduler_ = nullptr; // a child object of the window
-    DownloadScheduler& scheduler();
-    void setUpScheduler();
-    // The close's part: the stop command, then the single connection cancelled.
-    void stopForClose();
+    // The session's signals reach the controls.
+    void bindSession();
+    void UpdateTodayCount();
+    // The controls' values become the session's options.
+    void pushOptions();
+    // The session changed its options: the controls follow.
+    void showOptions();
     void runRequeueCommand(int (*requeue)(KeyedListModel&));
 
     // --- login panel ---
@@ -458,72 +322,19 @@ private:
     // false when the window went away meanwhile.
     bool waitForLoginPage(double start);
     bool loginWindowGone(const QPointer<fFileDownload>& self) const;
+    // The panel as the session's login.
+    std::unique_ptr<SessionLogin> login_;
+
     // --- site manners ---
-    struct SiteCheck {
-        QString host;
-        double deadline = 0.0; // monotonic seconds
-    };
-    SiteCheck siteCheck_;
-    int keptStarts_ = -1;
-    void setUpSiteManners();
-    // `pageKept`: the check's page was taken for the row's own file and committed.
-    void handOverSiteCheck(int position, const QString& host, bool pageKept);
-    // Gives up the wait for the user's check: the site's waiting rows fail with `reason`.
-    void endSiteCheck(const QString& reason);
-    // Once a second: the check's time limit, and the day's counts kept for the next start.
-    void watchSiteManners();
-    // Site manners: the sites' pauses, holds, browser marks and the day's answer, written when
-    // they changed (or at once), and read back when the window is made.
-    void keepSiteState(bool now);
-    quint64 keptSiteChanges_ = 0;
-    // A bot check met by a transfer is no download: the row gets its type back, and a page
-    // of it that was committed as the row's file (`pageKept`) leaves the save folder.
-    void dropCheckPage(int position, bool pageKept);
-    // The search window's browser passed the check and was sent on to the file: the download
-    // becomes its row's file in a free slot, through the browser path's checks.
-    void adoptCheckDownload(QWebEngineDownloadRequest* request);
-    QWebEngineDownloadRequest* adoptedCheckDownload_ = nullptr; // during adoptCheckDownload only
+    // The site's check goes to the search window's browser.
+    void handOverSiteCheck(const QString& link);
+
     // --- journal of the list ---
-    struct JournalParts;
-    JournalParts* journal_ = nullptr; // a child object of the window
-    // Reads the last run's journal and starts keeping this one.
-    void setUpJournal();
     // Shows the restore entry with the count of unfinished rows, or hides it.
     void offerJournalRows();
-    // After the list was cleared: forget the journal too, or keep offering its rows.
-    void askToForgetJournal();
-    // Writes the journal when a write is due (called once a second) or at once.
-    void keepJournal();
-    void writeJournalNow();
-    // Where the transfers record their commits before they count; null when this run keeps no
-    // journal.
-    std::shared_ptr<CommitLog> JournalCommits() const;
-    // --- counts and messages that follow the rows; a hand-over beside the last list ---
-    // What went wrong with the journal this window read ("" when nothing did).
-    QString journalProblem_;
-    // The first hand-over into a window that still offers the last list's unfinished rows
-    // asks what becomes of them; a handed-over link that one of them holds comes back as it
-    // was. True when the link is listed that way (nothing is to be added for it).
-    bool handOverKeepsCarriedRow(const QString& link);
-    bool carriedRowsAsked_ = false;
     // The row count follows the list's inserts, removals and resets, once per event-loop turn.
     QTimer* rowCountTimer_ = nullptr;
     void followRowCount();
-    // What a status panel (1 or 2) says about one row, as it was when said: the message goes
-    // when the row goes or its state or web-page mark changes, unless the panel says something
-    // else by then.
-    struct RowMessage {
-        QString key;
-        int state = 0;
-        bool webPage = false;
-        QString text;
-    };
-    std::array<RowMessage, 3> rowMessages_{};
-    void showRowMessage(int panel, int position, const QString& text);
-    // Once a transfer ended: one verdict for the row, "完成下载:" only for its file, the
-    // failure or the page instead, and nothing left in the other panel about it.
-    void showRowVerdict(int position);
-    void dropStaleRowMessages();
     // --- list commands ---
     // The menu bar, the list's context menu and the list's events.
     void setUpListCommands();
@@ -547,46 +358,4 @@ private:
     void setUpStatusPanelClicks();
     bool stillLoaded() const;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
-    // --- multi-connection transfer ---
-    struct SlotProgress {
-        qint64 received = 0;
-        qint64 total = 0;
-        bool pending = false; // not shown in the list yet
-    };
-    // The row the slot works on, found by its link; 0 when it is gone.
-    int slotRow(int slot) const;
-    void showSlotProgress(int slot);
-    void showPendingSlotProgress();
-    std::array<QString, 12> slotLink_{};
-    std::array<SlotProgress, 12> slotProgress_{};
-    std::array<qint64, 12> slotShownMs_{}; // when the list last showed it; 0: never
-    // The file the slot's row had before its transfer, and whether the transfer put its own
-    // file in place.
-    std::array<QString, 12> slotPreviousPath_{};
-    std::array<bool, 12> slotCommitted_{};
-    // What the slot's row owned before its transfer.
-    std::array<OwnedFile, 12> slotPreviousOwned_{};
-    // The slot's transfer through the browser, begun for the row.
-    void startBrowserSlot(int slot, const QString& link, const QString& targetPath,
-                          const QString& referer, const CommitRule& rule);
-    // The status and failure words of the slot's transfer, whichever kind it is.
-    int slotResponseStatus(int slot) const;
-    QString slotFailureReason(int slot) const;
-    bool slotProgressQueued_ = false;
-
-private: // single-connection transfer
-    enum class SingleTransferEnd { Completed, Failed, Abandoned };
-    void setupSingleTransfer();
-    // Copies a body of announced length into `file` in chunks, with live progress.
-    SingleTransferEnd copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,
-                                       double& lastGrowth, const CommitRule& rule);
-    // Fetches the link again and puts its whole body in `file`'s place; true when written.
-    bool WholeBodyDownload(int position, DownloadFile& file, const CommitRule& rule);
-    bool singleTransferAbandoned(const QString& link, bool registered) const;
-    // Bytes the last single transfer took over from an interrupted one; 0 when it began
-    // afresh. Panel 3 says so.
-    qint64 singleResumedFrom_ = 0;
 };
-
-// "下载方式：" with the mode's number and what it means: "下载方式：1（单线程）".
-QString DownloadModeCaption(int mode);

@@ -222,10 +222,6 @@ bool fFileDownload::stillLoaded() const {
     return Forms::Find(QStringLiteral("fFileDownload")) == this;
 }
 
-bool fFileDownload::TransferInWork() const {
-    return TransfersActive() || DownloadBusy;
-}
-
 bool fFileDownload::RefusedWhileInWork(const QString& command) {
     const GuardedListCommand* guarded = FindGuardedListCommand(command);
     if (!guarded || !TransferInWork())
@@ -235,7 +231,7 @@ bool fFileDownload::RefusedWhileInWork(const QString& command) {
 }
 
 bool fFileDownload::schedulerOrTransferBusy() const {
-    return Timer_Down->isActive() || DownloadBusy;
+    return Timer_Down->isActive() || session_->DownloadBusy;
 }
 
 bool fFileDownload::letPendingEventsRun() {
@@ -354,10 +350,6 @@ void fFileDownload::menu重新下载出错项和网页项_Click() {
     runRequeueCommand(&RequeueFailedAndWebPageRows);
 }
 
-void fFileDownload::menu恢复暂停的网站_Click() {
-    changeRows([this] { ResumeHeldSites(*ListItems3, Pacing()); });
-}
-
 void fFileDownload::menu重新下载文件大小小于指定数字的项_Click() {
     Prompt* prompt = Services().prompt;
     if (!prompt)
@@ -405,7 +397,7 @@ void fFileDownload::menu清空_Click() {
         return;
     changeRows([this] { ListItems3->Clear(); });
     showRowCount();
-    askToForgetJournal();
+    session_->AskToForgetJournal();
 }
 
 // --- files of rows ---

@@ -264,14 +264,6 @@ void fFileDownload::Timer2_Timer() {
 
 // --- the login ---
 
-void fFileDownload::AutomaticLoginAfterTransfer(int position) {
-    if (!Check2->isChecked() || position < 1 || position > ListItems3->Count())
-        return;
-    const QString type = ListItems3->SubItem(position, DownloadColumn::Type).toLower();
-    if (type == QLatin1String("htm") || type == QLatin1String("html"))
-        FillLoginForm(false);
-}
-
 void fFileDownload::FillLoginForm(bool interactive) {
     const QString address = TrimSpaces(Text1->text());
     QString missing;
