@@ -12,7 +12,7 @@
 #include "core/platform/Registry.h"
 #include "ui/app/Forms.h"
 #include "ui/app/fCover.h"
-#include "ui/download/WindowPlacement.h"
+#include "ui/app/WindowPlacement.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/platform/KeyedListView.h"
 #include "ui/search/fWebSearch.h"

@@ -5,7 +5,7 @@
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"
-#include "ui/download/FolderHistory.h"
+#include "ui/app/FolderHistory.h"
 #include "ui/download/fSeleFileSavePath.h"
 
 #include <QApplication>

@@ -21,7 +21,7 @@
 #include "ui/app/KeptChoices.h"
 #include "ui/app/WidgetHelpers.h"
 #include "ui/app/fCover.h"
-#include "ui/download/WindowPlacement.h"
+#include "ui/app/WindowPlacement.h"
 #include "ui/platform/KeyedListView.h"
 #include "ui/search/fWebSearch.h"
 

@@ -11,7 +11,7 @@
 #include "core/transfer/PartFiles.h"
 #include "ui/app/Forms.h"
 #include "ui/app/WidgetHelpers.h"
-#include "ui/download/FolderHistory.h"
+#include "ui/app/FolderHistory.h"
 
 #include <QComboBox>
 #include <QGridLayout>

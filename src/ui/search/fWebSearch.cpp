@@ -20,7 +20,7 @@
 #include "ui/app/Forms.h"
 #include "ui/app/WidgetHelpers.h"
 #include "ui/app/fCover.h"
-#include "ui/download/WindowPlacement.h"
+#include "ui/app/WindowPlacement.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/download/fSeleFileSavePath.h"
 #include "ui/platform/KeyedListView.h"

@@ -1,4 +1,4 @@
-#include "ui/download/WindowPlacement.h"
+#include "ui/app/WindowPlacement.h"
 
 #include "core/app/SettingsStore.h"
 #include "core/app/Version.h"

@@ -1,4 +1,4 @@
-#include "ui/download/FolderHistory.h"
+#include "ui/app/FolderHistory.h"
 
 #include "core/download/Naming.h"
 
