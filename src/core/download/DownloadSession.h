@@ -14,6 +14,8 @@
 
 class CommitLog;
 class DownloadFile;
+struct CitationEntry;
+struct CitationFileContents;
 class DownloadScheduler;
 class DownloadTransfers;
 class HostPacing;
@@ -63,6 +65,13 @@ public:
     virtual QString LoginAddress() const = 0;
     // Logs in again; lets events run and returns when the login is over.
     virtual void LogInAgain() = 0;
+};
+
+// What an import of citations did.
+struct CitationImportOutcome {
+    int added = 0;
+    int listed = 0;            // already in the list
+    QList<int> refusedLines;   // entries whose link cannot be downloaded, by their first line
 };
 
 // What the user chose for the downloads: the window's controls, or the terminal's arguments.
@@ -209,6 +218,16 @@ public:
     void ResumePausedSites();
     // The files started today per site, and the busiest site's count.
     QHash<QString, int> StartsToday() const;
+
+    // --- citations ---
+    // The file's entries as waiting rows saving into `folder`, each with the entry's data.
+    CitationImportOutcome AddImportedCitations(const CitationFileContents& contents,
+                                               const QString& folder);
+    // The completed rows as citations: the selected ones when any completed row is selected
+    // (`selectedOnly` says so), else all; a row's title, when it kept none, from `records` (the
+    // search list, may be null). `withoutFile` counts entries whose article is not attached.
+    QList<CitationEntry> CompletedRowCitations(const KeyedListModel* records, bool& selectedOnly,
+                                               int& withoutFile) const;
 
     // --- file type ---
     bool CorrectItemFileType(int position, bool webPage = false);

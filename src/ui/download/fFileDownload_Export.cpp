@@ -195,14 +195,6 @@ void fFileDownload::exportNames(bool unfinishedOnly) {
 
 namespace {
 
-// A row whose transfer brought a web page instead of the article, or whose file is one.
-bool EndedAsWebPage(const KeyedListModel& list, int position, const QString& file) {
-    if (!list.HiddenValue(position, DownloadHidden::WebPage).isEmpty())
-        return true;
-    const QString suffix = QFileInfo(file).suffix().toLower();
-    return suffix == QLatin1String("htm") || suffix == QLatin1String("html");
-}
-
 QString JoinedLines(const QList<int>& lines) {
     QStringList numbers;
     for (const int line : lines)
@@ -218,39 +210,15 @@ void fFileDownload::menu导出引文_Click() {
         return;
     Forms::Hold hold(this);
     // The rows are read before the dialog: the transfers go on while it is open, and what the
-    // user selected is what they meant to export.
-    bool anySelected = false;
-    for (int position = 1; position <= ListItems3->Count() && !anySelected; ++position)
-        anySelected = ListItems3->Selected(position) &&
-                      ListItems3->SmallIcon(position) == ItemState::Completed;
-    // Rows handed over before their data was kept find their title in the search list, if it
-    // is still open; the row's name was cleaned for the file system (or taken from the link).
+    // user selected is what they meant to export. Rows handed over before their data was kept
+    // find their title in the search list, if it is still open.
     KeyedListModel* records = nullptr;
     if (auto* search = dynamic_cast<fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch"))))
         records = search->ListItems;
-    QList<CitationEntry> entries;
+    bool anySelected = false;
     int withoutFile = 0;
-    for (int position = 1; position <= ListItems3->Count(); ++position) {
-        if (ListItems3->SmallIcon(position) != ItemState::Completed ||
-            (anySelected && !ListItems3->Selected(position)))
-            continue;
-        const QString link = ListItems3->Key(position);
-        ArticleMetadata metadata = RowMetadata(*ListItems3, position);
-        if (metadata.title.isEmpty()) {
-            const int record = records ? records->PositionOfKey(link) : 0;
-            metadata.title = record > 0 ? records->Text(record) : ListItems3->Text(position);
-        }
-        QString file = RowFilePath(*ListItems3, position);
-        if (file.isEmpty())
-            file = ItemFilePath(*ListItems3, position);
-        // Only the article itself is attached: a login or error page saved in its place would
-        // be filed in the reference manager as the paper.
-        if (EndedAsWebPage(*ListItems3, position, file) || !QFileInfo(file).isFile()) {
-            file.clear();
-            ++withoutFile;
-        }
-        entries.append(CitationOf(metadata, link, ListItems3->Tag(position), file));
-    }
+    const QList<CitationEntry> entries =
+        session_->CompletedRowCitations(records, anySelected, withoutFile);
     if (entries.isEmpty()) {
         prompt->message(this, kNoCompletedRows, MsgIcon::Information);
         return;
@@ -330,35 +298,14 @@ void fFileDownload::menu导入引用文件_Click() {
             MsgIcon::Information);
         return;
     }
-    QString folder =
+    const QString folder =
         prompt->chooseFolder(this, QStringLiteral("选择下载保存路径"), Program().DefaultSaveFolder);
     if (folder.isEmpty() || !stillLoaded())
         return;
-    if (!folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
-
-    int added = 0;
-    int listed = 0;
-    QList<int> refused;
-    for (const ImportedCitation& entry : contents.entries) {
-        const QString link = ImportedArticleLink(entry);
-        if (link.isEmpty() || !IsWebAddress(link)) {
-            refused << entry.line;
-            continue;
-        }
-        const QString name = ImportedArticleName(entry, link, Program().UseLinkFileName);
-        if (!AddDownloadItem(link, name, QStringLiteral("pdf"), folder, QString())) {
-            ++listed;
-            continue;
-        }
-        // As with records, the row keeps a DOI of its own only where its link names none.
-        ArticleMetadata metadata = entry.metadata;
-        if (DoiOfAddress(link).compare(metadata.doi, Qt::CaseInsensitive) == 0)
-            metadata.doi.clear();
-        SetRowMetadata(*ListItems3, ListItems3->PositionOfKey(link), metadata);
-        ++added;
-    }
-    RefreshList();
+    const CitationImportOutcome outcome = session_->AddImportedCitations(contents, folder);
+    const int added = outcome.added;
+    const int listed = outcome.listed;
+    const QList<int>& refused = outcome.refusedLines;
     QStringList lines{QStringLiteral("已加入%1条下载任务。").arg(added)};
     if (listed > 0)
         lines << QStringLiteral("%1条已在下载列表中，未重复加入。").arg(listed);
