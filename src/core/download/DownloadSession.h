@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/download/Citations.h"
 #include "core/download/SameNameRule.h"
 #include "core/transfer/Downloader.h"
 
@@ -14,8 +15,6 @@
 
 class CommitLog;
 class DownloadFile;
-struct CitationEntry;
-struct CitationFileContents;
 class DownloadScheduler;
 class DownloadTransfers;
 class HostPacing;
@@ -65,6 +64,15 @@ public:
     virtual QString LoginAddress() const = 0;
     // Logs in again; lets events run and returns when the login is over.
     virtual void LogInAgain() = 0;
+};
+
+// One entry of a citation file as a row to add: `link` is "" when the entry names nothing that
+// can be downloaded.
+struct ImportedRow {
+    int line = 0; // where the entry starts in its file
+    QString link;
+    QString name;
+    ArticleMetadata metadata;
 };
 
 // What an import of citations did.
@@ -220,9 +228,8 @@ public:
     QHash<QString, int> StartsToday() const;
 
     // --- citations ---
-    // The file's entries as waiting rows saving into `folder`, each with the entry's data.
-    CitationImportOutcome AddImportedCitations(const CitationFileContents& contents,
-                                               const QString& folder);
+    // A citation file's entries as waiting rows saving into `folder`, each with its data.
+    CitationImportOutcome AddImportedRows(const QList<ImportedRow>& rows, const QString& folder);
     // The completed rows as citations: the selected ones when any completed row is selected
     // (`selectedOnly` says so), else all; a row's title, when it kept none, from `records` (the
     // search list, may be null). `withoutFile` counts entries whose article is not attached.

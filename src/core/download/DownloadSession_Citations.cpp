@@ -1,16 +1,13 @@
-// Citations in and out of the download session: a reference manager's file (or a list of
-// DOIs) becomes waiting rows, and completed rows become entries with their article attached.
+// Citations in and out of the download session: a reference manager's entries (or a list of
+// DOIs) become waiting rows, and completed rows become entries with their article attached.
 
 #include "core/download/DownloadSession.h"
 
-#include "core/app/ProgramValues.h"
 #include "core/app/WebAddress.h"
-#include "core/download/CitationImport.h"
 #include "core/download/Citations.h"
 #include "core/download/DownloadList.h"
 #include "core/download/ListCommands.h"
 #include "core/platform/KeyedListModel.h"
-#include "core/search/RecordMetadata.h"
 
 #include <QFileInfo>
 
@@ -26,28 +23,27 @@ bool endedAsWebPage(const KeyedListModel& list, int position, const QString& fil
 
 } // namespace
 
-CitationImportOutcome DownloadSession::AddImportedCitations(const CitationFileContents& contents,
-                                                            const QString& folder) {
+CitationImportOutcome DownloadSession::AddImportedRows(const QList<ImportedRow>& rows,
+                                                       const QString& folder) {
     CitationImportOutcome outcome;
     QString saveFolder = folder;
     if (!saveFolder.endsWith(QLatin1Char('/')))
         saveFolder += QLatin1Char('/');
-    for (const ImportedCitation& entry : contents.entries) {
-        const QString link = ImportedArticleLink(entry);
-        if (link.isEmpty() || !IsWebAddress(link)) {
+    for (const ImportedRow& entry : rows) {
+        if (entry.link.isEmpty() || !IsWebAddress(entry.link)) {
             outcome.refusedLines << entry.line;
             continue;
         }
-        const QString name = ImportedArticleName(entry, link, Program().UseLinkFileName);
-        if (!AddDownloadItem(link, name, QStringLiteral("pdf"), saveFolder, QString())) {
+        if (!AddDownloadItem(entry.link, entry.name, QStringLiteral("pdf"), saveFolder,
+                             QString())) {
             ++outcome.listed;
             continue;
         }
         // As with records, the row keeps a DOI of its own only where its link names none.
         ArticleMetadata metadata = entry.metadata;
-        if (DoiOfAddress(link).compare(metadata.doi, Qt::CaseInsensitive) == 0)
+        if (DoiOfAddress(entry.link).compare(metadata.doi, Qt::CaseInsensitive) == 0)
             metadata.doi.clear();
-        SetRowMetadata(*ListItems3, ListItems3->PositionOfKey(link), metadata);
+        SetRowMetadata(*ListItems3, ListItems3->PositionOfKey(entry.link), metadata);
         ++outcome.added;
     }
     emit listChanged();

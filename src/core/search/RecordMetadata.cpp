@@ -196,3 +196,18 @@ QString ImportedArticleName(const ImportedCitation& entry, const QString& link,
         title = QString(entry.metadata.doi).replace(QLatin1Char('/'), QLatin1Char('_'));
     return RecordFileName(link, title, useLinkFileName);
 }
+
+QList<ImportedRow> ImportedRows(const CitationFileContents& contents, bool useLinkFileName) {
+    QList<ImportedRow> rows;
+    rows.reserve(contents.entries.size());
+    for (const ImportedCitation& entry : contents.entries) {
+        ImportedRow row;
+        row.line = entry.line;
+        row.link = ImportedArticleLink(entry);
+        if (!row.link.isEmpty())
+            row.name = ImportedArticleName(entry, row.link, useLinkFileName);
+        row.metadata = entry.metadata;
+        rows.append(row);
+    }
+    return rows;
+}

@@ -2,6 +2,7 @@
 
 #include "core/download/CitationImport.h"
 #include "core/download/Citations.h"
+#include "core/download/DownloadSession.h"
 #include "core/platform/Dom.h"
 #include "core/search/PageKinds.h"
 
@@ -50,5 +51,8 @@ QString ImportedArticleLink(const ImportedCitation& entry);
 
 // The name an imported entry's file gets: RecordFileName from its title, or from its DOI
 // when it has no title.
+// The file's entries as rows to add: each with its link and name, by the rules above.
+QList<ImportedRow> ImportedRows(const CitationFileContents& contents, bool useLinkFileName);
+
 QString ImportedArticleName(const ImportedCitation& entry, const QString& link,
                             bool useLinkFileName);

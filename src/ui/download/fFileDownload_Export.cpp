@@ -302,7 +302,8 @@ void fFileDownload::menu导入引用文件_Click() {
         prompt->chooseFolder(this, QStringLiteral("选择下载保存路径"), Program().DefaultSaveFolder);
     if (folder.isEmpty() || !stillLoaded())
         return;
-    const CitationImportOutcome outcome = session_->AddImportedCitations(contents, folder);
+    const CitationImportOutcome outcome =
+        session_->AddImportedRows(ImportedRows(contents, Program().UseLinkFileName), folder);
     const int added = outcome.added;
     const int listed = outcome.listed;
     const QList<int>& refused = outcome.refusedLines;
