@@ -14,7 +14,7 @@
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
 #include "ui/app/Forms.h"
-#include "ui/download/BrowserDownload.h"
+#include "ui/platform/BrowserDownload.h"
 #include "ui/platform/KeyedListView.h"
 #include "ui/search/fWebSearch.h"
 

@@ -1,4 +1,4 @@
-#include "ui/download/BrowserDownload.h"
+#include "ui/platform/BrowserDownload.h"
 
 #include "core/app/ProgramValues.h"
 #include "core/platform/Clock.h"
