@@ -74,9 +74,8 @@ bool DownloadSession::mayPrompt() const {
     return Services().prompt != nullptr;
 }
 
-bool DownloadSession::AddDownloadItem(const QString& link, const QString& name,
-                                      const QString& type, const QString& saveFolder,
-                                      const QString& page) {
+bool DownloadSession::AddDownloadItem(const QString& link, const QString& name, const QString& type,
+                                      const QString& saveFolder, const QString& page) {
     // One article reached through two spellings of its link (the DOI in other letters, another
     // form of the journal's link) would be fetched twice into two names.
     const QString identity = ArticleIdentity(link);

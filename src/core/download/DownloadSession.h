@@ -78,8 +78,8 @@ struct ImportedRow {
 // What an import of citations did.
 struct CitationImportOutcome {
     int added = 0;
-    int listed = 0;            // already in the list
-    QList<int> refusedLines;   // entries whose link cannot be downloaded, by their first line
+    int listed = 0;          // already in the list
+    QList<int> refusedLines; // entries whose link cannot be downloaded, by their first line
 };
 
 // What the user chose for the downloads: the window's controls, or the terminal's arguments.

@@ -23,7 +23,7 @@ bool DownloadSession::FetchedThroughBrowser(const QString& link) {
 }
 
 void DownloadSession::startBrowserSlot(int slot, const QString& link, const QString& targetPath,
-                                     const QString& referer, const CommitRule& rule) {
+                                       const QString& referer, const CommitRule& rule) {
     BrowserTransfer* element = makeBrowserTransfer_(this);
     element->SetCommitRule(rule);
     connect(element, &BrowserTransfer::DownloadProgress, this,
@@ -90,12 +90,11 @@ void DownloadSession::DownloadThroughBrowser(int position) {
         return;
     }
 
-    const QString folder = MakeFolderPath(list.SubItem(position, DownloadColumn::Folder),
-                                          [this](const QString& message) {
-                                              if (Prompt* prompt = Services().prompt)
-                                                  prompt->message(promptOwner_, message,
-                                                                  MsgIcon::Error);
-                                          });
+    const QString folder = MakeFolderPath(
+        list.SubItem(position, DownloadColumn::Folder), [this](const QString& message) {
+            if (Prompt* prompt = Services().prompt)
+                prompt->message(promptOwner_, message, MsgIcon::Error);
+        });
     if (abandoned())
         return;
     position = list.PositionOfKey(link);

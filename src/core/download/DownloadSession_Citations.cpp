@@ -56,8 +56,7 @@ QList<CitationEntry> DownloadSession::CompletedRowCitations(const KeyedListModel
     const KeyedListModel& list = *ListItems3;
     selectedOnly = false;
     for (int position = 1; position <= list.Count() && !selectedOnly; ++position)
-        selectedOnly =
-            list.Selected(position) && list.SmallIcon(position) == ItemState::Completed;
+        selectedOnly = list.Selected(position) && list.SmallIcon(position) == ItemState::Completed;
     QList<CitationEntry> entries;
     withoutFile = 0;
     for (int position = 1; position <= list.Count(); ++position) {

@@ -149,8 +149,7 @@ void DownloadSession::AskToForgetJournal() {
         return;
     Prompt* prompt = Services().prompt;
     const QPointer<DownloadSession> alive(this);
-    const bool forget = prompt && prompt->message(promptOwner_, kForgetQuestion,
-                                                  MsgIcon::Question,
+    const bool forget = prompt && prompt->message(promptOwner_, kForgetQuestion, MsgIcon::Question,
                                                   MsgButtons::YesNo) == MsgResult::Yes;
     if (!alive || !journal_)
         return;

@@ -46,7 +46,7 @@ qint64 monotonicMs() {
 
 // What the slot's answer said; a download through the browser shows only its status.
 DownloadSession::TransferAnswer answerOf(const Downloader* element, const BrowserTransfer* browser,
-                                       const QString& link) {
+                                         const QString& link) {
     if (element)
         return {element->ResponseStatus(),
                 element->ResponseHeader("cf-mitigated"),
@@ -64,7 +64,7 @@ DownloadSession::TransferAnswer answerOf(const Downloader* element, const Browse
 } // namespace
 
 bool DownloadSession::多线程下载(int slot, int position, const QString& link,
-                               const QString& targetPath) {
+                                 const QString& targetPath) {
     if (!isTransferSlot(slot))
         return false;
     // The scheduler names the row by its position and its link; the link is what stays true.
@@ -200,7 +200,7 @@ void DownloadSession::showPendingSlotProgress() {
 }
 
 void DownloadSession::Downloader1_DownloadProgress(int Index, qint64 received, qint64 total,
-                                                 const QString& /*path*/) {
+                                                   const QString& /*path*/) {
     if (!isTransferSlot(Index) || total <= 0 || received < 0 || total < received)
         return;
     slotProgress_[Index] = SlotProgress{received, total, true};
@@ -237,7 +237,7 @@ void DownloadSession::Downloader1_DownloadError(int Index, const QString& /*path
 }
 
 void DownloadSession::Downloader1_DownloadComplete(int Index, qint64 /*size*/,
-                                                 const QString& /*path*/) {
+                                                   const QString& /*path*/) {
     if (!isTransferSlot(Index))
         return;
     showSlotProgress(Index);

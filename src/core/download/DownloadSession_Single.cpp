@@ -380,7 +380,7 @@ bool DownloadSession::Inet下载文件(int position) {
 
 DownloadSession::SingleTransferEnd
 DownloadSession::copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,
-                                double& lastGrowth, const CommitRule& rule) {
+                                  double& lastGrowth, const CommitRule& rule) {
     KeyedListModel& list = *ListItems3;
     const auto abandoned = [&] {
         return singleTransferAbandoned(link);

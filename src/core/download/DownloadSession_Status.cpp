@@ -7,7 +7,6 @@
 #include "core/download/WebPageDiagnosis.h"
 #include "core/platform/KeyedListModel.h"
 
-
 namespace {
 
 bool isRowPanel(int panel) {

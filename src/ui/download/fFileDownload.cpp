@@ -20,8 +20,8 @@
 #include "ui/app/Forms.h"
 #include "ui/app/KeptChoices.h"
 #include "ui/app/WidgetHelpers.h"
-#include "ui/app/fCover.h"
 #include "ui/app/WindowPlacement.h"
+#include "ui/app/fCover.h"
 #include "ui/platform/KeyedListView.h"
 #include "ui/search/fWebSearch.h"
 
@@ -111,9 +111,8 @@ QIcon stateIcon(int state) {
 } // namespace
 
 fFileDownload::fFileDownload(DownloadSession* session)
-    : ListItems3(nullptr), Inet1(nullptr), ListView3(new KeyedListView),
-      Picture3(new QFrame), Label1(new QLabel(QStringLiteral("0条"))),
-      Label4(new QLabel(QStringLiteral("下载列表："))),
+    : ListItems3(nullptr), Inet1(nullptr), ListView3(new KeyedListView), Picture3(new QFrame),
+      Label1(new QLabel(QStringLiteral("0条"))), Label4(new QLabel(QStringLiteral("下载列表："))),
       Label7(new QLabel(QStringLiteral("下载方式："))),
       Label2(new QLabel(QStringLiteral("线程数："))), Combo1(new QComboBox),
       Label5(new QLabel(QStringLiteral("两个文件下载间隔："))), Combo2(new QComboBox),
@@ -127,9 +126,9 @@ fFileDownload::fFileDownload(DownloadSession* session)
       Check6(new QCheckBox(QStringLiteral("声音提示"))),
       Command4(new QPushButton(QStringLiteral("开始下载"))),
       Command31(new QPushButton(QStringLiteral("停止下载"))),
-      Command26(new QPushButton(QStringLiteral("切换"))), Shape1(new QFrame),
-      Timer_Down(nullptr), Timer1(nullptr), StatusBar1(statusBar()), StatusPanel1(new QLabel),
-      StatusPanel2(new QLabel), StatusPanel3(new QLabel), StatusPanel4(new QLabel),
+      Command26(new QPushButton(QStringLiteral("切换"))), Shape1(new QFrame), Timer_Down(nullptr),
+      Timer1(nullptr), StatusBar1(statusBar()), StatusPanel1(new QLabel), StatusPanel2(new QLabel),
+      StatusPanel3(new QLabel), StatusPanel4(new QLabel),
       session_(session ? session : new DownloadSession(this)) {
     setWindowTitle(kDesignCaption);
     ListItems3 = session_->ListItems3;
@@ -316,7 +315,9 @@ void fFileDownload::Form_Load() {
     showRowCount();
     UpdateStatusCounts();
     for (int panel = 1; panel <= 3; ++panel)
-        (panel == 1 ? StatusPanel1 : panel == 2 ? StatusPanel2 : StatusPanel3)
+        (panel == 1   ? StatusPanel1
+         : panel == 2 ? StatusPanel2
+                      : StatusPanel3)
             ->setText(session_->PanelText(panel));
 }
 

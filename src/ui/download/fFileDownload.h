@@ -4,16 +4,12 @@
 
 #include <QIcon>
 #include <QMainWindow>
-#include <QMap>
 #include <QPointer>
 
 #include <array>
 #include <functional>
 #include <memory>
 
-class HostPacing;
-class Inet;
-class KeyedListModel;
 class KeyedListView;
 class WebBrowser;
 class QAction;
@@ -28,7 +24,6 @@ class QPushButton;
 class QRadioButton;
 class QStatusBar;
 class QTimer;
-class QWebEngineDownloadRequest;
 
 // The download manager window: it shows the download session's list and counters, binds its
 // controls to the session's options and forwards the user's commands. A window built without a

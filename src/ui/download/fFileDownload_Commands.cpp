@@ -49,156 +49,129 @@ MsgResult tell(QWidget* owner, const QString& text, MsgIcon icon,
 } // namespace
 
 void fFileDownload::setUpListCommands() {
-    auto add = [this](QMenu* menu, const QString& caption, const QString& name,
+    auto add = [this](QMenu* menu, const char* caption, const char* name,
                       void (fFileDownload::*handler)()) {
-        QAction* action = menu->addAction(caption);
-        action->setObjectName(name);
+        QAction* action = menu->addAction(QString::fromUtf8(caption));
+        action->setObjectName(QString::fromUtf8(name));
         connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
         return action;
     };
-    auto submenu = [](QMenu* menu, const QString& caption, const QString& name) {
-        QMenu* sub = menu->addMenu(caption);
-        sub->setObjectName(name);
+    auto submenu = [](QMenu* menu, const char* caption, const char* name) {
+        QMenu* sub = menu->addMenu(QString::fromUtf8(caption));
+        sub->setObjectName(QString::fromUtf8(name));
         return sub;
     };
 
     menu下载 = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
     menu下载->setObjectName(QStringLiteral("menu下载"));
     QMenu* list = menu下载;
-    menu全选专利列表 = add(list, QStringLiteral("全选"), QStringLiteral("menu全选专利列表"),
-                           &fFileDownload::menu全选专利列表_Click);
-    menu全不选 = add(list, QStringLiteral("全不选"), QStringLiteral("menu全不选"),
-                     &fFileDownload::menu全不选_Click);
+    menu全选专利列表 =
+        add(list, "全选", "menu全选专利列表", &fFileDownload::menu全选专利列表_Click);
+    menu全不选 = add(list, "全不选", "menu全不选", &fFileDownload::menu全不选_Click);
     list->addSeparator();
     menu随机排序列表 =
-        add(list, QStringLiteral("随机排序列表(打乱)"), QStringLiteral("menu随机排序列表"),
-            &fFileDownload::menu随机排序列表_Click);
-    menu自动列宽 = add(list, QStringLiteral("自动调整列宽"), QStringLiteral("menu自动列宽"),
-                       &fFileDownload::menu自动列宽_Click);
+        add(list, "随机排序列表(打乱)", "menu随机排序列表", &fFileDownload::menu随机排序列表_Click);
+    menu自动列宽 = add(list, "自动调整列宽", "menu自动列宽", &fFileDownload::menu自动列宽_Click);
     list->addSeparator();
 
-    menu重新下载 = submenu(list, QStringLiteral("重新下载"), QStringLiteral("menu重新下载"));
+    menu重新下载 = submenu(list, "重新下载", "menu重新下载");
     menu重新下载选中项 =
-        add(menu重新下载, QStringLiteral("选中项"), QStringLiteral("menu重新下载选中项"),
-            &fFileDownload::menu重新下载选中项_Click);
+        add(menu重新下载, "选中项", "menu重新下载选中项", &fFileDownload::menu重新下载选中项_Click);
     menu重新下载出错项 =
-        add(menu重新下载, QStringLiteral("出错项"), QStringLiteral("menu重新下载出错项"),
-            &fFileDownload::menu重新下载出错项_Click);
+        add(menu重新下载, "出错项", "menu重新下载出错项", &fFileDownload::menu重新下载出错项_Click);
     menu重新下载文件类型为HTM和HTML项 =
-        add(menu重新下载, QStringLiteral("网页类型文件(HTM/HTML/xml)项"),
-            QStringLiteral("menu重新下载文件类型为HTM和HTML项"),
+        add(menu重新下载, "网页类型文件(HTM/HTML/xml)项", "menu重新下载文件类型为HTM和HTML项",
             &fFileDownload::menu重新下载文件类型为HTM和HTML项_Click);
-    menu重新下载出错项和网页项 = add(menu重新下载, QStringLiteral("重新下载出错项和网页类型文件项"),
-                                     QStringLiteral("menu重新下载出错项和网页项"),
-                                     &fFileDownload::menu重新下载出错项和网页项_Click);
+    menu重新下载出错项和网页项 =
+        add(menu重新下载, "重新下载出错项和网页类型文件项", "menu重新下载出错项和网页项",
+            &fFileDownload::menu重新下载出错项和网页项_Click);
     menu重新下载文件大小小于指定数字的项 =
-        add(menu重新下载, QStringLiteral("文件大小小于指定数字的项"),
-            QStringLiteral("menu重新下载文件大小小于指定数字的项"),
+        add(menu重新下载, "文件大小小于指定数字的项", "menu重新下载文件大小小于指定数字的项",
             &fFileDownload::menu重新下载文件大小小于指定数字的项_Click);
-    menu恢复暂停的网站 =
-        add(menu重新下载, QStringLiteral("恢复因连续出错而暂停的网站"),
-            QStringLiteral("menu恢复暂停的网站"), &fFileDownload::menu恢复暂停的网站_Click);
+    menu恢复暂停的网站 = add(menu重新下载, "恢复因连续出错而暂停的网站", "menu恢复暂停的网站",
+                             &fFileDownload::menu恢复暂停的网站_Click);
 
-    menu清除 = submenu(list, QStringLiteral("清除"), QStringLiteral("menu清除"));
-    menu清除选中项 = add(menu清除, QStringLiteral("选中项"), QStringLiteral("menu清除选中项"),
-                         &fFileDownload::menu清除选中项_Click);
+    menu清除 = submenu(list, "清除", "menu清除");
+    menu清除选中项 =
+        add(menu清除, "选中项", "menu清除选中项", &fFileDownload::menu清除选中项_Click);
     menu清除全部出错项 =
-        add(menu清除, QStringLiteral("全部出错项"), QStringLiteral("menu清除全部出错项"),
-            &fFileDownload::menu清除全部出错项_Click);
-    menu清除完成项 = add(menu清除, QStringLiteral("完成项"), QStringLiteral("menu清除完成项"),
-                         &fFileDownload::menu清除完成项_Click);
-    menu清空 = add(list, QStringLiteral("清空"), QStringLiteral("menu清空"),
-                   &fFileDownload::menu清空_Click);
-    menu恢复上次的下载列表 =
-        add(list, QStringLiteral("恢复上次的下载列表"), QStringLiteral("menu恢复上次的下载列表"),
-            &fFileDownload::menu恢复上次的下载列表_Click);
+        add(menu清除, "全部出错项", "menu清除全部出错项", &fFileDownload::menu清除全部出错项_Click);
+    menu清除完成项 =
+        add(menu清除, "完成项", "menu清除完成项", &fFileDownload::menu清除完成项_Click);
+    menu清空 = add(list, "清空", "menu清空", &fFileDownload::menu清空_Click);
+    menu恢复上次的下载列表 = add(list, "恢复上次的下载列表", "menu恢复上次的下载列表",
+                                 &fFileDownload::menu恢复上次的下载列表_Click);
     menu恢复上次的下载列表->setVisible(false);
 
-    menu删除文件 = submenu(list, QStringLiteral("删除文件"), QStringLiteral("menu删除文件"));
+    menu删除文件 = submenu(list, "删除文件", "menu删除文件");
     menu删除网页类型文件项 =
-        add(menu删除文件, QStringLiteral("网页类型文件(HTM/HTML/xml)项"),
-            QStringLiteral("menu删除网页类型文件项"), &fFileDownload::menu删除网页类型文件项_Click);
-    menu删除出错项 = add(menu删除文件, QStringLiteral("出错项"), QStringLiteral("menu删除出错项"),
-                         &fFileDownload::menu删除出错项_Click);
+        add(menu删除文件, "网页类型文件(HTM/HTML/xml)项", "menu删除网页类型文件项",
+            &fFileDownload::menu删除网页类型文件项_Click);
+    menu删除出错项 =
+        add(menu删除文件, "出错项", "menu删除出错项", &fFileDownload::menu删除出错项_Click);
     list->addSeparator();
 
-    menu下载全部 = add(list, QStringLiteral("开始下载"), QStringLiteral("menu下载全部"),
-                       &fFileDownload::menu下载全部_Click);
-    menu停止下载 = add(list, QStringLiteral("停止下载"), QStringLiteral("menu停止下载"),
-                       &fFileDownload::menu停止下载_Click);
+    menu下载全部 = add(list, "开始下载", "menu下载全部", &fFileDownload::menu下载全部_Click);
+    menu停止下载 = add(list, "停止下载", "menu停止下载", &fFileDownload::menu停止下载_Click);
     menu取消下载选中项 =
-        add(list, QStringLiteral("取消下载选中项"), QStringLiteral("menu取消下载选中项"),
-            &fFileDownload::menu取消下载选中项_Click);
+        add(list, "取消下载选中项", "menu取消下载选中项", &fFileDownload::menu取消下载选中项_Click);
     list->addSeparator();
 
-    menu打开下载文件 = add(list, QStringLiteral("打开下载文件"), QStringLiteral("menu打开下载文件"),
-                           &fFileDownload::menu打开下载文件_Click);
-    menu打开文件所在文件夹 =
-        add(list, QStringLiteral("打开所在文件夹"), QStringLiteral("menu打开文件所在文件夹"),
-            &fFileDownload::menu打开文件所在文件夹_Click);
-    menu用记事本打开文件 =
-        add(list, QStringLiteral("用文本编辑器打开文件"), QStringLiteral("menu用记事本打开文件"),
-            &fFileDownload::menu用记事本打开文件_Click);
-    menu复制名称 = add(list, QStringLiteral("复制名称"), QStringLiteral("menu复制名称"),
-                       &fFileDownload::menu复制名称_Click);
+    menu打开下载文件 =
+        add(list, "打开下载文件", "menu打开下载文件", &fFileDownload::menu打开下载文件_Click);
+    menu打开文件所在文件夹 = add(list, "打开所在文件夹", "menu打开文件所在文件夹",
+                                 &fFileDownload::menu打开文件所在文件夹_Click);
+    menu用记事本打开文件 = add(list, "用文本编辑器打开文件", "menu用记事本打开文件",
+                               &fFileDownload::menu用记事本打开文件_Click);
+    menu复制名称 = add(list, "复制名称", "menu复制名称", &fFileDownload::menu复制名称_Click);
     list->addSeparator();
 
-    menu批量替换网址 = add(list, QStringLiteral("批量替换网址"), QStringLiteral("menu批量替换网址"),
-                           &fFileDownload::menu批量替换网址_Click);
+    menu批量替换网址 =
+        add(list, "批量替换网址", "menu批量替换网址", &fFileDownload::menu批量替换网址_Click);
     // The entry has never done anything; it is shown greyed so the menu keeps its shape
     // without offering a command that does nothing.
     menu打开网址 = list->addAction(QStringLiteral("打开网址"));
     menu打开网址->setObjectName(QStringLiteral("menu打开网址"));
     menu打开网址->setEnabled(false);
-    menu导出名称 = submenu(list, QStringLiteral("导出名称"), QStringLiteral("menu导出名称"));
-    menu导出全部名称 = add(menu导出名称, QStringLiteral("全部"), QStringLiteral("menu导出全部名称"),
-                           &fFileDownload::menu导出全部名称_Click);
-    menu导出未完成项名称 =
-        add(menu导出名称, QStringLiteral("未完成项"), QStringLiteral("menu导出未完成项名称"),
-            &fFileDownload::menu导出未完成项名称_Click);
-    menu导出引文 = add(list, QStringLiteral("导出为RIS/BibTeX/CSL-JSON…"),
-                       QStringLiteral("menu导出引文"), &fFileDownload::menu导出引文_Click);
+    menu导出名称 = submenu(list, "导出名称", "menu导出名称");
+    menu导出全部名称 =
+        add(menu导出名称, "全部", "menu导出全部名称", &fFileDownload::menu导出全部名称_Click);
+    menu导出未完成项名称 = add(menu导出名称, "未完成项", "menu导出未完成项名称",
+                               &fFileDownload::menu导出未完成项名称_Click);
+    menu导出引文 =
+        add(list, "导出为RIS/BibTeX/CSL-JSON…", "menu导出引文", &fFileDownload::menu导出引文_Click);
     // Citations: reading lists from reference managers become waiting rows.
-    menu导入引用文件 =
-        add(list, QStringLiteral("导入引用文件（RIS/BibTeX/CSL-JSON/DOI列表）…"),
-            QStringLiteral("menu导入引用文件"), &fFileDownload::menu导入引用文件_Click);
+    menu导入引用文件 = add(list, "导入引用文件（RIS/BibTeX/CSL-JSON/DOI列表）…", "menu导入引用文件",
+                           &fFileDownload::menu导入引用文件_Click);
     list->addSeparator();
     menu退出本下载窗口 =
-        add(list, QStringLiteral("关闭本下载窗口"), QStringLiteral("menu退出本下载窗口"),
-            &fFileDownload::menu退出本下载窗口_Click);
-    menu退出软件 = add(list, QStringLiteral("退出软件"), QStringLiteral("menu退出软件"),
-                       &fFileDownload::menu退出软件_Click);
+        add(list, "关闭本下载窗口", "menu退出本下载窗口", &fFileDownload::menu退出本下载窗口_Click);
+    menu退出软件 = add(list, "退出软件", "menu退出软件", &fFileDownload::menu退出软件_Click);
 
     menu窗口 = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
     menu窗口->setObjectName(QStringLiteral("menu窗口"));
-    menu资料检索分析窗口 =
-        add(menu窗口, QStringLiteral("资料检索分析窗口"), QStringLiteral("menu资料检索分析窗口"),
-            &fFileDownload::menu资料检索分析窗口_Click);
+    menu资料检索分析窗口 = add(menu窗口, "资料检索分析窗口", "menu资料检索分析窗口",
+                               &fFileDownload::menu资料检索分析窗口_Click);
 
     menu工具 = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     menu工具->setObjectName(QStringLiteral("menu工具"));
-    设置 =
-        add(menu工具, QStringLiteral("设置"), QStringLiteral("设置"), &fFileDownload::设置_Click);
+    设置 = add(menu工具, "设置", "设置", &fFileDownload::设置_Click);
     menu自动定位到下载项 = menu工具->addAction(QStringLiteral("自动定位到下载项"));
     menu自动定位到下载项->setObjectName(QStringLiteral("menu自动定位到下载项"));
     menu自动定位到下载项->setCheckable(true);
-    menu检查文件是否存在 =
-        add(menu工具, QStringLiteral("检查文件是否存在"), QStringLiteral("menu检查文件是否存在"),
-            &fFileDownload::menu检查文件是否存在_Click);
-    menu检查并纠正磁盘文件类型 = add(menu工具, QStringLiteral("检查并纠正磁盘文件类型"),
-                                     QStringLiteral("menu检查并纠正磁盘文件类型"),
-                                     &fFileDownload::menu检查并纠正磁盘文件类型_Click);
-    menu清空IE浏览器缓存 =
-        add(menu工具, QStringLiteral("清空浏览器缓存"), QStringLiteral("menu清空浏览器缓存"),
-            &fFileDownload::menu清空IE浏览器缓存_Click);
-    menu打开文件判断类型 =
-        add(menu工具, QStringLiteral("打开文件判断类型"), QStringLiteral("menu打开文件判断类型"),
-            &fFileDownload::menu打开文件判断类型_Click);
+    menu检查文件是否存在 = add(menu工具, "检查文件是否存在", "menu检查文件是否存在",
+                               &fFileDownload::menu检查文件是否存在_Click);
+    menu检查并纠正磁盘文件类型 =
+        add(menu工具, "检查并纠正磁盘文件类型", "menu检查并纠正磁盘文件类型",
+            &fFileDownload::menu检查并纠正磁盘文件类型_Click);
+    menu清空IE浏览器缓存 = add(menu工具, "清空浏览器缓存", "menu清空浏览器缓存",
+                               &fFileDownload::menu清空IE浏览器缓存_Click);
+    menu打开文件判断类型 = add(menu工具, "打开文件判断类型", "menu打开文件判断类型",
+                               &fFileDownload::menu打开文件判断类型_Click);
 
     menu帮助 = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     menu帮助->setObjectName(QStringLiteral("menu帮助"));
-    关于 =
-        add(menu帮助, QStringLiteral("关于"), QStringLiteral("关于"), &fFileDownload::关于_Click);
+    关于 = add(menu帮助, "关于", "关于", &fFileDownload::关于_Click);
 
     // Opened from the menu bar the list menu follows the same busy rule as the context menu,
     // so an entry greyed by an earlier right click does not stay greyed.

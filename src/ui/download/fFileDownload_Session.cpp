@@ -168,17 +168,15 @@ void fFileDownload::bindSession() {
     connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
     connect(Command31, &QPushButton::clicked, this, [this] { Command31_Click(); });
     connect(Command26, &QPushButton::clicked, this, [this] { Command26_Click(); });
-    const auto push = [this] { pushOptions(); };
+    const auto push = [this] {
+        pushOptions();
+    };
     connect(Combo1, &QComboBox::currentIndexChanged, this, push);
     connect(Combo2, &QComboBox::currentIndexChanged, this, push);
     connect(Combo4, &QComboBox::currentIndexChanged, this, push);
-    for (QAbstractButton* box : {static_cast<QAbstractButton*>(Option1),
-                                 static_cast<QAbstractButton*>(Option2),
-                                 static_cast<QAbstractButton*>(Option3),
-                                 static_cast<QAbstractButton*>(Check3),
-                                 static_cast<QAbstractButton*>(Check4),
-                                 static_cast<QAbstractButton*>(Check5),
-                                 static_cast<QAbstractButton*>(Check6)})
+    const std::initializer_list<QAbstractButton*> boxes{Option1, Option2, Option3, Check3,
+                                                        Check4,  Check5,  Check6};
+    for (QAbstractButton* box : boxes)
         connect(box, &QAbstractButton::toggled, this, push);
     connect(menu自动定位到下载项, &QAction::toggled, this, push);
     pushOptions();

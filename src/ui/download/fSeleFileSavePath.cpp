@@ -9,9 +9,9 @@
 #include "core/platform/DoEvents.h"
 #include "core/platform/Prompt.h"
 #include "core/transfer/PartFiles.h"
+#include "ui/app/FolderHistory.h"
 #include "ui/app/Forms.h"
 #include "ui/app/WidgetHelpers.h"
-#include "ui/app/FolderHistory.h"
 
 #include <QComboBox>
 #include <QGridLayout>
