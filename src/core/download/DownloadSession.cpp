@@ -5,6 +5,7 @@
 
 #include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
+#include "core/app/SettingsStore.h"
 #include "core/download/Citations.h"
 #include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
@@ -70,8 +71,25 @@ DownloadSession::~DownloadSession() {
     }
 }
 
-bool DownloadSession::mayPrompt() const {
-    return Services().prompt != nullptr;
+void DownloadSession::ReadStoredSettings() {
+    ProgramValues& program = Program();
+    if (const SettingsStore* settings = Services().settings) {
+        // Only the two known modes are taken; anything else leaves the mode as it was.
+        int mode = program.DownloadMode;
+        if (settings->ReadInt(Keys::DownloadMode, mode) && (mode == 1 || mode == 2))
+            program.DownloadMode = mode;
+        program.SameNamePolicy = settings->Read(Keys::SameNamePolicy);
+        program.ProxyAddress = settings->Read(Keys::ProxyAddress);
+        program.ProxyPort = settings->Read(Keys::ProxyPort);
+        int proxy = program.ProxyEnabled ? 1 : 0;
+        if (settings->ReadInt(Keys::ProxyEnabled, proxy))
+            program.ProxyEnabled = proxy == 1;
+    }
+    const QString policy = TrimSpaces(program.SameNamePolicy);
+    options_.sameName = policy == QStringLiteral("跳过")   ? SameNameChoice::Skip
+                        : policy == QStringLiteral("覆盖") ? SameNameChoice::Overwrite
+                                                           : SameNameChoice::Rename;
+    ReadSiteSpacing();
 }
 
 bool DownloadSession::AddDownloadItem(const QString& link, const QString& name, const QString& type,

@@ -110,6 +110,10 @@ public:
     explicit DownloadSession(QObject* parent = nullptr);
     ~DownloadSession() override;
 
+    // What the user chose last time in any front end: the transfer mode, the same-name rule,
+    // the proxy and the sites' spacing, into the program's values and the options.
+    void ReadStoredSettings();
+
     // Reads the last run's journal and starts keeping this one, once per session.
     void SetUpJournal();
     bool JournalSetUp() const { return journalSetUp_; }
@@ -299,7 +303,6 @@ private:
 
     void setUpScheduler();
     void setUpSiteManners();
-    bool mayPrompt() const;
     bool singleTransferAbandoned(const QString& link) const;
     enum class SingleTransferEnd { Completed, Failed, Abandoned };
     SingleTransferEnd copyBodyInChunks(const QString& link, DownloadFile& file, qint64 announced,

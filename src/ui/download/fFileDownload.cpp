@@ -258,20 +258,14 @@ void fFileDownload::Form_Load() {
         return icons[static_cast<std::size_t>(state)];
     });
 
-    ProgramValues& program = Program();
+    const ProgramValues& program = Program();
     SettingsStore* settings = Services().settings;
-
-    // Only the two known modes are taken; anything else leaves the mode as it was.
-    int mode = program.DownloadMode;
-    if (settings && settings->ReadInt(Keys::DownloadMode, mode) && (mode == 1 || mode == 2))
-        program.DownloadMode = mode;
+    session_->ReadStoredSettings();
     // The thread count is shown in both modes, so that switching back finds the user's
     // count; only the multi-connection mode lets it be changed. A stored index that is no
     // number or names no entry counts as absent.
     KeepIndex(Combo1, settings, Keys::ThreadCount);
 
-    if (settings)
-        program.SameNamePolicy = settings->Read(Keys::SameNamePolicy);
     if (TrimSpaces(Option1->text()) == program.SameNamePolicy)
         Option1->setChecked(true);
     else if (TrimSpaces(Option2->text()) == program.SameNamePolicy)
@@ -285,16 +279,9 @@ void fFileDownload::Form_Load() {
     });
 
     if (settings) {
-        program.ProxyAddress = settings->Read(Keys::ProxyAddress);
-        program.ProxyPort = settings->Read(Keys::ProxyPort);
-        int proxy = program.ProxyEnabled ? 1 : 0;
-        if (settings->ReadInt(Keys::ProxyEnabled, proxy))
-            program.ProxyEnabled = proxy == 1;
         RestoreWindowPlacement(this, *settings);
         KeepWindowPlacement(this, *settings);
     }
-
-    ReadSiteSpacing();
 
     Combo2->clear();
     for (int seconds = 0; seconds <= kLargestGapSeconds; ++seconds)
@@ -315,10 +302,11 @@ void fFileDownload::Form_Load() {
     showRowCount();
     UpdateStatusCounts();
     for (int panel = 1; panel <= 3; ++panel)
-        (panel == 1   ? StatusPanel1
-         : panel == 2 ? StatusPanel2
-                      : StatusPanel3)
-            ->setText(session_->PanelText(panel));
+        rowPanel(panel)->setText(session_->PanelText(panel));
+}
+
+QLabel* fFileDownload::rowPanel(int panel) const {
+    return panel == 1 ? StatusPanel1 : panel == 2 ? StatusPanel2 : StatusPanel3;
 }
 
 void fFileDownload::Form_Activate() {

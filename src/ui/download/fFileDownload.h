@@ -291,6 +291,8 @@ private:
     // The session's signals reach the controls.
     void bindSession();
     void UpdateTodayCount();
+    // Status panel 1, 2 or 3.
+    QLabel* rowPanel(int panel) const;
     // The controls' values become the session's options.
     void pushOptions();
     // The session changed its options: the controls follow.

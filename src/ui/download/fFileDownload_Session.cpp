@@ -145,9 +145,8 @@ void fFileDownload::bindSession() {
     StatusPanel5->setToolTip(QStringLiteral("今天从该网站开始下载的文件数"));
     StatusBar1->addPermanentWidget(StatusPanel5);
 
-    connect(&s, &DownloadSession::panelTextChanged, this, [this](int panel, const QString& text) {
-        (panel == 1 ? StatusPanel1 : panel == 2 ? StatusPanel2 : StatusPanel3)->setText(text);
-    });
+    connect(&s, &DownloadSession::panelTextChanged, this,
+            [this](int panel, const QString& text) { rowPanel(panel)->setText(text); });
     connect(&s, &DownloadSession::countsChanged, this, [this] { UpdateStatusCounts(); });
     connect(&s, &DownloadSession::housekeepingShown, this, [this](bool start, bool lamp) {
         menu下载全部->setEnabled(start);
