@@ -33,7 +33,7 @@ const QString kCheckNeedsDesktop =
 // The day's counts per site, so that a restart does not hand out a fresh allowance:
 // "yyyy-MM-dd;host=N;host=N".
 constexpr SettingKey kKeptStarts{"下载", "今日各网站下载数", "", SettingFormat::Text};
-// Beside them, what else a site's manners must keep past the window and the day: pauses with
+// Beside them, what else a site's manners must keep past the session and the day: pauses with
 // their wall-clock end, holds, the browser marks and the day's answer (HostPacing::SavedState).
 constexpr SettingKey kKeptSiteState{"下载", "各网站状态", "", SettingFormat::Text};
 
@@ -52,7 +52,7 @@ void DownloadSession::setUpSiteManners() {
     const SettingsStore* settings = Services().settings;
     if (!settings)
         return;
-    // Reopened or restarted, the window asks no site anything before its pause is over.
+    // Reopened or restarted, the session asks no site anything before its pause is over.
     Pacing().RestoreState(settings->Read(kKeptSiteState), ProgramClock().utcNow());
     keptSiteChanges_ = Pacing().StateChanges();
     const QStringList kept = settings->Read(kKeptStarts).split(QLatin1Char(';'));

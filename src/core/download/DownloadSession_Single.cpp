@@ -88,7 +88,7 @@ bool DownloadSession::Inet下载文件(int position) {
     const auto row = [&] {
         return list.PositionOfKey(link);
     };
-    // The row, the window or the program went while events ran: nothing is left to report to.
+    // The row or the program went while events ran: nothing is left to report to.
     const auto endQuietly = [&] {
         Inet1->Cancel();
         LastFileTime = monotonicNow();
@@ -169,8 +169,8 @@ bool DownloadSession::Inet下载文件(int position) {
         Inet1->Execute(link, QStringLiteral("GET"), {}, headers);
         DoEvents();
         // StillExecuting stays true until the whole body is in, so the wait ends as soon as
-        // the response headers are, and the body is copied while it arrives. A stop or a
-        // closed window ends it too.
+        // the response headers are, and the body is copied while it arrives. A stop (also the
+        // window's close) or the program's end ends it too.
         const double requested = monotonicNow();
         while (Inet1->StillExecuting() && !Inet1->HeadersReceived() && DownloadBusy &&
                !abandoned()) {
