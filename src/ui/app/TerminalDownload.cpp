@@ -8,6 +8,7 @@
 #include "core/download/DownloadList.h"
 #include "core/download/DownloadSession.h"
 #include "core/download/HostPacing.h"
+#include "core/download/ListCommands.h"
 #include "core/download/WebPageDiagnosis.h"
 #include "core/platform/Clock.h"
 #include "core/platform/KeyedListModel.h"
@@ -37,30 +38,26 @@
 
 namespace {
 
-// Options of Qt's own GUI start, which takes them before the program sees its arguments.
-bool isDesktopStartOption(const QString& argument) {
-    static const QSet<QString> names{"platform",
-                                     "platformpluginpath",
-                                     "platformtheme",
-                                     "plugin",
-                                     "qwindowgeometry",
-                                     "qwindowicon",
-                                     "qwindowtitle",
-                                     "reverse",
-                                     "session",
-                                     "style",
-                                     "stylesheet",
-                                     "widgetcount",
-                                     "display",
-                                     "geometry",
-                                     "nograb",
-                                     "dograb",
-                                     "sync",
-                                     "qmljsdebugger"};
-    QString name = argument;
+// Options of Qt's own GUI start, which takes them before the program sees its arguments:
+// 0 for none, 1 for one alone, 2 for one followed by its value (unless given as "-name=value").
+int desktopStartOption(const QString& argument) {
+    static const QStringList alone =
+        QStringLiteral("reverse widgetcount nograb dograb sync").split(QLatin1Char(' '));
+    static const QStringList withValue =
+        QStringLiteral("platform platformpluginpath platformtheme plugin qwindowgeometry "
+                       "qwindowicon qwindowtitle session style stylesheet display geometry "
+                       "qmljsdebugger")
+            .split(QLatin1Char(' '));
+    if (!argument.startsWith(QLatin1Char('-')))
+        return 0;
+    QString name = argument.section(QLatin1Char('='), 0, 0);
     while (name.startsWith(QLatin1Char('-')))
         name.remove(0, 1);
-    return argument.startsWith(QLatin1Char('-')) && names.contains(name.section('=', 0, 0));
+    if (alone.contains(name))
+        return 1;
+    if (withValue.contains(name))
+        return argument.contains(QLatin1Char('=')) ? 1 : 2;
+    return 0;
 }
 
 std::optional<SameNameChoice> sameNameOf(const QString& text) {
@@ -420,12 +417,9 @@ TerminalArguments ParseTerminalArguments(const QStringList& arguments) {
     bool desktopOption = false;
     for (qsizetype n = 0; n < arguments.size(); ++n) {
         const QString& argument = arguments.at(n);
-        if (isDesktopStartOption(argument)) {
+        if (const int desktop = desktopStartOption(argument)) {
             desktopOption = true;
-            // "-platform offscreen": the value is Qt's too.
-            if (!argument.contains(QLatin1Char('=')) && n + 1 < arguments.size() &&
-                !arguments.at(n + 1).startsWith(QLatin1Char('-')))
-                ++n;
+            n += desktop - 1; // "-platform offscreen": the value is Qt's too
             continue;
         }
         if (!argument.startsWith(QLatin1String("--")))
@@ -619,6 +613,9 @@ int RunTerminalDownload(const TerminalOptions& options) {
             return badInputAfterSettings(QStringLiteral("没有上次未完成的下载列表可以恢复"));
         }
         session->RestoreCarriedRows();
+        // The rows that failed or brought a web page go again: a resumed run is to finish the
+        // list (a stopped row keeps the part it had).
+        RequeueFailedAndWebPageRows(*session->ListItems3);
     }
     session->AddImportedCitations(contents, folder);
     for (const int line : refusedLines)
