@@ -112,6 +112,8 @@ public:
             said = QStringLiteral("（终端运行：按“否”处理，可在桌面程序中回答）");
             break;
         }
+        if (quiet)
+            return answer;
         if (before)
             before();
         writeTo(stderr, text + said + QLatin1Char('\n'));
@@ -130,6 +132,7 @@ public:
     QString chooseFolder(QObject*, const QString&, const QString&) override { return {}; }
 
     std::function<void()> before; // clears the progress line
+    bool quiet = false;           // the question was answered in the terminal's own words
 };
 
 // The profile's persistent storage, as the embedded browser's profile sets it up.
@@ -616,8 +619,15 @@ int RunTerminalDownload(const TerminalOptions& options) {
         // The rows that failed or brought a web page go again: a resumed run is to finish the
         // list (a stopped row keeps the part it had).
         RequeueFailedAndWebPageRows(*session->ListItems3);
+    } else if (const int carried = session->CarriedUnfinished(); carried > 0) {
+        run.say(QStringLiteral("上次的下载列表还有%1项未完成，本次不恢复：可用 --resume 恢复，"
+                               "或在桌面程序中从菜单恢复。")
+                    .arg(carried));
     }
+    // The last list stays offered (a row of it named again comes back with its progress).
+    prompt.quiet = true;
     session->AddImportedCitations(contents, folder);
+    prompt.quiet = false;
     for (const int line : refusedLines)
         writeTo(stdout, QStringLiteral("略过\t第%1行\t条目没有可下载的链接或 DOI\n").arg(line));
     run.refused_ = !refusedLines.isEmpty();
