@@ -216,6 +216,13 @@ public:
     }
 
     int ExitCode() const { return exitCode_; }
+    // Entries of the file that became no row: the run did not fetch all it was asked to.
+    void SetEntriesRefused(bool refused) { refused_ = refused; }
+
+    void say(const QString& text) {
+        ClearProgress();
+        writeTo(stderr, text + QLatin1Char('\n'));
+    }
 
     // Clears the progress line before other text takes its place.
     void ClearProgress() {
@@ -376,14 +383,6 @@ private:
         writeTo(stdout, text + QLatin1Char('\n'));
     }
 
-public:
-    void say(const QString& text) {
-        ClearProgress();
-        writeTo(stderr, text + QLatin1Char('\n'));
-    }
-    bool refused_ = false;
-
-private:
     DownloadSession& session_;
     KeyedListModel& list_;
     const bool showProgress_;
@@ -392,6 +391,7 @@ private:
     QString lastEndedHost_;
     bool progressShown_ = false;
     bool finished_ = false;
+    bool refused_ = false;
     int signal_ = 0;
     int exitCode_ = TerminalExit::Failed;
 };
@@ -630,7 +630,7 @@ int RunTerminalDownload(const TerminalOptions& options) {
     prompt.quiet = false;
     for (const int line : refusedLines)
         writeTo(stdout, QStringLiteral("略过\t第%1行\t条目没有可下载的链接或 DOI\n").arg(line));
-    run.refused_ = !refusedLines.isEmpty();
+    run.SetEntriesRefused(!refusedLines.isEmpty());
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &run);
@@ -647,6 +647,8 @@ int RunTerminalDownload(const TerminalOptions& options) {
         ::sigaction(SIGTERM, &action, nullptr);
         ::sigaction(SIGHUP, &action, nullptr);
     }
+    // A reader of the lines that went away (`| head`) does not end the downloads.
+    ::signal(SIGPIPE, SIG_IGN);
 
     run.Start();
     QCoreApplication::exec();
