@@ -217,6 +217,11 @@ void TerminalTest::aRunEndsAsItsRowsEnded_data() {
     QTest::newRow("a bot check ends its site's rows, saying where to pass it")
         << QStringList{"/x/d.pdf", "/c/a.pdf", "/x/e.pdf"} << 1 << TerminalExit::Failed
         << QStringList{"失败\td.pdf", "失败\te.pdf", "失败\ta.pdf"} << "桌面程序";
+    QTest::newRow("a site held after five errors ends the run")
+        << QStringList{"/h/1.pdf", "/h/2.pdf", "/h/3.pdf", "/h/4.pdf", "/h/5.pdf", "/h/6.pdf"} << 2
+        << TerminalExit::Failed << QStringList{"失败\t1.pdf", "失败\t2.pdf", "失败\t3.pdf",
+                                               "失败\t4.pdf", "失败\t5.pdf", "未完成\t6.pdf"}
+        << "连续出错";
     QTest::newRow("every row completes over the single connection")
         << QStringList{"/c/a.pdf", "/c/b.pdf"} << 1 << TerminalExit::Completed
         << QStringList{"已完成\ta.pdf", "已完成\tb.pdf"} << "完成 2 项";
@@ -244,6 +249,8 @@ void TerminalTest::aRunEndsAsItsRowsEnded() {
                               Response::Framing::ContentLength, "%PDF-1.4\n");
     }
     server.route("/c/gone.pdf", Response::statusPage(404));
+    for (int n = 1; n <= 6; ++n)
+        server.route(QStringLiteral("/h/%1.pdf").arg(n), Response::statusPage(500));
     server.requireCookie("/c/", "login", "yes");
     server.challengePlainClients("/x/");
     QFile list(dir.filePath("refs.txt"));

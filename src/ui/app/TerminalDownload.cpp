@@ -291,8 +291,8 @@ private:
     // Nothing more can start when every waiting row's site waits for the user (held after
     // failures in a row): the desktop program would wait for a command, a terminal run ends.
     bool onlyHeldSitesWait() const {
-        if (session_.CountDownloaderSlots() >= 2 || session_.Inet1->StillExecuting() ||
-            session_.DownloadBusy)
+        // (The busy flag may stay set in the parallel mode while downloading is on.)
+        if (session_.CountDownloaderSlots() >= 2 || session_.Inet1->StillExecuting())
             return false;
         bool anyWaiting = false;
         for (int row = 1; row <= list_.Count(); ++row) {
