@@ -245,7 +245,7 @@ private:
         return list_.Text(row) + (type.isEmpty() ? QString() : QLatin1Char('.') + type);
     }
 
-    // The row's reason, or what its progress column says instead of a percentage (a skip).
+    // The row's reason, or what its progress or size column says instead of a number.
     QString rowNote(int row) const {
         const QString reason = RowFailureReason(list_, row);
         if (!reason.isEmpty())
@@ -254,7 +254,13 @@ private:
         if (page)
             return WebPageKindText(*page);
         const QString percent = list_.SubItem(row, DownloadColumn::Percent);
-        return percent.endsWith(QLatin1Char('%')) ? QString() : percent;
+        if (!percent.isEmpty() && !percent.endsWith(QLatin1Char('%')))
+            return percent;
+        // The single connection says in the size column why it ended ("下载取消").
+        const QString size = list_.SubItem(row, DownloadColumn::Size);
+        bool number = false;
+        size.toLongLong(&number);
+        return list_.SmallIcon(row) == ItemState::Failed && !number ? size : QString();
     }
 
     void lookAtRow(int row) {
@@ -275,7 +281,10 @@ private:
                              : webPage                  ? QStringLiteral("网页")
                                                         : QStringLiteral("已完成");
         lastEndedHost_ = HostOfLink(key);
-        line(word + QLatin1Char('\t') + rowName(row) + QLatin1Char('\t') + rowNote(row));
+        QString note = rowNote(row);
+        if (note.isEmpty() && signal_ != 0 && state == ItemState::Failed)
+            note = QStringLiteral("已停止，可用 --resume 续传");
+        line(word + QLatin1Char('\t') + rowName(row) + QLatin1Char('\t') + note);
     }
 
     void tellSiteCheck() {
