@@ -6,6 +6,7 @@
 #include "core/platform/Clock.h"
 #include "core/platform/Registry.h"
 #include "ui/app/Forms.h"
+#include "ui/app/TerminalDownload.h"
 #include "ui/app/fCover.h"
 #include "ui/platform/DesktopShell.h"
 #include "ui/platform/QtPrompt.h"
@@ -19,6 +20,7 @@
 #include <QTranslator>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -90,12 +92,49 @@ int RunQuillfetch(const AppServices& services) {
     return code;
 }
 
+namespace {
+
+void setApplicationNames() {
+    // The same names in both starts: the settings, the journal and the browser profile's
+    // cookies are found under them.
+    QCoreApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
+}
+
+// The terminal's start: no QApplication, so it runs where no display is.
+int terminalMain(int argc, char** argv, const TerminalArguments& arguments) {
+    if (arguments.kind == TerminalArguments::Kind::Help) {
+        std::fputs(TerminalHelpText().toUtf8().constData(), stdout);
+        return TerminalExit::Completed;
+    }
+    if (arguments.kind == TerminalArguments::Kind::Bad) {
+        std::fputs(QStringLiteral("quillfetch：%1\n详见 quillfetch --help\n")
+                       .arg(arguments.error)
+                       .toUtf8()
+                       .constData(),
+                   stderr);
+        return TerminalExit::BadInput;
+    }
+    QCoreApplication app(argc, argv);
+    setApplicationNames();
+    InstallChineseInterface(app);
+    return RunTerminalDownload(arguments.options);
+}
+
+} // namespace
+
 int QuillfetchMain(int argc, char** argv) {
+    QStringList given;
+    for (int n = 1; n < argc; ++n)
+        given << QString::fromLocal8Bit(argv[n]);
+    const TerminalArguments arguments = ParseTerminalArguments(given);
+    if (arguments.kind != TerminalArguments::Kind::Desktop)
+        return terminalMain(argc, argv, arguments);
+
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
-    QApplication::setApplicationVersion(
-        QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
+    setApplicationNames();
     QApplication::setDesktopFileName(QStringLiteral("quillfetch"));
     installTerminationHandler(&app);
     InstallChineseInterface(app);

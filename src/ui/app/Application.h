@@ -3,7 +3,9 @@
 struct AppServices;
 
 // The whole program: creates the application object and the desktop services, loads the
-// start-up window and runs until it is unloaded. main() only calls this.
+// start-up window and runs until it is unloaded. main() only calls this. With the terminal's
+// arguments (--download, --resume, --help) it runs the download without any window instead,
+// and without a QApplication, so that it needs no display.
 int QuillfetchMain(int argc, char** argv);
 
 // Runs the program inside an existing application object with the given services: loads
