@@ -224,6 +224,7 @@ void DownloadSession::StopForClose() {
     scheduler_->scheduler.transfers().cancelSingle();
     // The sites' pauses and holds are the next window's and the next run's too.
     keepSiteState(true);
+    WriteJournalNow();
 }
 
 void DownloadSession::Command26_Click() {

@@ -17,6 +17,7 @@
 #include "core/transfer/Inet.h"
 #include "core/transfer/TransferNetwork.h"
 #include "ui/platform/StoredCookies.h"
+#include "ui/platform/WebBrowser.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -134,12 +135,6 @@ public:
     std::function<void()> before; // clears the progress line
     bool quiet = false;           // the question was answered in the terminal's own words
 };
-
-// The profile's persistent storage, as the embedded browser's profile sets it up.
-QString browserStoragePath() {
-    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
-           QStringLiteral("/QtWebEngine/Quillfetch");
-}
 
 // The file named on the command line: "~/" stands for the home folder also when the shell
 // did not expand it (a quoted argument), a relative path is taken from the current folder.
@@ -597,7 +592,7 @@ int RunTerminalDownload(const TerminalOptions& options) {
 
     // The login of the desktop program's browser, and the browser's User-Agent.
     QNetworkCookieJar* jar = TransferCookieJar();
-    for (const QNetworkCookie& cookie : ReadStoredCookies(StoredCookiesPath(browserStoragePath())))
+    for (const QNetworkCookie& cookie : ReadStoredCookies(StoredCookiesPath(BrowserStoragePath())))
         jar->insertCookie(cookie);
     SetTransferUserAgent(DefaultBrowserUserAgent());
 
@@ -635,7 +630,7 @@ int RunTerminalDownload(const TerminalOptions& options) {
     }
     // The last list stays offered (a row of it named again comes back with its progress).
     prompt.quiet = true;
-    session->AddImportedCitations(contents, folder);
+    session->AddImportedRows(ImportedRows(contents, Program().UseLinkFileName), folder);
     prompt.quiet = false;
     for (const int line : refusedLines)
         writeTo(stdout, QStringLiteral("略过\t第%1行\t条目没有可下载的链接或 DOI\n").arg(line));

@@ -393,7 +393,6 @@ void fFileDownload::Form_Unload(bool& Cancel) {
     Forms::Hold hold(this);
     Timer2->stop();
     session_->StopForClose();
-    session_->WriteJournalNow();
     if (settings) {
         SaveWindowPlacement(this, *settings);
         settings->Write(Keys::ThreadCount, Combo1->currentIndex());

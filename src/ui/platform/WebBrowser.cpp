@@ -42,13 +42,17 @@ bool sameDocument(const QUrl& before, const QUrl& after) {
 
 } // namespace
 
+QString BrowserStoragePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+           QStringLiteral("/QtWebEngine/Quillfetch");
+}
+
 QWebEngineProfile* BrowserProfile() {
     if (!g_profile) {
         const QString storageName = QStringLiteral("Quillfetch");
         auto* profile = new QWebEngineProfile(storageName);
-        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
         const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        profile->setPersistentStoragePath(data + QStringLiteral("/QtWebEngine/") + storageName);
+        profile->setPersistentStoragePath(BrowserStoragePath());
         profile->setCachePath(cache + QStringLiteral("/QtWebEngine/") + storageName);
         profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
         // Sites answer in the program's language, as the browser's own pages do (they follow

@@ -24,6 +24,8 @@ class QuillfetchPage;
 // the user's data folder, shared by every embedded browser (search window, login panel), so a
 // login made in one is seen by the others and by the downloads. Created on first use.
 QWebEngineProfile* BrowserProfile();
+// Where that profile keeps its cookies and other persistent data, known without making it.
+QString BrowserStoragePath();
 // Deletes the profile; only after every browser using it is gone (at the end of the program).
 void DestroyBrowserProfile();
 
