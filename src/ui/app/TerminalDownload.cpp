@@ -206,7 +206,6 @@ public:
         signal_ = signalNumber;
         say(QStringLiteral("正在停止下载：已下载的部分保留，可用 --resume 继续……"));
         session_.StopForClose();
-        session_.WriteJournalNow();
         lookAtEnd();
     }
 
