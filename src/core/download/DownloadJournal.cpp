@@ -258,12 +258,26 @@ Placed placeJournal(const QString& path, const QByteArray& bytes, const quint64*
     }
     const QByteArray named = QFile::encodeName(path);
     // The journal being replaced becomes the previous generation just before the new one takes
-    // its name: a crash in between leaves the previous generation to read.
-    if (QFileInfo::exists(path) &&
-        std::rename(named.constData(), QFile::encodeName(PreviousJournalPath(path)).constData()) !=
-            0) {
-        ::unlink(fresh.constData());
-        return fail(QStringLiteral("无法保留上一份下载列表记录"));
+    // its name. Linked there rather than moved, the journal keeps its name until the new one
+    // replaces it in one rename: a program killed in between still finds the latest journal,
+    // not the one before (whose rows may have been started afresh since). Where the file
+    // system has no links, the move leaves a moment with the previous generation alone.
+    if (QFileInfo::exists(path)) {
+        const QByteArray previous = QFile::encodeName(PreviousJournalPath(path));
+        const QByteArray linked = previous + ".new";
+        ::unlink(linked.constData());
+        bool kept = false;
+        if (::link(named.constData(), linked.constData()) == 0) {
+            kept = std::rename(linked.constData(), previous.constData()) == 0;
+            if (!kept)
+                ::unlink(linked.constData());
+        } else {
+            kept = std::rename(named.constData(), previous.constData()) == 0;
+        }
+        if (!kept) {
+            ::unlink(fresh.constData());
+            return fail(QStringLiteral("无法保留上一份下载列表记录"));
+        }
     }
     if (std::rename(fresh.constData(), named.constData()) != 0) {
         const int renameError = errno;
