@@ -10,7 +10,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSemaphore>
 #include <QTemporaryDir>
+
+#include <memory>
 
 // The download list outlives a crash: whatever moment a write is cut at, a whole journal reads,
 // one that does not is kept for inspection, and restored rows never claim a file they lost.
@@ -25,6 +28,8 @@ private Q_SLOTS:
     void aCommitCountsOnlyOnceItIsRecorded_data();
     void aCommitCountsOnlyOnceItIsRecorded();
     void aJournalWrittenBeforeResumingStillLoads();
+    void doesAWriteOnItsWayLoseNothing_data();
+    void doesAWriteOnItsWayLoseNothing();
 
 private:
     QTemporaryDir dir_;
@@ -229,6 +234,92 @@ void DownloadJournalTest::aJournalWrittenBeforeResumingStillLoads() {
     QCOMPARE(RestoreDownloadRows(list, load.rows), 1);
     QCOMPARE(RowFilePath(list, 1), QStringLiteral("/tmp/papers/Paper 1.pdf"));
     QVERIFY(!RowResumePoint(list, 1).IsUsable());
+}
+
+// The journal is written on a thread of its own; whatever the interface thread does while a
+// write is held just before its rename, the journal then reads back with every row and commit.
+void DownloadJournalTest::doesAWriteOnItsWayLoseNothing_data() {
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<int>("firstRowReadBack");
+    QTest::newRow("the journal forgotten: not brought back by the write?")
+        << "forget" << ItemState::Waiting;
+    // The row was waiting when the write took the rows: judged by them, the commit would go.
+    QTest::newRow("a commit appended: kept for the next start?")
+        << "commit" << ItemState::Completed;
+    QTest::newRow("a row failed: written by the next tick?") << "change" << ItemState::Failed;
+    QTest::newRow("WriteNow: the list as it is now?") << "write now" << ItemState::Failed;
+    QTest::newRow("the keeper destroyed: the write ends whole?") << "destroy" << ItemState::Waiting;
+}
+
+void DownloadJournalTest::doesAWriteOnItsWayLoseNothing() {
+    QFETCH(QString, meanwhile);
+    QFETCH(int, firstRowReadBack);
+    const QString folder = dir_.filePath("on-its-way-" + QString::number(qHash(meanwhile)));
+    const QString path = folder + "/downloads.journal";
+    FakeClock clock;
+    KeyedListModel list(DownloadListHeaders());
+    addRow(list, "https://a/1", ItemState::Waiting);
+    addRow(list, "https://a/2", ItemState::Failed);
+    addRow(list, "https://a/3", ItemState::Downloading, "7");
+    QSemaphore held, letGo;
+    auto keeper = std::make_unique<JournalKeeper>(list, clock, path);
+    // Held until let go, or for a tenth of a second when the test thread waits for the write.
+    keeper->SetBeforeRename([&] {
+        held.release();
+        letGo.tryAcquire(1, 100);
+    });
+    keeper->Changed();
+    clock.advance(JournalKeeper::kStateChangeDelaySeconds);
+    QVERIFY(keeper->Tick());
+    QVERIFY(held.tryAcquire(1, 10000));
+
+    const auto fail = [&] {
+        list.SetSmallIcon(1, ItemState::Failed);
+        SetRowFailureReason(list, 1, "连接被拒绝");
+        keeper->Changed();
+    };
+    if (meanwhile == "forget") {
+        ForgetDownloadJournal(path);
+        letGo.release();
+        keeper->Wait();
+        QVERIFY(!QFileInfo::exists(path));
+        clock.advance(JournalKeeper::kStateChangeDelaySeconds);
+        QVERIFY(keeper->Tick()); // the list as it is goes to a new journal
+    } else if (meanwhile == "commit") {
+        OwnedFile placed;
+        placed.path = folder + "/Paper 1.pdf";
+        placed.size = 5;
+        QVERIFY(keeper->Commits()->Append({"https://a/1", "Paper 1", "pdf", placed, false}));
+    } else if (meanwhile == "change") {
+        fail();
+        QVERIFY(!keeper->Tick()); // one write at a time
+        letGo.release();
+        keeper->Wait();
+        clock.advance(JournalKeeper::kStateChangeDelaySeconds);
+        QVERIFY(keeper->Tick());
+    } else if (meanwhile == "write now") {
+        fail();
+        QVERIFY(keeper->WriteNow());
+    } else if (meanwhile == "destroy") {
+        keeper.reset();
+    }
+    letGo.release(2);
+    if (keeper) {
+        keeper->Wait();
+        QCOMPARE(keeper->LastError(), QString());
+    }
+
+    const JournalLoad load = ReadDownloadJournal(path);
+    QCOMPARE(load.status, JournalStatus::Loaded);
+    QCOMPARE(load.rows.size(), 3);
+    for (int n = 0; n < 3; ++n)
+        QCOMPARE(load.rows.at(n).key, list.Key(n + 1));
+    QCOMPARE(load.rows.at(0).state, firstRowReadBack);
+    QCOMPARE(load.rows.at(2).state, ItemState::Downloading);
+    QCOMPARE(load.rows.at(0).hidden.value(DownloadHidden::OwnedFile).isEmpty(),
+             meanwhile != "commit");
+    // Nothing half-written is left beside the journal.
+    QCOMPARE(QDir(folder).entryList({"*.new-*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 QF_TEST_GUILESS_MAIN(DownloadJournalTest)

@@ -18,6 +18,9 @@ inline fFileDownload* OpenChildDownloadWindow(int mode, bool& restored) {
     restored = false;
     if (!window)
         return nullptr;
+    // The window's load took the stored mode (2 when none is stored): in the other mode the
+    // housekeeping stops a single transfer at its next tick as if no slot were busy.
+    Program().DownloadMode = mode;
     window->Option2->setChecked(true); // 覆盖
     restored = window->menu恢复上次的下载列表->isVisible();
     if (restored)

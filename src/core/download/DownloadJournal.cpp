@@ -17,9 +17,13 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -86,6 +90,26 @@ void forgetSetAsideNote(const QString& path) {
     notes.byPath.remove(path);
 }
 
+// Every journal's files, for the threads of this program: a write's two renames and the settling
+// of its commit log go together, so a read in between never finds the journal missing and takes
+// the previous generation for it; and a journal forgotten stays forgotten, even when a write
+// that took its rows earlier ends after.
+struct JournalFiles {
+    QMutex mutex;
+    QHash<QString, quint64> forgotten; // times each journal was forgotten
+};
+
+JournalFiles& journalFiles() {
+    static JournalFiles files;
+    return files;
+}
+
+quint64 timesForgotten(const QString& path) {
+    JournalFiles& files = journalFiles();
+    const QMutexLocker lock(&files.mutex);
+    return files.forgotten.value(path);
+}
+
 QString asideName(const QString& path) {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString aside = path + QStringLiteral(".bad-") + stamp;
@@ -146,52 +170,136 @@ static QJsonObject rowObject(const JournalRow& row) {
     return object;
 }
 
-bool WriteDownloadJournal(const QString& path, const KeyedListModel& list,
-                          const QList<JournalRow>& carried, QString* error) {
-    QJsonArray rows;
+namespace {
+
+// Texts the list shares with rows taken earlier are the same object: compared by address
+// first, a list of 20,000 unchanged rows is gone through in a few milliseconds.
+bool sameText(const QString& a, const QString& b) {
+    if (a.constData() == b.constData())
+        return a.size() == b.size();
+    return a == b;
+}
+
+// A row's hidden values stay shared with the rows taken earlier until one of them is set.
+bool sameTexts(const QStringList& a, const QStringList& b) {
+    if (a.size() != b.size())
+        return false;
+    if (a.constData() == b.constData())
+        return true;
+    for (qsizetype n = 0; n < a.size(); ++n) {
+        if (!sameText(a.at(n), b.at(n)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QList<JournalRow> JournalRowsOf(const KeyedListModel& list, const QList<JournalRow>& carried) {
+    QList<JournalRow> rows;
+    rows.reserve(list.Count() + carried.size());
     for (int position = 1; position <= list.Count(); ++position) {
-        QStringList cells;
-        for (int column = 0; column < list.ColumnCount(); ++column)
-            cells.append(column == 0 ? list.Text(position) : list.SubItem(position, column));
-        rows.append(rowObject({list.Key(position), cells, list.HiddenValues(position),
-                               list.Tag(position), list.SmallIcon(position)}));
+        const KeyedListModel::RowFields fields = list.Fields(position);
+        rows.append({fields.key, fields.cells, fields.hidden, fields.tag, fields.smallIcon});
     }
     for (const JournalRow& row : carried) {
         if (!list.ContainsKey(row.key))
-            rows.append(rowObject(row));
+            rows.append(row);
     }
+    return rows;
+}
+
+namespace {
+
+QByteArray journalBytes(const QList<JournalRow>& rows) {
+    QJsonArray array;
+    for (const JournalRow& row : rows)
+        array.append(rowObject(row));
     QJsonObject top;
     top.insert(kFormatKey, kDownloadJournalFormat);
-    top.insert(QStringLiteral("rows"), rows);
-    const QByteArray bytes = QJsonDocument(top).toJson(QJsonDocument::Compact);
+    top.insert(QStringLiteral("rows"), array);
+    return QJsonDocument(top).toJson(QJsonDocument::Compact);
+}
 
+enum class Placed { Done, Failed, Forgotten };
+
+// The new journal is written and flushed under a name of its own, then, with the journal's
+// files held, the journal it replaces becomes the previous generation and the new one takes the
+// name. `forgotten` (when set) is how often the journal had been forgotten when its rows were
+// taken: a write of rows from before a forget is dropped. `settle` runs once the new journal's
+// name is on disk, before the files are let go.
+Placed placeJournal(const QString& path, const QByteArray& bytes, const quint64* forgotten,
+                    const std::function<void()>& beforeRename, const std::function<void()>& settle,
+                    QString* error) {
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return Placed::Failed;
+    };
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
+    QByteArray fresh = QFile::encodeName(path) + ".new-XXXXXX";
+    const int fd = ::mkostemp(fresh.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(qt_error_string(errno));
+    const bool written = writeAllTo(fd, bytes) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    if (::close(fd) != 0 || !written) {
+        ::unlink(fresh.constData());
+        return fail(qt_error_string(written ? errno : writeError));
     }
+    if (beforeRename)
+        beforeRename();
+
+    JournalFiles& files = journalFiles();
+    const QMutexLocker lock(&files.mutex);
+    if (forgotten && files.forgotten.value(path) != *forgotten) {
+        ::unlink(fresh.constData());
+        return Placed::Forgotten;
+    }
+    const QByteArray named = QFile::encodeName(path);
     // The journal being replaced becomes the previous generation just before the new one takes
-    // its name: a crash in between leaves the previous generation to read.
-    if (QFileInfo::exists(path) &&
-        std::rename(QFile::encodeName(path).constData(),
-                    QFile::encodeName(PreviousJournalPath(path)).constData()) != 0) {
-        if (error)
-            *error = QStringLiteral("无法保留上一份下载列表记录");
-        file.cancelWriting();
-        return false;
+    // its name. Linked there rather than moved, the journal keeps its name until the new one
+    // replaces it in one rename: a program killed in between still finds the latest journal,
+    // not the one before (whose rows may have been started afresh since). Where the file
+    // system has no links, the move leaves a moment with the previous generation alone.
+    if (QFileInfo::exists(path)) {
+        const QByteArray previous = QFile::encodeName(PreviousJournalPath(path));
+        const QByteArray linked = previous + ".new";
+        ::unlink(linked.constData());
+        bool kept = false;
+        if (::link(named.constData(), linked.constData()) == 0) {
+            kept = std::rename(linked.constData(), previous.constData()) == 0;
+            if (!kept)
+                ::unlink(linked.constData());
+        } else {
+            kept = std::rename(named.constData(), previous.constData()) == 0;
+        }
+        if (!kept) {
+            ::unlink(fresh.constData());
+            return fail(QStringLiteral("无法保留上一份下载列表记录"));
+        }
     }
-    // QSaveFile flushes the new file to disk before it renames it over the journal.
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
+    if (std::rename(fresh.constData(), named.constData()) != 0) {
+        const int renameError = errno;
+        ::unlink(fresh.constData());
+        return fail(qt_error_string(renameError));
     }
     syncFolderOf(path);
     forgetSetAsideNote(path);
-    return true;
+    if (settle)
+        settle();
+    return Placed::Done;
+}
+
+} // namespace
+
+bool WriteJournalRows(const QString& path, const QList<JournalRow>& rows, QString* error) {
+    return placeJournal(path, journalBytes(rows), nullptr, {}, {}, error) == Placed::Done;
+}
+
+bool WriteDownloadJournal(const QString& path, const KeyedListModel& list,
+                          const QList<JournalRow>& carried, QString* error) {
+    return WriteJournalRows(path, JournalRowsOf(list, carried), error);
 }
 
 QString CommitLogPath(const QString& journalPath) {
@@ -199,7 +307,8 @@ QString CommitLogPath(const QString& journalPath) {
 }
 
 CommitLog::CommitLog(const QString& path) : path_(path) {
-    entries_ = Read(path);
+    for (const CommittedRow& row : Read(path))
+        entries_.append({row, appended_++});
 }
 
 CommitLog::~CommitLog() {
@@ -229,22 +338,28 @@ bool CommitLog::Append(const CommittedRow& row) {
             return false;
         syncFolderOf(path_);
     }
-    entries_.append(row);
+    entries_.append({row, appended_++});
     return writeAllTo(fd_, commitLine(row)) && ::fdatasync(fd_) == 0;
 }
 
-void CommitLog::Settle(const std::function<bool(const CommittedRow&)>& pending) {
+quint64 CommitLog::Appended() const {
+    const QMutexLocker lock(&mutex_);
+    return appended_;
+}
+
+void CommitLog::Settle(const std::function<bool(const CommittedRow&)>& pending,
+                       quint64 judgedFrom) {
     const QMutexLocker lock(&mutex_);
     if (entries_.isEmpty() && fd_ < 0 && !QFileInfo::exists(path_))
         return;
-    QList<CommittedRow> kept;
+    QList<Entry> kept;
     for (qsizetype n = 0; n < entries_.size(); ++n) {
-        const CommittedRow& row = entries_.at(n);
+        const Entry& entry = entries_.at(n);
         bool latest = true;
         for (qsizetype later = n + 1; later < entries_.size() && latest; ++later)
-            latest = entries_.at(later).key != row.key;
-        if (latest && pending(row))
-            kept.append(row);
+            latest = entries_.at(later).row.key != entry.row.key;
+        if (latest && (entry.number >= judgedFrom || pending(entry.row)))
+            kept.append(entry);
     }
     // A log that lost its last line to a crash is replaced too.
     if (!entries_.isEmpty() && kept.size() == entries_.size())
@@ -261,8 +376,8 @@ bool CommitLog::rewrite() {
     if (entries_.isEmpty())
         return QFile::remove(path_) || !QFileInfo::exists(path_);
     QByteArray bytes;
-    for (const CommittedRow& row : std::as_const(entries_))
-        bytes += commitLine(row);
+    for (const Entry& entry : std::as_const(entries_))
+        bytes += commitLine(entry.row);
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         return false;
@@ -317,9 +432,14 @@ void ApplyCommits(QList<JournalRow>& rows, const QList<CommittedRow>& commits) {
 static JournalLoad readJournalOnly(const QString& path);
 
 JournalLoad ReadDownloadJournal(const QString& path) {
-    JournalLoad load = readJournalOnly(path);
-    if (load.status != JournalStatus::Newer)
-        ApplyCommits(load.rows, CommitLog::Read(CommitLogPath(path)));
+    JournalLoad load;
+    {
+        JournalFiles& files = journalFiles();
+        const QMutexLocker lock(&files.mutex);
+        load = readJournalOnly(path);
+        if (load.status != JournalStatus::Newer)
+            ApplyCommits(load.rows, CommitLog::Read(CommitLogPath(path)));
+    }
     SetAsideNotes& notes = setAsideNotes();
     const QMutexLocker lock(&notes.mutex);
     if (!load.setAside.isEmpty() || !load.previousSetAside.isEmpty()) {
@@ -410,6 +530,9 @@ static JournalLoad readJournalOnly(const QString& path) {
 }
 
 void ForgetDownloadJournal(const QString& path) {
+    JournalFiles& files = journalFiles();
+    const QMutexLocker lock(&files.mutex);
+    ++files.forgotten[path];
     forgetSetAsideNote(path);
     QFile::remove(path);
     QFile::remove(PreviousJournalPath(path));
@@ -479,66 +602,192 @@ int RestoreDownloadRows(KeyedListModel& list, const QList<JournalRow>& rows) {
     return added;
 }
 
+// One write of the journal: the rows as the interface thread took them, and what became of
+// them, filled in on the writing thread.
+struct JournalKeeper::Write {
+    QString path;
+    QList<JournalRow> rows;
+    qsizetype listRows = 0; // the rows of the list; the carried ones follow
+    std::shared_ptr<CommitLog> commits;
+    quint64 commitsBefore = 0; // commits appended before the rows were taken
+    quint64 forgotten = 0;     // how often the journal had been forgotten then
+    std::function<void()> beforeRename;
+    QList<JournalRow> released; // rows of an earlier write, let go of here
+
+    Placed placed = Placed::Failed;
+    QString error;
+    std::atomic<bool> finished{false};
+    std::thread thread;
+
+    void run() {
+        // What the journal now holds need not be replayed: only commits whose row had not
+        // taken them in yet (its transfer still ending) stay in the log, and every commit that
+        // came after these rows were taken.
+        const auto settle = [this] {
+            QHash<QString, qsizetype> byKey;
+            commits->Settle(
+                [&](const CommittedRow& commit) {
+                    if (byKey.isEmpty()) {
+                        byKey.reserve(listRows);
+                        for (qsizetype n = 0; n < listRows; ++n)
+                            byKey.insert(rows.at(n).key, n);
+                    }
+                    const auto it = byKey.constFind(commit.key);
+                    if (it == byKey.cend())
+                        return false;
+                    const JournalRow& row = rows.at(*it);
+                    return row.state == ItemState::Downloading &&
+                           !(OwnedFile::FromText(row.hidden.value(DownloadHidden::OwnedFile)) ==
+                             commit.file);
+                },
+                commitsBefore);
+        };
+        released.clear();
+        placed = placeJournal(path, journalBytes(rows), &forgotten, beforeRename, settle, &error);
+    }
+};
+
 JournalKeeper::JournalKeeper(const KeyedListModel& list, const Clock& clock, const QString& path)
     : list_(list), clock_(clock), path_(path),
       commits_(std::make_shared<CommitLog>(CommitLogPath(path))) {}
 
-size_t JournalKeeper::stateSignature() const {
-    size_t seed = qHash(list_.Count());
+JournalKeeper::~JournalKeeper() {
+    if (writing_ && writing_->thread.joinable())
+        writing_->thread.join();
+}
+
+bool JournalKeeper::stateChangedSinceLastWrite() const {
+    if (mustWrite_ || takenListRows_ != list_.Count())
+        return true;
+    // The rows taken share the list's texts and, until a row changes, its lists of them: an
+    // unchanged row is told by addresses alone, a row with progress by its few texts that count.
     for (int position = 1; position <= list_.Count(); ++position) {
-        seed = qHashMulti(seed, list_.Key(position), list_.SmallIcon(position),
-                          list_.SubItem(position, DownloadColumn::Reason),
-                          RowFilePath(list_, position), list_.Text(position),
-                          list_.HiddenValue(position, DownloadHidden::OwnedFile),
-                          list_.HiddenValue(position, DownloadHidden::PartPath));
+        const JournalRow& row = taken_.at(position - 1);
+        const KeyedListModel::RowFields now = list_.Fields(position);
+        if (now.smallIcon != row.state || !sameText(now.key, row.key))
+            return true;
+        if (!sameTexts(now.cells, row.cells) &&
+            (!sameText(now.cells.value(DownloadColumn::Name),
+                       row.cells.value(DownloadColumn::Name)) ||
+             !sameText(now.cells.value(DownloadColumn::Reason),
+                       row.cells.value(DownloadColumn::Reason))))
+            return true;
+        if (sameTexts(now.hidden, row.hidden))
+            continue;
+        // Where the file goes, what it is, and what a kill would leave to resume from.
+        for (const int n : {DownloadHidden::FilePath, DownloadHidden::OwnedFile,
+                            DownloadHidden::PartPath, DownloadHidden::Validator}) {
+            if (!sameText(now.hidden.value(n), row.hidden.value(n)))
+                return true;
+        }
     }
-    return qHashMulti(seed, carried_.size());
+    return false;
 }
 
 bool JournalKeeper::Tick() {
-    if (!dirty_)
+    if (writing_ && writing_->finished.load(std::memory_order_acquire))
+        takeOutcome();
+    if (writing_ || !dirty_)
         return false;
     const double since = clock_.elapsedSeconds() - lastWrite_;
-    if (since >= kProgressDelaySeconds ||
-        (since >= kStateChangeDelaySeconds && stateSignature() != writtenSignature_))
-        return WriteNow();
-    return false;
+    if (since < kProgressDelaySeconds &&
+        (since < kStateChangeDelaySeconds || !stateChangedSinceLastWrite()))
+        return false;
+    writing_ = takeRows();
+    Write* write = writing_.get();
+    try {
+        write->thread = std::thread([write] {
+            write->run();
+            write->finished.store(true, std::memory_order_release);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had (the system's limit on threads): this one writes, late but whole.
+        write->run();
+        write->finished.store(true);
+    }
+    return true;
+}
+
+bool JournalKeeper::WriteNow() {
+    Wait();
+    std::unique_ptr<Write> write = takeRows();
+    write->run();
+    writing_ = std::move(write);
+    takeOutcome();
+    return error_.isEmpty();
+}
+
+void JournalKeeper::Wait() {
+    if (writing_)
+        takeOutcome();
+}
+
+std::unique_ptr<JournalKeeper::Write> JournalKeeper::takeRows() {
+    lastWrite_ = clock_.elapsedSeconds();
+    auto write = std::make_unique<Write>();
+    write->path = path_;
+    write->commits = commits_;
+    // Before the rows: a commit appended while they are taken is kept either way.
+    write->commitsBefore = commits_->Appended();
+    write->forgotten = timesForgotten(path_);
+    write->rows = JournalRowsOf(list_, carried_);
+    write->listRows = list_.Count();
+    write->beforeRename = beforeRename_;
+    // The rows the last write took go with this one: letting go of 20,000 rows is work for
+    // the writing thread, not this one.
+    write->released = std::move(taken_);
+    taken_ = write->rows;
+    takenListRows_ = write->listRows;
+    mustWrite_ = false;
+    dirty_ = false;
+    syncKeptParts(taken_);
+    return write;
+}
+
+// Joins the write on its way (at once when it has ended) and takes in its outcome.
+void JournalKeeper::takeOutcome() {
+    if (!writing_)
+        return;
+    if (writing_->thread.joinable())
+        writing_->thread.join();
+    const std::unique_ptr<Write> write = std::move(writing_);
+    switch (write->placed) {
+    case Placed::Done:
+        error_.clear();
+        ++writesDone_;
+        break;
+    case Placed::Failed:
+        error_ = write->error;
+        // What it took is not on disk: the next write is due as soon as the delay allows.
+        dirty_ = true;
+        mustWrite_ = true;
+        break;
+    case Placed::Forgotten:
+        // The journal was forgotten after these rows were taken; the list as it is now goes
+        // to the next journal.
+        error_.clear();
+        dirty_ = true;
+        mustWrite_ = true;
+        break;
+    }
 }
 
 void JournalKeeper::SetCarried(const QList<JournalRow>& rows) {
     carried_ = rows;
+    mustWrite_ = true;
     SyncKeptParts();
 }
 
 void JournalKeeper::SyncKeptParts() const {
+    syncKeptParts(JournalRowsOf(list_, carried_));
+}
+
+void JournalKeeper::syncKeptParts(const QList<JournalRow>& rows) {
     QSet<QString> parts;
-    for (int position = 1; position <= list_.Count(); ++position) {
-        const QString part = list_.HiddenValue(position, DownloadHidden::PartPath);
+    for (const JournalRow& row : rows) {
+        const QString part = row.hidden.value(DownloadHidden::PartPath);
         if (!part.isEmpty())
             parts.insert(part);
     }
-    for (const JournalRow& row : carried_) {
-        const QString part = row.hidden.value(DownloadHidden::PartPath);
-        if (!part.isEmpty() && !list_.ContainsKey(row.key))
-            parts.insert(part);
-    }
     SetKeptPartFiles(parts);
-}
-
-bool JournalKeeper::WriteNow() {
-    lastWrite_ = clock_.elapsedSeconds();
-    error_.clear();
-    SyncKeptParts();
-    if (!WriteDownloadJournal(path_, list_, carried_, &error_))
-        return false;
-    dirty_ = false;
-    writtenSignature_ = stateSignature();
-    // What the journal now holds need not be replayed: only commits whose row has not taken
-    // them in yet (its transfer still ending) stay in the log.
-    commits_->Settle([this](const CommittedRow& commit) {
-        const int position = list_.PositionOfKey(commit.key);
-        return position != 0 && list_.SmallIcon(position) == ItemState::Downloading &&
-               !(RowOwnedFile(list_, position) == commit.file);
-    });
-    return true;
 }

@@ -273,6 +273,11 @@ void KeyedListModel::SelectAll(bool selected) {
     SetSelectedRange(1, Count(), selected);
 }
 
+KeyedListModel::RowFields KeyedListModel::Fields(int position) const {
+    const Row& row = rows_[std::size_t(position - 1)];
+    return {row.key, row.cells, row.hidden, row.tag, row.smallIcon};
+}
+
 int KeyedListModel::ColumnCount() const {
     return static_cast<int>(headers_.size());
 }

@@ -83,6 +83,19 @@ public:
     int ColumnCount() const;
     QStringList Headers() const;
 
+    // --- the download journal: whole rows read in place ---
+    struct RowFields {
+        const QString& key;
+        const QStringList& cells; // cells[0] = Text, cells[n] = SubItem(n)
+        const QStringList& hidden;
+        const QString& tag;
+        int smallIcon;
+    };
+    // The row at `position`, which must exist, without a copy of any text: a walk over every
+    // row each second (the journal's) costs a pointer per field. A copy of `cells` or `hidden`
+    // shares the row's list until the row changes. Valid until the list changes.
+    RowFields Fields(int position) const;
+
     // Sorts once by one column's text (0 = Text, n = SubItem(n)); the order is not kept for
     // rows added later. Rows with equal text keep their order.
     void SortByColumn(int column, Qt::SortOrder order);
