@@ -4,6 +4,7 @@
 
 #include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
+#include "core/download/DownloadSession.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/FileLife.h"
 
@@ -23,6 +24,7 @@ class DownloadJournalTest : public QObject {
 private Q_SLOTS:
     void aWriteCutAtAnyByteLeavesTheLastWholeJournal();
     void aNewerJournalIsRefusedNotMisread();
+    void aSecondCopyLeavesTheJournalAlone();
     void restoredRowsClaimOnlyTheFilesTheyStillHave_data();
     void restoredRowsClaimOnlyTheFilesTheyStillHave();
     void aCommitCountsOnlyOnceItIsRecorded_data();
@@ -96,6 +98,26 @@ void DownloadJournalTest::aNewerJournalIsRefusedNotMisread() {
     QCOMPARE(load.status, JournalStatus::Newer);
     QVERIFY(load.rows.isEmpty());
     QVERIFY(QFile::exists(path));
+}
+
+// Two copies of the program (the desktop and a terminal run) would write their lists over each
+// other's: the first to start keeps the journal, a second one keeps none and says why.
+void DownloadJournalTest::aSecondCopyLeavesTheJournalAlone() {
+    QDir().mkpath(QFileInfo(DownloadJournalPath()).absolutePath());
+    auto first = std::make_unique<DownloadSession>();
+    first->SetUpJournal();
+    QVERIFY(first->KeepsJournal());
+    DownloadSession second;
+    second.SetUpJournal();
+    QVERIFY(!second.KeepsJournal());
+    QVERIFY(second.JournalInUse());
+    QVERIFY(second.PanelText(2).endsWith(DownloadJournalPath()));
+    QVERIFY(second.JournalCommits() == nullptr);
+    first.reset();
+    DownloadSession third;
+    third.SetUpJournal();
+    QVERIFY(third.KeepsJournal());
+    QVERIFY(!third.JournalInUse());
 }
 
 void DownloadJournalTest::restoredRowsClaimOnlyTheFilesTheyStillHave_data() {

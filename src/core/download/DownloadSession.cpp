@@ -20,6 +20,7 @@
 #include "core/transfer/Inet.h"
 
 #include <QFileInfo>
+#include <QLockFile>
 #include <QTimer>
 
 namespace {

@@ -20,6 +20,7 @@ class DownloadTransfers;
 class HostPacing;
 class Inet;
 class KeyedListModel;
+class QLockFile;
 class QTimer;
 struct JournalRow;
 
@@ -249,6 +250,8 @@ public:
     // Rows of the last run not restored yet, and how many of them are unfinished.
     int CarriedUnfinished() const;
     bool KeepsJournal() const { return journal_ != nullptr; }
+    // Another running copy of the program keeps the journal: this session keeps none.
+    bool JournalInUse() const;
     QString JournalProblem() const { return journalProblem_; }
     QString JournalPath() const;
     // Puts the last run's rows back into the list.
@@ -344,6 +347,7 @@ private:
     SchedulerParts* scheduler_ = nullptr;
     JournalParts* journal_ = nullptr;
     bool journalSetUp_ = false;
+    std::unique_ptr<QLockFile> journalLock_;
     QString journalProblem_;
     bool carriedRowsAsked_ = false;
     SiteCheck siteCheck_;

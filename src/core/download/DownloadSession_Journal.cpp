@@ -9,6 +9,9 @@
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Prompt.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QPointer>
 
 namespace {
@@ -32,11 +35,35 @@ struct DownloadSession::JournalParts : QObject {
     JournalKeeper keeper;
 };
 
+namespace {
+
+const QString kJournalInUse =
+    QStringLiteral("下载列表记录正由另一个运行中的本程序使用，本次不读也不写它：");
+
+} // namespace
+
 void DownloadSession::SetUpJournal() {
     if (journalSetUp_)
         return;
     journalSetUp_ = true;
-    journal_ = new JournalParts(this, DownloadJournalPath());
+    // Two copies of the program (the desktop and a terminal run, say) would each write their
+    // own list over the other's: the first keeps the journal, the others none.
+    const QString path = DownloadJournalPath();
+    journalLock_ = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    // A lock left by a copy that was killed is taken over (its process is gone), whatever its
+    // age.
+    journalLock_->setStaleLockTime(0);
+    // Only another copy's lock keeps the journal from this one. Where the journal's folder is
+    // not there yet no copy keeps a journal (its lock would be in it), and nothing is made
+    // before the first write: a run that ends on bad input leaves nothing behind.
+    if (QFileInfo(path).absoluteDir().exists() && !journalLock_->tryLock(0) &&
+        journalLock_->error() == QLockFile::LockFailedError) {
+        journalProblem_ = kJournalInUse + path;
+        SetPanelText(2, journalProblem_);
+        emit journalOfferChanged();
+        return;
+    }
+    journal_ = new JournalParts(this, path);
     KeyedListModel* list = ListItems3;
     const auto changed = [this] {
         journal_->keeper.Changed();
@@ -62,6 +89,10 @@ void DownloadSession::SetUpJournal() {
         unfinished = load.rows;
     journal_->keeper.SetCarried(unfinished);
     emit journalOfferChanged();
+}
+
+bool DownloadSession::JournalInUse() const {
+    return journalLock_ && !journal_ && journalLock_->error() == QLockFile::LockFailedError;
 }
 
 QString DownloadSession::JournalPath() const {

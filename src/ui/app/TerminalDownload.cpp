@@ -614,9 +614,12 @@ int RunTerminalDownload(const TerminalOptions& options) {
     session->SetUpJournal();
     if (options.resume) {
         if (session->CarriedUnfinished() == 0 && contents.entries.isEmpty()) {
+            const QString why = session->JournalInUse()
+                                    ? session->JournalProblem()
+                                    : QStringLiteral("没有上次未完成的下载列表可以恢复");
             delete session;
             Services() = AppServices{};
-            return badInputAfterSettings(QStringLiteral("没有上次未完成的下载列表可以恢复"));
+            return badInputAfterSettings(why);
         }
         session->RestoreCarriedRows();
         // The rows that failed or brought a web page go again: a resumed run is to finish the

@@ -283,6 +283,8 @@ void fFileDownload::offerJournalRows() {
         entry->setText(
             session_->KeepsJournal()
                 ? QStringLiteral("恢复上次的下载列表：上次的记录无法读取，没有可恢复的项")
+            : session_->JournalInUse()
+                ? QStringLiteral("恢复上次的下载列表：记录正由另一个运行中的本程序使用")
                 : QStringLiteral("恢复上次的下载列表：记录由更新版本写下，本版本不读取"));
     }
     entry->setVisible(count > 0 || !problem.isEmpty());
