@@ -548,4 +548,4 @@ void SchedulerWindowTest::isTheNextStartToASiteTimedToItsSpacing() {
 }
 
 QF_TEST_MAIN(SchedulerWindowTest)
-#include "test_scheduler_window.moc"
+#include "test_session_scheduler.moc"

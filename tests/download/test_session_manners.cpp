@@ -457,4 +457,4 @@ void MannersTest::isAPausedSiteLeftAloneAfterTheWindow() {
 }
 
 QF_TEST_MAIN(MannersTest)
-#include "test_manners.moc"
+#include "test_session_manners.moc"

@@ -405,4 +405,4 @@ void MultiTransferTest::fastReportsReachTheListAFewTimesASecond() {
 }
 
 QF_TEST_MAIN(MultiTransferTest)
-#include "test_multitransfer.moc"
+#include "test_session_multi.moc"

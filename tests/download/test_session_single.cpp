@@ -971,4 +971,4 @@ int main(int argc, char** argv) {
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
-#include "test_singletransfer.moc"
+#include "test_session_single.moc"
