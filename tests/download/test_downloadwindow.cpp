@@ -2,19 +2,24 @@
 #include "RecordingShell.h"
 #include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
+#include "TestHttpServer.h"
+#include "WhenReady.h"
 
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
 #include "core/download/ListCommands.h"
+#include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Registry.h"
+#include "ui/app/Application.h"
 #include "ui/app/Forms.h"
-#include "ui/app/fCover.h"
 #include "ui/app/WindowPlacement.h"
+#include "ui/app/fCover.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/platform/KeyedListView.h"
+#include "ui/platform/WebBrowser.h"
 #include "ui/search/fWebSearch.h"
 
 #include <QApplication>
@@ -24,14 +29,22 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkCookie>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
+
+using Response = TestHttpServer::Response;
 
 // The download window: its list and counters, its load and close with the stored settings
 // and placement, and the same-name rule applied before a transfer.
@@ -60,6 +73,9 @@ private Q_SLOTS:
     void whenDoesClosingAsk();
     void refusingTheCloseKeepsTheWindowButStoresModeAndRule();
     void confirmingTheCloseUnloadsTheWindow();
+    void closingTheWindowMidTransferDeletesThePartialFile();
+    void quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFile();
+    void quittingWhileAPageLoadsEndsThePagingRun();
     void closingShowsTheCoverOnlyWithoutTheSearchWindow();
     void handedOverRowsWaitAndDuplicatesAreDropped();
     void activationShowsTheRowCount();
@@ -90,6 +106,9 @@ private:
                        const QString& received = {}, const QString& percent = {});
     void writeFile(const QString& path, int bytes);
     void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    // Runs this executable in one of its child modes, with HOME and the XDG folders inside
+    // `home`; the exit code, or -1 when it did not end in time.
+    static int runChild(const QString& home, const QStringList& arguments, QByteArray& output);
 
     QTemporaryDir dir_;
     ScriptedPrompt prompt_;
@@ -465,7 +484,8 @@ void DownloadWindowTest::whenDoesClosingAsk() {
     if (schedulerOn)
         w->Timer_Down->start();
     if (slotInUse)
-        w->Session().Downloader1.insert(1, new Downloader(w)); // an idle slot element the window owns
+        w->Session().Downloader1.insert(1,
+                                        new Downloader(w)); // an idle slot element the window owns
     QCOMPARE(w->CountDownloaderSlots(), slotInUse ? 2 : 1);
     if (asks)
         prompt_.answer(MsgResult::Yes);
@@ -522,6 +542,76 @@ void DownloadWindowTest::confirmingTheCloseUnloadsTheWindow() {
     QCOMPARE(stored(Keys::DownloadResolution), QStringLiteral("0*0"));
     settle();
     QVERIFY(!w);
+}
+
+void DownloadWindowTest::closingTheWindowMidTransferDeletesThePartialFile() {
+    TestHttpServer server;
+    server.route(
+        "/a.pdf",
+        Response::generatedBody(12345, "application/pdf").stallUntilReleased(4096, "gate"));
+    const QString files = dir_.path() + "/closing/";
+    QVERIFY(QDir().mkpath(files));
+    const auto filesInFolder = [&] {
+        return QDir(files).entryList(QDir::Files);
+    };
+    QPointer<fFileDownload> window = load();
+    Program().DownloadMode = 1;
+    QVERIFY(window->AddDownloadItem(server.url("/a.pdf"), "paper", "pdf", files, ""));
+    window->ListItems3->SetSmallIcon(1, ItemState::Downloading);
+    prompt_.answer(MsgResult::Yes); // "... 要强制关闭窗口吗？"
+    WhenReady(
+        this, [&] { return server.waitingAt("gate") == 1 && filesInFolder().size() == 1; },
+        [&] { window->close(); });
+    window->Session().Inet下载当前文件(1);
+    server.release("gate");
+
+    QCOMPARE(prompt_.messages().size(), 1);
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QCOMPARE(filesInFolder(), QStringList());
+    settle();
+    QVERIFY(!window); // deleted once the transfer had let go of it
+}
+
+void DownloadWindowTest::quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFile() {
+    // Both runs share a home of their own: the browser profile of this process stays apart.
+    QTemporaryDir home;
+    const QString files = home.path() + "/files/";
+    const auto run = [&](const QStringList& arguments, QByteArray& output) {
+        return runChild(home.path(), arguments, output);
+    };
+
+    QByteArray output;
+    QCOMPARE(run({"--quit-mid-transfer", files}, output), 0);
+    QVERIFY2(output.contains("transfer returned"), output.constData());
+    QVERIFY2(!output.contains("partial file left"), output.constData());
+    QCOMPARE(QDir(files).entryList(QDir::Files), QStringList());
+
+    QCOMPARE(run({"--read-cookie"}, output), 0);
+    QVERIFY2(output.contains("cookie session=granted"), output.constData());
+}
+
+void DownloadWindowTest::quittingWhileAPageLoadsEndsThePagingRun() {
+    QTemporaryDir home;
+    QByteArray output;
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(runChild(home.path(), {"--quit-mid-paging"}, output), 0);
+    // The paging run saw the quit and returned; the program did not need its last resort.
+    QVERIFY2(output.contains("paging returned"), output.constData());
+    QVERIFY2(took.elapsed() < 30000, qPrintable(QString::number(took.elapsed())));
+}
+
+int DownloadWindowTest::runChild(const QString& home, const QStringList& arguments,
+                                 QByteArray& output) {
+    const QProcessEnvironment environment = ChildEnvironment(home);
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForStarted(10000) || !child.waitForFinished(60000))
+        return -1;
+    output = child.readAll();
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -2;
 }
 
 void DownloadWindowTest::closingShowsTheCoverOnlyWithoutTheSearchWindow() {
@@ -709,7 +799,8 @@ void DownloadWindowTest::renamingFindsTheNextFreeName() {
     const QString base = folder.path() + '/';
 
     QString newName;
-    QCOMPARE(w->Session().重命名保存路径(folder.path(), "paper", "pdf", newName), base + "paper[001].pdf");
+    QCOMPARE(w->Session().重命名保存路径(folder.path(), "paper", "pdf", newName),
+             base + "paper[001].pdf");
     QCOMPARE(newName, QStringLiteral("paper[001]"));
 
     writeFile(folder.filePath("paper[001].pdf"), 10);
@@ -885,5 +976,172 @@ void DownloadWindowTest::isEveryChoiceKeptTheMomentItIsMade() {
     QVERIFY(shown(w));
 }
 
-QF_TEST_MAIN(DownloadWindowTest)
+// --- the child runs of the quitting cases ---
+
+namespace {
+
+// Waits, letting events run, until `done` holds; false after `ms`.
+bool childWait(const std::function<bool()>& done, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > ms)
+            return false;
+        DoEvents();
+    }
+    return true;
+}
+
+QNetworkCookie sessionCookie() {
+    QNetworkCookie cookie("session", "granted");
+    cookie.setDomain(QStringLiteral("127.0.0.1"));
+    cookie.setPath(QStringLiteral("/"));
+    cookie.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(2));
+    return cookie;
+}
+
+// A single-connection transfer yields when the start-up window is unloaded: the program
+// must end through its normal way out.
+int quitMidTransferChild(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    const QString files = QString::fromLocal8Bit(argv[2]);
+    TestHttpServer server;
+    server.route("/a.pdf",
+                 Response::generatedBody(100000, "application/pdf").stallUntilReleased(4096, "g"));
+    ScriptedPrompt prompt;
+    FakeClock clock;
+    RecordingShell shell;
+    IniRegistry registry(IniRegistry::defaultFilePath());
+    SettingsStore settings;
+    Program().SearchHomePage = QStringLiteral("about:blank");
+
+    std::function<void()> start = [&] {
+        if (EventPumpDepth() > 0 || !IsFormLoaded("fCover")) {
+            QTimer::singleShot(10, start);
+            return;
+        }
+        // A browser window makes the profile live, as a user's search does.
+        if (!Forms::fWebSearch()) {
+            std::puts("no search window");
+            return;
+        }
+        QWebEngineCookieStore* store = BrowserProfile()->cookieStore();
+        bool added = false;
+        QObject::connect(store, &QWebEngineCookieStore::cookieAdded,
+                         [&](const QNetworkCookie& c) { added = added || c.name() == "session"; });
+        store->setCookie(sessionCookie(), QUrl(server.url("/")));
+        if (!childWait([&] { return added; }, 10000))
+            std::puts("cookie not confirmed");
+
+        fFileDownload* window = Forms::fFileDownload();
+        Program().DownloadMode = 1;
+        const QString link = server.url("/a.pdf");
+        window->AddDownloadItem(link, "paper", "pdf", files, "");
+        window->ListItems3->SetSmallIcon(1, ItemState::Downloading);
+        auto* trigger = new QTimer(window);
+        trigger->setInterval(5);
+        QObject::connect(trigger, &QTimer::timeout, [&, trigger] {
+            if (server.waitingAt("g") == 1 && QFile::exists(files + "paper.pdf")) {
+                trigger->stop();
+                Forms::Unload(Forms::Find("fCover"));
+            }
+        });
+        trigger->start();
+        window->Session().Inet下载当前文件(1);
+        std::puts("transfer returned");
+        if (QFile::exists(files + "paper.pdf"))
+            std::puts("partial file left");
+        std::fflush(stdout);
+        server.release("g");
+    };
+    QTimer::singleShot(0, start);
+    return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings});
+}
+
+// The search window pages through results when the start-up window is unloaded; the next
+// page never comes, and the clock never moves, so only the quit can end the run's wait.
+int quitMidPagingChild(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestHttpServer server;
+    server.serveHtml("/results", "<html><body>results</body></html>");
+    server.routeTarget("/results?FIRSTINDEX=10",
+                       Response::html("<html><body>late</body></html>").delayHeaders(60000));
+    ScriptedPrompt prompt;
+    FakeClock clock;
+    RecordingShell shell;
+    IniRegistry registry(IniRegistry::defaultFilePath());
+    SettingsStore settings;
+    settings.Write(Keys::PromptSaveFolder, 0);
+    Program().SearchHomePage = server.url("/results");
+
+    std::function<void()> start = [&] {
+        if (EventPumpDepth() > 0 || !IsFormLoaded("fCover")) {
+            QTimer::singleShot(10, start);
+            return;
+        }
+        fWebSearch* search = Forms::fWebSearch();
+        if (!search || !childWait(
+                           [&] {
+                               return server.requestsFor("/results").size() == 1 &&
+                                      !search->WebBrowser1->Busy();
+                           },
+                           15000)) {
+            std::puts("no result page");
+            return;
+        }
+        auto* trigger = new QTimer(search);
+        trigger->setInterval(5);
+        QObject::connect(trigger, &QTimer::timeout, [&, trigger] {
+            if (server.requestsFor("/results").size() == 2) {
+                trigger->stop();
+                Forms::Unload(Forms::Find("fCover"));
+            }
+        });
+        trigger->start();
+        search->Command4_Click();
+        std::puts("paging returned");
+        std::fflush(stdout);
+    };
+    QTimer::singleShot(0, start);
+    return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings});
+}
+
+// The browser of a later run sends what the profile kept.
+int readCookieChild(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestHttpServer server;
+    server.serveHtml("/check", "<html><body>checked</body></html>");
+    QByteArray value;
+    {
+        WebBrowser browser;
+        browser.Navigate(server.url("/check"));
+        childWait([&] { return server.requestCount() > 0 && !browser.Busy(); }, 15000);
+        if (server.requestCount() > 0)
+            value = server.requestsFor("/check").first().cookie("session");
+    }
+    DestroyBrowserProfile();
+    std::printf("cookie session=%s\n", value.isNull() ? "(none)" : value.constData());
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 2 && qstrcmp(argv[1], "--quit-mid-transfer") == 0)
+        return quitMidTransferChild(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--quit-mid-paging") == 0)
+        return quitMidPagingChild(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--read-cookie") == 0)
+        return readCookieChild(argc, argv);
+    PrepareTestEnvironment();
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    DownloadWindowTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_downloadwindow.moc"

@@ -3,6 +3,7 @@
 #include "RecordingSound.h"
 #include "TestHttpServer.h"
 #include "TestServices.h"
+#include "WhenReady.h"
 
 #include "core/app/ProgramValues.h"
 #include "core/download/DownloadJournal.h"
@@ -12,9 +13,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QTimer>
-
-#include <functional>
 #include <memory>
 
 // A download session as a program run makes it, over the doubles of TestServices, a sound that
@@ -72,17 +70,3 @@ private:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 };
-
-// Runs `action` once, from the event loop a transfer waits in, as soon as `ready` holds.
-inline void WhenReady(QObject* owner, std::function<bool()> ready, std::function<void()> action) {
-    auto* timer = new QTimer(owner);
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, owner, [timer, ready, action] {
-        if (!ready())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        action();
-    });
-    timer->start();
-}
