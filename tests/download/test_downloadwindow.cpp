@@ -96,6 +96,8 @@ private Q_SLOTS:
     void doesTheRowCountFollowEveryChangeOfTheList();
     void isEveryChoiceKeptTheMomentItIsMade_data();
     void isEveryChoiceKeptTheMomentItIsMade();
+    void doesEachControlReachItsOption_data();
+    void doesEachControlReachItsOption();
 
 private:
     fFileDownload* load() { return Forms::fFileDownload(); }
@@ -974,6 +976,50 @@ void DownloadWindowTest::isEveryChoiceKeptTheMomentItIsMade() {
     w = load();
     w->show();
     QVERIFY(shown(w));
+}
+
+void DownloadWindowTest::doesEachControlReachItsOption_data() {
+    using Reads = std::function<bool(const DownloadOptions&)>;
+    QTest::addColumn<WindowAct>("choose");
+    QTest::addColumn<Reads>("reads");
+    QTest::newRow("跳过?") << WindowAct([](fFileDownload* w) {
+        w->Option1->click();
+    }) << Reads([](const DownloadOptions& o) { return o.sameName == SameNameChoice::Skip; });
+    QTest::newRow("覆盖?") << WindowAct([](fFileDownload* w) {
+        w->Option2->click();
+    }) << Reads([](const DownloadOptions& o) { return o.sameName == SameNameChoice::Overwrite; });
+    QTest::newRow("thread count?")
+        << WindowAct([](fFileDownload* w) { w->Combo1->setCurrentIndex(5); })
+        << Reads([](const DownloadOptions& o) { return o.threadCount == 6; });
+    QTest::newRow("gap?") << WindowAct([](fFileDownload* w) { w->Combo2->setCurrentIndex(7); })
+                          << Reads([](const DownloadOptions& o) { return o.gapSeconds == 7; });
+    QTest::newRow("automatic re-download and what it takes?") << WindowAct([](fFileDownload* w) {
+        w->Check3->click();
+        w->Combo4->setCurrentIndex(2);
+    }) << Reads([](const DownloadOptions& o) {
+        return o.autoRedownload && o.redownloadChoice == 2;
+    });
+    QTest::newRow("automatic start?")
+        << WindowAct([](fFileDownload* w) { w->Check4->click(); })
+        << Reads([](const DownloadOptions& o) { return o.autoStart; });
+    QTest::newRow("automatic stop?") << WindowAct([](fFileDownload* w) { w->Check5->click(); })
+                                     << Reads([](const DownloadOptions& o) { return o.autoStop; });
+    QTest::newRow("声音提示?") << WindowAct([](fFileDownload* w) { w->Check6->click(); })
+                               << Reads([](const DownloadOptions& o) { return o.sound; });
+    QTest::newRow("自动定位到下载项?")
+        << WindowAct([](fFileDownload* w) { w->menu自动定位到下载项->trigger(); })
+        << Reads([](const DownloadOptions& o) { return o.locateStartedRow; });
+}
+
+// The session runs on what the controls say: every choice reaches it as it is made.
+void DownloadWindowTest::doesEachControlReachItsOption() {
+    using Reads = std::function<bool(const DownloadOptions&)>;
+    QFETCH(WindowAct, choose);
+    QFETCH(Reads, reads);
+    fFileDownload* w = load();
+    QVERIFY(!reads(w->Session().Options()));
+    choose(w);
+    QVERIFY(reads(w->Session().Options()));
 }
 
 // --- the child runs of the quitting cases ---
