@@ -1,4 +1,5 @@
 #include "FakeClock.h"
+#include "FolderRenames.h"
 #include "RecordingShell.h"
 #include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
@@ -9,6 +10,7 @@
 #include "core/app/SettingsStore.h"
 #include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
+#include "core/download/HostPacing.h"
 #include "core/download/ListCommands.h"
 #include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
@@ -40,11 +42,39 @@
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <memory>
 
 using Response = TestHttpServer::Response;
+
+namespace {
+
+// How long a wait for the network may take before it counts as failed.
+constexpr int kNetworkMs = 30000;
+
+const QByteArray kPdf = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\n%%EOF\n";
+
+QString page(const QString& title, const QString& body) {
+    return QStringLiteral("<html><head><title>%1</title></head><body>%2</body></html>")
+        .arg(title, body);
+}
+
+// `script` runs on the page, as the check platform's own would.
+Response challenge(const QString& script = {}) {
+    Response response = Response::html(
+        page(QStringLiteral("Just a moment..."),
+             QStringLiteral("<script src=\"/cdn-cgi/challenge-platform/h/b/orchestrate/"
+                            "chl_page/v1\"></script><script>%1</script>Checking your browser")
+                 .arg(script)));
+    response.status = 403;
+    response.header("cf-mitigated", "challenge");
+    return response;
+}
+
+} // namespace
 
 // The download window: its list and counters, its load and close with the stored settings
 // and placement, and the same-name rule applied before a transfer.
@@ -98,6 +128,9 @@ private Q_SLOTS:
     void isEveryChoiceKeptTheMomentItIsMade();
     void doesEachControlReachItsOption_data();
     void doesEachControlReachItsOption();
+    // A bot check is handed to the user in the search window's browser.
+    void howDoesABotCheckHandOverEnd_data();
+    void howDoesABotCheckHandOverEnd();
 
 private:
     fFileDownload* load() { return Forms::fFileDownload(); }
@@ -1020,6 +1053,140 @@ void DownloadWindowTest::doesEachControlReachItsOption() {
     QVERIFY(!reads(w->Session().Options()));
     choose(w);
     QVERIFY(reads(w->Session().Options()));
+}
+
+void DownloadWindowTest::howDoesABotCheckHandOverEnd_data() {
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<int>("endState");
+    QTest::addColumn<QString>("endReason");
+    QTest::newRow("do the site's rows fail after five minutes without the check passed?")
+        << "five minutes" << int(ItemState::Failed) << QStringLiteral("5分钟内未完成网站验证");
+    QTest::newRow("the same over the single connection?")
+        << "five minutes, single connection" << int(ItemState::Failed) << QStringLiteral("5分钟");
+    QTest::newRow("the same for a check told by its page alone?")
+        << "five minutes, single connection, page alone" << int(ItemState::Failed)
+        << QStringLiteral("5分钟");
+    QTest::newRow("does the user's stop end the wait?")
+        << "stop" << int(ItemState::Failed) << QStringLiteral("下载已停止");
+    QTest::newRow("do they go again once the browser shows the article?")
+        << "passed" << int(ItemState::Completed) << QString();
+    QTest::newRow("does the check's cookie end the wait while the page stays?")
+        << "passed by cookie" << int(ItemState::Completed) << QString();
+    QTest::newRow("does the check's download of the article become the row's file?")
+        << "passed by download" << int(ItemState::Completed) << QString();
+    QTest::newRow("is a site still challenged after the pass fetched through the browser?")
+        << "passed, challenged again" << int(ItemState::Waiting)
+        << QStringLiteral("改由浏览器下载");
+}
+
+void DownloadWindowTest::howDoesABotCheckHandOverEnd() {
+    QFETCH(QString, ending);
+    QFETCH(int, endState);
+    QFETCH(QString, endReason);
+    const bool browserPasses = ending.startsWith(QLatin1String("passed"));
+    const bool challengedAgain = ending == QLatin1String("passed, challenged again");
+    TestHttpServer server;
+    auto plainAnswers = std::make_shared<std::atomic<int>>(0);
+    // The browser asks for a page; the transfers ask for anything.
+    server.setFallback([=](const TestHttpServer::Request& request) {
+        if (request.header("Accept").contains("text/html")) {
+            if (ending == QLatin1String("passed by cookie"))
+                return challenge(QStringLiteral("document.cookie = 'cf_clearance=ok; path=/';"));
+            // The check lets the browser through and sends it on to the file itself.
+            if (ending == QLatin1String("passed by download")) {
+                if (request.header("Cookie").contains("passed=1"))
+                    return Response::bytes(kPdf, "application/pdf")
+                        .contentDisposition("attachment; filename=one.pdf");
+                return challenge(QStringLiteral("document.cookie = 'passed=1; path=/';"
+                                                "setTimeout(() => location.reload(), 50);"));
+            }
+            return browserPasses ? Response::html(page(QStringLiteral("Article"), "text"))
+                                 : challenge();
+        }
+        if (!request.path.endsWith(QLatin1String(".pdf"))) // the browser's icon
+            return Response::statusPage(404);
+        if ((*plainAnswers)++ == 0 || challengedAgain) {
+            Response check = challenge();
+            if (ending.endsWith(QLatin1String("page alone")))
+                check.headers.clear();
+            return check;
+        }
+        return Response::bytes(kPdf, "application/pdf");
+    });
+    const QString folder = dir_.path() + QStringLiteral("/check");
+    QVERIFY(QDir().mkpath(folder));
+    fFileDownload* w_ = load();
+    Program().DownloadMode = ending.contains(QLatin1String("single connection")) ? 1 : 2;
+    w_->Combo1->setCurrentIndex(0); // one slot: the order of starts is the list's
+    w_->Pacing().SetMinimumSpacing(0);
+    const auto addRow = [&](const QString& link, const QString& name) {
+        w_->AddDownloadItem(link, name, QStringLiteral("pdf"), folder + '/', QString());
+        return link;
+    };
+    // One scheduler tick a moment after the last one; waits for what it started to end.
+    const auto tickAndWait = [&] {
+        clock_.advance(0.5);
+        w_->Timer_Down_Timer();
+        QTRY_VERIFY_WITH_TIMEOUT(!w_->Session().SlotLoaded(1), kNetworkMs);
+    };
+    const QString host = QStringLiteral("127.0.0.1");
+    const QString link = addRow(server.url("/one.pdf"), "one");
+    addRow(server.url("/two.pdf"), "two");
+
+    // The check is no download, not even for a moment: nothing took a name in the folder.
+    QCOMPARE(RenamedInto(folder, tickAndWait), QStringList());
+    // Both rows of the site wait for the user, and the search window shows why.
+    QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
+    QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Waiting));
+    QCOMPARE(w_->Session().SiteCheckHost(), host);
+    // The check is no download: nothing of it in the folder, and the row keeps its type.
+    QCOMPARE(w_->ListItems3->SubItem(1, DownloadColumn::Type), QStringLiteral("pdf"));
+    QCOMPARE(QDir(folder).entryList({"*.htm*"}, QDir::Files), QStringList());
+    fWebSearch* search = qobject_cast<fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch")));
+    QVERIFY(search && search->isVisible() && search->LabelSiteCheck);
+    QCOMPARE(search->LabelSiteCheck->text(),
+             QStringLiteral("请在浏览器中完成网站验证，完成后将自动继续"));
+    QVERIFY(search->LabelSiteCheck->isVisible());
+    tickAndWait();
+    QCOMPARE(*plainAnswers, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(search->WebBrowser1->LocationURL(), link, kNetworkMs);
+
+    if (ending.startsWith(QLatin1String("five minutes"))) {
+        clock_.advance(299);
+        w_->Timer1_Timer();
+        QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
+        clock_.advance(1);
+        w_->Timer1_Timer();
+    } else if (ending == QLatin1String("stop")) {
+        w_->Command31_Click();
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(w_->Session().SiteCheckHost().isEmpty(), kNetworkMs);
+        QVERIFY(!search->LabelSiteCheck->isVisible());
+        tickAndWait();
+        if (ending != QLatin1String("passed by download")) {
+            QCOMPARE(*plainAnswers, 2);
+        } else {
+            // Taken up, the browser's download is the row's file: no plain request for it.
+            QTRY_COMPARE_WITH_TIMEOUT(w_->ListItems3->SmallIcon(1), endState, kNetworkMs);
+            const QList<TestHttpServer::Request> log = server.requests();
+            QCOMPARE(std::count_if(log.begin(), log.end(),
+                                   [](const TestHttpServer::Request& request) {
+                                       return request.path == "/one.pdf" &&
+                                              !request.header("Accept").contains("text/html");
+                                   }),
+                     1);
+            QFile file(RowFilePath(*w_->ListItems3, 1));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), kPdf);
+        }
+    }
+    QCOMPARE(w_->ListItems3->SmallIcon(1), endState);
+    const QString reason = RowFailureReason(*w_->ListItems3, 1);
+    QVERIFY2(endReason.isEmpty() ? reason.isEmpty() : reason.contains(endReason),
+             qPrintable(reason));
+    QCOMPARE(w_->Pacing().IsThroughBrowser(host), challengedAgain);
+    if (!browserPasses)
+        QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Failed));
 }
 
 // --- the child runs of the quitting cases ---

@@ -1,25 +1,12 @@
-#include "FolderRenames.h"
+#include "SessionFixture.h"
 #include "TestEnvironment.h"
-#include "TestHttpServer.h"
-#include "TestServices.h"
 
-#include "core/download/DownloadList.h"
 #include "core/download/HostPacing.h"
 #include "core/download/Scheduler.h"
 #include "core/download/WebPageDiagnosis.h"
-#include "core/platform/KeyedListModel.h"
-#include "ui/app/Forms.h"
-#include "ui/download/fFileDownload.h"
-#include "ui/platform/WebBrowser.h"
-#include "ui/search/fWebSearch.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
+#include <QDate>
 
-#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -36,18 +23,6 @@ const QByteArray kPdf = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\n%%EOF\n";
 QString page(const QString& title, const QString& body) {
     return QStringLiteral("<html><head><title>%1</title></head><body>%2</body></html>")
         .arg(title, body);
-}
-
-// `script` runs on the page, as the check platform's own would.
-Response challenge(const QString& script = {}) {
-    Response response = Response::html(
-        page(QStringLiteral("Just a moment..."),
-             QStringLiteral("<script src=\"/cdn-cgi/challenge-platform/h/b/orchestrate/"
-                            "chl_page/v1\"></script><script>%1</script>Checking your browser")
-                 .arg(script)));
-    response.status = 403;
-    response.header("cf-mitigated", "challenge");
-    return response;
 }
 
 // "429:5" is a 429 asking for 5 seconds, "500" a bare 500, "200" the file, "cut" the file cut
@@ -70,15 +45,13 @@ Response answerFor(const QString& spec) {
 
 } // namespace
 
-// How the download window treats the sites it fetches from, against real servers: a page
-// that came instead of the file says what it is, push-back pauses only its own site, a site
-// that keeps failing is held until the user resumes it, and a bot check is handed to the
-// user in the search window's browser.
+// How the download session treats the sites it fetches from, against real servers: a page
+// that came instead of the file says what it is, push-back pauses only its own site, and a
+// site that keeps failing is held until the user resumes it, across runs too.
 class MannersTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -86,8 +59,6 @@ private Q_SLOTS:
     void whatDoesAPageInsteadOfTheFileShow();
     void howIsPushBackHonoured_data();
     void howIsPushBackHonoured();
-    void howDoesABotCheckHandOverEnd_data();
-    void howDoesABotCheckHandOverEnd();
     void isAPausedSiteLeftAloneAfterTheWindow_data();
     void isAPausedSiteLeftAloneAfterTheWindow();
 
@@ -97,48 +68,34 @@ private:
     // One scheduler tick a moment after the last one; waits for what it started to end.
     void tickAndWait();
 
-    std::unique_ptr<TestServices> services_;
-    fFileDownload* w_ = nullptr;
+    DownloadSession& session() const { return *f_->session; }
+
+    std::unique_ptr<SessionFixture> f_;
 };
 
-void MannersTest::initTestCase() {
-    QApplication::setQuitOnLastWindowClosed(false);
-}
-
 void MannersTest::init() {
-    services_ = std::make_unique<TestServices>();
-    Program() = ProgramValues{};
-    Program().SearchHomePage = QStringLiteral("about:blank");
+    f_ = std::make_unique<SessionFixture>();
 }
 
 void MannersTest::cleanup() {
-    if (w_) {
-        for (int slot = 1; slot <= 6; ++slot)
-            w_->Session().RemoveDownloaderSlot(slot);
-    }
-    Forms::DestroyAll();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    w_ = nullptr;
-    services_.reset();
+    f_.reset();
 }
 
 void MannersTest::load(int mode) {
-    w_ = Forms::fFileDownload();
-    QVERIFY(w_);
     Program().DownloadMode = mode;
-    w_->Combo1->setCurrentIndex(0); // one slot: the order of starts is the list's
-    w_->Pacing().SetMinimumSpacing(0);
+    session().Options().threadCount = 1; // one slot: the order of starts is the list's
+    session().Pacing().SetMinimumSpacing(0);
 }
 
 QString MannersTest::addRow(const QString& link, const QString& name) {
-    w_->AddDownloadItem(link, name, QStringLiteral("pdf"), services_->dir.path() + '/', QString());
+    f_->addRow(link, name);
     return link;
 }
 
 void MannersTest::tickAndWait() {
-    services_->clock.advance(0.5);
-    w_->Timer_Down_Timer();
-    QTRY_VERIFY_WITH_TIMEOUT(!w_->Session().SlotLoaded(1), kNetworkMs);
+    f_->services.clock.advance(0.5);
+    session().Timer_Down_Timer();
+    QTRY_VERIFY_WITH_TIMEOUT(!session().SlotLoaded(1), kNetworkMs);
 }
 
 void MannersTest::whatDoesAPageInsteadOfTheFileShow_data() {
@@ -185,13 +142,13 @@ void MannersTest::whatDoesAPageInsteadOfTheFileShow() {
     addRow(server.url("/paper.pdf"), QStringLiteral("paper"));
 
     tickAndWait();
-    QTRY_VERIFY_WITH_TIMEOUT(w_->ListItems3->SmallIcon(1) >= ItemState::Completed, kNetworkMs);
+    QTRY_VERIFY_WITH_TIMEOUT(session().ListItems3->SmallIcon(1) >= ItemState::Completed,
+                             kNetworkMs);
 
-    const QString shown = RowFailureReason(*w_->ListItems3, 1);
+    const QString shown = RowFailureReason(*session().ListItems3, 1);
     QVERIFY2(reason.isEmpty() ? shown.isEmpty() : shown.startsWith(reason), qPrintable(shown));
-    QCOMPARE(w_->RowIcon(1).cacheKey() == w_->WebPageIcon.cacheKey(), !reason.isEmpty());
-    w_->UpdateStatusCounts();
-    QCOMPARE(w_->StatusPanel4->text(), counts);
+    QCOMPARE(RowWebPageKind(*session().ListItems3, 1).has_value(), !reason.isEmpty());
+    QCOMPARE(StatusCountsWithPagesText(*session().ListItems3), counts);
 }
 
 void MannersTest::howIsPushBackHonoured_data() {
@@ -243,171 +200,52 @@ void MannersTest::howIsPushBackHonoured() {
         addRow(pushing.url(QStringLiteral("/a%1.pdf").arg(n)), QStringLiteral("a%1").arg(n));
     const QString otherLink =
         addRow(QStringLiteral("http://localhost:%1/b.pdf").arg(other.port()), "b");
-    const int otherRow = w_->ListItems3->PositionOfKey(otherLink);
+    const int otherRow = session().ListItems3->PositionOfKey(otherLink);
 
     for (int i = 0; i < answers.size(); ++i) {
         tickAndWait();
         QCOMPARE(pushing.requestCount(), i + 1);
-        const double pause = w_->Pacing().SecondsUntilStart(host);
+        const double pause = session().Pacing().SecondsUntilStart(host);
         QVERIFY2(qAbs(pause - pauses[i]) < 0.01,
                  qPrintable(QStringLiteral("after answer %1: %2").arg(i + 1).arg(pause)));
         if (pause == 0)
             continue;
         // The site waits; the other one goes on meanwhile.
-        if (w_->ListItems3->SmallIcon(otherRow) == ItemState::Waiting) {
+        if (session().ListItems3->SmallIcon(otherRow) == ItemState::Waiting) {
             tickAndWait();
             QCOMPARE(pushing.requestCount(), i + 1);
-            QCOMPARE(w_->ListItems3->SmallIcon(otherRow), int(ItemState::Completed));
+            QCOMPARE(session().ListItems3->SmallIcon(otherRow), int(ItemState::Completed));
         }
         if (pause > 0 && i + 1 < answers.size())
-            services_->clock.advance(pause);
+            f_->services.clock.advance(pause);
     }
 
-    const QString reason = RowFailureReason(*w_->ListItems3, 1);
-    QCOMPARE(w_->ListItems3->SmallIcon(1), firstState);
+    const QString reason = RowFailureReason(*session().ListItems3, 1);
+    QCOMPARE(session().ListItems3->SmallIcon(1), firstState);
     QVERIFY2(reason.contains(firstReason), qPrintable(reason));
     if (pauses.last() >= 0)
         return;
     // Held: the site's waiting row says why, nothing starts, and the list command resumes it.
-    QCOMPARE(RowFailureReason(*w_->ListItems3, 6), kSiteHeldReason);
-    services_->clock.advance(3600);
+    QCOMPARE(RowFailureReason(*session().ListItems3, 6), kSiteHeldReason);
+    f_->services.clock.advance(3600);
     tickAndWait();
     QCOMPARE(pushing.requestCount(), answers.size());
-    w_->menu恢复暂停的网站_Click();
-    QCOMPARE(RowFailureReason(*w_->ListItems3, 6), QString());
+    session().ResumePausedSites(); // 恢复暂停的网站
+    QCOMPARE(RowFailureReason(*session().ListItems3, 6), QString());
     int next = 1;
-    while (w_->ListItems3->SmallIcon(next) != ItemState::Waiting)
+    while (session().ListItems3->SmallIcon(next) != ItemState::Waiting)
         ++next;
     tickAndWait();
     QCOMPARE(pushing.requestCount(), answers.size() + 1);
-    QTRY_COMPARE_WITH_TIMEOUT(w_->ListItems3->SmallIcon(next), int(ItemState::Completed),
+    QTRY_COMPARE_WITH_TIMEOUT(session().ListItems3->SmallIcon(next), int(ItemState::Completed),
                               kNetworkMs);
 }
 
-void MannersTest::howDoesABotCheckHandOverEnd_data() {
-    QTest::addColumn<QString>("ending");
-    QTest::addColumn<int>("endState");
-    QTest::addColumn<QString>("endReason");
-    QTest::newRow("do the site's rows fail after five minutes without the check passed?")
-        << "five minutes" << int(ItemState::Failed) << QStringLiteral("5分钟内未完成网站验证");
-    QTest::newRow("the same over the single connection?")
-        << "five minutes, single connection" << int(ItemState::Failed) << QStringLiteral("5分钟");
-    QTest::newRow("the same for a check told by its page alone?")
-        << "five minutes, single connection, page alone" << int(ItemState::Failed)
-        << QStringLiteral("5分钟");
-    QTest::newRow("does the user's stop end the wait?")
-        << "stop" << int(ItemState::Failed) << QStringLiteral("下载已停止");
-    QTest::newRow("do they go again once the browser shows the article?")
-        << "passed" << int(ItemState::Completed) << QString();
-    QTest::newRow("does the check's cookie end the wait while the page stays?")
-        << "passed by cookie" << int(ItemState::Completed) << QString();
-    QTest::newRow("does the check's download of the article become the row's file?")
-        << "passed by download" << int(ItemState::Completed) << QString();
-    QTest::newRow("is a site still challenged after the pass fetched through the browser?")
-        << "passed, challenged again" << int(ItemState::Waiting)
-        << QStringLiteral("改由浏览器下载");
-}
-
-void MannersTest::howDoesABotCheckHandOverEnd() {
-    QFETCH(QString, ending);
-    QFETCH(int, endState);
-    QFETCH(QString, endReason);
-    const bool browserPasses = ending.startsWith(QLatin1String("passed"));
-    const bool challengedAgain = ending == QLatin1String("passed, challenged again");
-    TestHttpServer server;
-    auto plainAnswers = std::make_shared<std::atomic<int>>(0);
-    // The browser asks for a page; the transfers ask for anything.
-    server.setFallback([=](const TestHttpServer::Request& request) {
-        if (request.header("Accept").contains("text/html")) {
-            if (ending == QLatin1String("passed by cookie"))
-                return challenge(QStringLiteral("document.cookie = 'cf_clearance=ok; path=/';"));
-            // The check lets the browser through and sends it on to the file itself.
-            if (ending == QLatin1String("passed by download")) {
-                if (request.header("Cookie").contains("passed=1"))
-                    return Response::bytes(kPdf, "application/pdf")
-                        .contentDisposition("attachment; filename=one.pdf");
-                return challenge(QStringLiteral("document.cookie = 'passed=1; path=/';"
-                                                "setTimeout(() => location.reload(), 50);"));
-            }
-            return browserPasses ? Response::html(page(QStringLiteral("Article"), "text"))
-                                 : challenge();
-        }
-        if (!request.path.endsWith(QLatin1String(".pdf"))) // the browser's icon
-            return Response::statusPage(404);
-        if ((*plainAnswers)++ == 0 || challengedAgain) {
-            Response check = challenge();
-            if (ending.endsWith(QLatin1String("page alone")))
-                check.headers.clear();
-            return check;
-        }
-        return Response::bytes(kPdf, "application/pdf");
-    });
-    load(ending.contains(QLatin1String("single connection")) ? 1 : 2);
-    const QString host = QStringLiteral("127.0.0.1");
-    const QString link = addRow(server.url("/one.pdf"), "one");
-    addRow(server.url("/two.pdf"), "two");
-
-    // The check is no download, not even for a moment: nothing took a name in the folder.
-    QCOMPARE(RenamedInto(services_->dir.path(), [this] { tickAndWait(); }), QStringList());
-    // Both rows of the site wait for the user, and the search window shows why.
-    QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
-    QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Waiting));
-    QCOMPARE(w_->Session().SiteCheckHost(), host);
-    // The check is no download: nothing of it in the folder, and the row keeps its type.
-    QCOMPARE(w_->ListItems3->SubItem(1, DownloadColumn::Type), QStringLiteral("pdf"));
-    QCOMPARE(QDir(services_->dir.path()).entryList({"*.htm*"}, QDir::Files), QStringList());
-    fWebSearch* search = qobject_cast<fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch")));
-    QVERIFY(search && search->isVisible() && search->LabelSiteCheck);
-    QCOMPARE(search->LabelSiteCheck->text(),
-             QStringLiteral("请在浏览器中完成网站验证，完成后将自动继续"));
-    QVERIFY(search->LabelSiteCheck->isVisible());
-    tickAndWait();
-    QCOMPARE(*plainAnswers, 1);
-    QTRY_COMPARE_WITH_TIMEOUT(search->WebBrowser1->LocationURL(), link, kNetworkMs);
-
-    if (ending.startsWith(QLatin1String("five minutes"))) {
-        services_->clock.advance(299);
-        w_->Timer1_Timer();
-        QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
-        services_->clock.advance(1);
-        w_->Timer1_Timer();
-    } else if (ending == QLatin1String("stop")) {
-        w_->Command31_Click();
-    } else {
-        QTRY_VERIFY_WITH_TIMEOUT(w_->Session().SiteCheckHost().isEmpty(), kNetworkMs);
-        QVERIFY(!search->LabelSiteCheck->isVisible());
-        tickAndWait();
-        if (ending != QLatin1String("passed by download")) {
-            QCOMPARE(*plainAnswers, 2);
-        } else {
-            // Taken up, the browser's download is the row's file: no plain request for it.
-            QTRY_COMPARE_WITH_TIMEOUT(w_->ListItems3->SmallIcon(1), endState, kNetworkMs);
-            const QList<TestHttpServer::Request> log = server.requests();
-            QCOMPARE(std::count_if(log.begin(), log.end(),
-                                   [](const TestHttpServer::Request& request) {
-                                       return request.path == "/one.pdf" &&
-                                              !request.header("Accept").contains("text/html");
-                                   }),
-                     1);
-            QFile file(RowFilePath(*w_->ListItems3, 1));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), kPdf);
-        }
-    }
-    QCOMPARE(w_->ListItems3->SmallIcon(1), endState);
-    const QString reason = RowFailureReason(*w_->ListItems3, 1);
-    QVERIFY2(endReason.isEmpty() ? reason.isEmpty() : reason.contains(endReason),
-             qPrintable(reason));
-    QCOMPARE(w_->Pacing().IsThroughBrowser(host), challengedAgain);
-    if (!browserPasses)
-        QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Failed));
-}
-
 void MannersTest::isAPausedSiteLeftAloneAfterTheWindow_data() {
-    QTest::addColumn<bool>("restart"); // else the window is closed and opened again
+    QTest::addColumn<bool>("restart"); // the clock too, else only the session is made anew
     QTest::addColumn<QString>("state");
     QTest::addColumn<double>("away");
-    QTest::addColumn<int>("asked"); // requests after the window came back
+    QTest::addColumn<int>("asked"); // requests after the session came back
     QTest::newRow("reopened within a pause: nothing asked?") << false << "429:600" << 300.0 << 0;
     QTest::newRow("restarted within a pause: nothing asked?") << true << "429:600" << 300.0 << 0;
     QTest::newRow("restarted after the pause: asked again?") << true << "429:600" << 700.0 << 1;
@@ -433,22 +271,22 @@ void MannersTest::isAPausedSiteLeftAloneAfterTheWindow() {
     if (state.startsWith(QLatin1String("429")))
         tickAndWait();
     for (int i = 0; state == "held" && i < HostPacing::kFailuresBeforeHold; ++i)
-        w_->Pacing().NoteFailure(host);
+        session().Pacing().NoteFailure(host);
     if (state == "browser")
-        w_->Pacing().MarkThroughBrowser(host);
+        session().Pacing().MarkThroughBrowser(host);
     if (state == "answer")
-        w_->Pacing().GoOnToday(host, QDate::currentDate());
-    w_->Timer1_Timer(); // what the window keeps once a second
+        session().Pacing().GoOnToday(host, QDate::currentDate());
+    session().Timer1_Timer(); // what the session keeps once a second
     const int before = server.requestCount();
-    Forms::DestroyAll();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    services_->clock.advance(away);
-    if (restart)
-        services_->clock.restart();
+    f_->restart([&] {
+        f_->services.clock.advance(away);
+        if (restart)
+            f_->services.clock.restart();
+    });
 
     load(2);
-    QCOMPARE(w_->Pacing().IsThroughBrowser(host), state == "browser");
-    QCOMPARE(w_->Pacing().GoesOnToday(host, QDate::currentDate()), state == "answer");
+    QCOMPARE(session().Pacing().IsThroughBrowser(host), state == "browser");
+    QCOMPARE(session().Pacing().GoesOnToday(host, QDate::currentDate()), state == "answer");
     if (asked < 0)
         return;
     addRow(link, "a");
@@ -456,5 +294,5 @@ void MannersTest::isAPausedSiteLeftAloneAfterTheWindow() {
     QCOMPARE(server.requestCount(), before + asked);
 }
 
-QF_TEST_MAIN(MannersTest)
+QF_TEST_GUILESS_MAIN(MannersTest)
 #include "test_session_manners.moc"

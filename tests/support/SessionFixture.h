@@ -13,6 +13,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+
+#include <functional>
 #include <memory>
 
 // A download session as a program run makes it, over the doubles of TestServices, a sound that
@@ -32,9 +34,12 @@ struct SessionFixture {
     SessionFixture(const SessionFixture&) = delete;
     SessionFixture& operator=(const SessionFixture&) = delete;
 
-    // The session of the next run: the one before ends as the program's end ends it.
-    void restart() {
+    // The session of the next run: the one before is deleted as the program's end deletes it.
+    // `meanwhile` runs between the two, while no session exists.
+    void restart(const std::function<void()>& meanwhile = {}) {
         close();
+        if (meanwhile)
+            meanwhile();
         open();
     }
 
@@ -64,8 +69,6 @@ private:
     void close() {
         if (!session)
             return;
-        session->StopForClose();
-        session->WriteJournalNow();
         session.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
