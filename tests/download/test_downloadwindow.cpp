@@ -1,11 +1,13 @@
 #include "FakeClock.h"
 #include "FolderRenames.h"
 #include "RecordingShell.h"
+#include "RecordingTransfers.h"
 #include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
 #include "TestHttpServer.h"
 #include "WhenReady.h"
 
+#include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/download/DownloadJournal.h"
@@ -21,6 +23,7 @@
 #include "ui/app/fCover.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/platform/KeyedListView.h"
+#include "ui/platform/QtSound.h"
 #include "ui/platform/WebBrowser.h"
 #include "ui/search/fWebSearch.h"
 
@@ -31,6 +34,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QNetworkCookie>
 #include <QPointer>
 #include <QProcess>
@@ -131,6 +135,13 @@ private Q_SLOTS:
     // A bot check is handed to the user in the search window's browser.
     void howDoesABotCheckHandOverEnd_data();
     void howDoesABotCheckHandOverEnd();
+    // The scheduler's commands and what the window shows of them.
+    void doTheButtonsAndMenusStartAndStop_data();
+    void doTheButtonsAndMenusStartAndStop();
+    void whatDoesSwitchingTheModeChange();
+    void doesLocatingScrollToTheStartedRow_data();
+    void doesLocatingScrollToTheStartedRow();
+    void isPlayingWithoutASoundDeviceSilent();
 
 private:
     fFileDownload* load() { return Forms::fFileDownload(); }
@@ -144,6 +155,24 @@ private:
     // Runs this executable in one of its child modes, with HOME and the XDG folders inside
     // `home`; the exit code, or -1 when it did not end in time.
     static int runChild(const QString& home, const QStringList& arguments, QByteArray& output);
+    // The window in `mode` with `threads` slots over transfers the test plays.
+    fFileDownload* load(int mode, int threads) {
+        w_ = load();
+        transfers_ = std::make_unique<RecordingTransfers>(w_->Session());
+        w_->Session().UseTransfers(transfers_.get());
+        w_->Pacing().SetMinimumSpacing(0);
+        Program().DownloadMode = mode;
+        w_->Combo1->setCurrentIndex(threads - 1);
+        return w_;
+    }
+    void tick() {
+        clock_.advance(1.0);
+        w_->Timer_Down_Timer();
+    }
+    void addRows(const QString& states) {
+        for (QChar state : states)
+            addRow(w_, state.digitValue(), {}, {}, state.digitValue() >= 3 ? "100%" : "");
+    }
 
     QTemporaryDir dir_;
     ScriptedPrompt prompt_;
@@ -152,6 +181,8 @@ private:
     std::unique_ptr<IniRegistry> registry_;
     std::unique_ptr<SettingsStore> settings_;
     int rowNumber_ = 0;
+    fFileDownload* w_ = nullptr;
+    std::unique_ptr<RecordingTransfers> transfers_;
 };
 
 void DownloadWindowTest::initTestCase() {
@@ -172,7 +203,11 @@ void DownloadWindowTest::init() {
 }
 
 void DownloadWindowTest::cleanup() {
+    if (transfers_)
+        Forms::RunDownloadSession().UseTransfers(nullptr);
     Forms::DestroyAll();
+    transfers_.reset();
+    w_ = nullptr;
     settle();
     QCOMPARE(prompt_.pendingAnswers(), 0);
 }
@@ -1187,6 +1222,96 @@ void DownloadWindowTest::howDoesABotCheckHandOverEnd() {
     QCOMPARE(w_->Pacing().IsThroughBrowser(host), challengedAgain);
     if (!browserPasses)
         QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Failed));
+}
+
+void DownloadWindowTest::doTheButtonsAndMenusStartAndStop_data() {
+    QTest::addColumn<bool>("fromMenu");
+    QTest::newRow("开始下载 and 停止下载 buttons") << false;
+    QTest::newRow("开始下载 and 停止下载 of the list menu") << true;
+}
+
+void DownloadWindowTest::doTheButtonsAndMenusStartAndStop() {
+    QFETCH(bool, fromMenu);
+    load(2, 3);
+    for (QPushButton* button : {w_->Command4, w_->Command31, w_->Command26})
+        QVERIFY2(button->isEnabled(), qPrintable(button->text()));
+    QCOMPARE(w_->menu下载全部->text(), QStringLiteral("开始下载"));
+    QCOMPARE(w_->menu停止下载->text(), QStringLiteral("停止下载"));
+    QVERIFY(w_->menu工具->actions().contains(w_->menu自动定位到下载项));
+    QVERIFY(w_->menu自动定位到下载项->isCheckable() && !w_->menu自动定位到下载项->isChecked());
+    QVERIFY(w_->menu重新下载->actions().contains(w_->menu重新下载出错项));
+    QVERIFY(w_->menu重新下载->actions().contains(w_->menu重新下载文件类型为HTM和HTML项));
+
+    fromMenu ? w_->menu下载全部->trigger() : w_->Command4->click();
+    QVERIFY(w_->Timer_Down->isActive());
+    w_->Check3->setChecked(true);
+    w_->Check4->setChecked(true);
+    fromMenu ? w_->menu停止下载->trigger() : w_->Command31->click();
+    QVERIFY(!w_->Timer_Down->isActive());
+    QVERIFY(!w_->Check3->isChecked() && !w_->Check4->isChecked());
+    QCOMPARE(transfers_->cancels, 2);
+    // The housekeeping's verdict shows: the lamp and the start command follow the list.
+    addRow(w_, ItemState::Waiting);
+    w_->Command4->click();
+    w_->Timer1_Timer();
+    QVERIFY(!w_->Shape1->isHidden() && !w_->menu下载全部->isEnabled());
+    w_->ListItems3->SetSmallIcon(1, ItemState::Completed);
+    w_->Timer1_Timer();
+    QVERIFY(w_->Shape1->isHidden() && w_->menu下载全部->isEnabled());
+}
+
+void DownloadWindowTest::whatDoesSwitchingTheModeChange() {
+    load(2, 4);
+    addRows("1");
+    tick(); // a transfer runs in slot 1
+    const QString threads = w_->Combo1->currentText();
+    w_->Command26->click();
+    QCOMPARE(Program().DownloadMode, 1);
+    QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：1（单线程）"));
+    QCOMPARE(w_->Combo1->currentText(), threads); // kept for the way back
+    QVERIFY(!w_->Combo1->isEnabled());
+    QVERIFY(w_->Session().SlotLoaded(1)); // running transfers are not touched
+
+    w_->Combo1->setCurrentIndex(3);
+    w_->Command26->click();
+    QCOMPARE(Program().DownloadMode, 2);
+    QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：2（多线程）"));
+    QCOMPARE(w_->Combo1->currentText(), w_->Combo1->itemText(3));
+    QVERIFY(w_->Combo1->isEnabled());
+}
+
+void DownloadWindowTest::doesLocatingScrollToTheStartedRow_data() {
+    QTest::addColumn<bool>("locate");
+    QTest::newRow("自动定位到下载项 ticked") << true;
+    QTest::newRow("not ticked") << false;
+}
+
+void DownloadWindowTest::doesLocatingScrollToTheStartedRow() {
+    QFETCH(bool, locate);
+    load(2, 1);
+    addRows(QString(250, '3') + "11");
+    if (locate)
+        w_->menu自动定位到下载项->trigger();
+    QCOMPARE(w_->menu自动定位到下载项->isChecked(), locate);
+    w_->showNormal();
+    w_->resize(800, 400);
+    QCoreApplication::processEvents();
+    tick();
+    QCoreApplication::processEvents();
+    const QRect row = w_->ListView3->visualRect(w_->ListItems3->index(250, 0));
+    QCOMPARE(w_->ListView3->viewport()->rect().intersects(row), locate);
+}
+
+void DownloadWindowTest::isPlayingWithoutASoundDeviceSilent() {
+    load(2, 3);
+    Services().sound = nullptr;
+    w_->Session().PlaySound(102); // writes the clip
+    QTest::failOnWarning(QRegularExpression(".*"));
+    QtSound sound;
+    sound.play(ProgramFolder() + "102.wav");
+    sound.play(ProgramFolder() + "102.wav");
+    sound.play(dir_.path() + "/missing.wav");
+    QTest::qWait(50);
 }
 
 // --- the child runs of the quitting cases ---
