@@ -1,20 +1,30 @@
 #include "FakeClock.h"
+#include "FolderRenames.h"
 #include "RecordingShell.h"
+#include "RecordingTransfers.h"
 #include "ScriptedPrompt.h"
 #include "TestEnvironment.h"
+#include "TestHttpServer.h"
+#include "WhenReady.h"
 
+#include "core/app/FileHelpers.h"
 #include "core/app/ProgramValues.h"
 #include "core/app/SettingsStore.h"
 #include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
+#include "core/download/HostPacing.h"
 #include "core/download/ListCommands.h"
+#include "core/platform/DoEvents.h"
 #include "core/platform/KeyedListModel.h"
 #include "core/platform/Registry.h"
+#include "ui/app/Application.h"
 #include "ui/app/Forms.h"
-#include "ui/app/fCover.h"
 #include "ui/app/WindowPlacement.h"
+#include "ui/app/fCover.h"
 #include "ui/download/fFileDownload.h"
 #include "ui/platform/KeyedListView.h"
+#include "ui/platform/QtSound.h"
+#include "ui/platform/WebBrowser.h"
 #include "ui/search/fWebSearch.h"
 
 #include <QApplication>
@@ -24,14 +34,51 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QNetworkCookie>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
 #include <memory>
+
+using Response = TestHttpServer::Response;
+
+namespace {
+
+// How long a wait for the network may take before it counts as failed.
+constexpr int kNetworkMs = 30000;
+
+const QByteArray kPdf = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\n%%EOF\n";
+
+QString page(const QString& title, const QString& body) {
+    return QStringLiteral("<html><head><title>%1</title></head><body>%2</body></html>")
+        .arg(title, body);
+}
+
+// `script` runs on the page, as the check platform's own would.
+Response challenge(const QString& script = {}) {
+    Response response = Response::html(
+        page(QStringLiteral("Just a moment..."),
+             QStringLiteral("<script src=\"/cdn-cgi/challenge-platform/h/b/orchestrate/"
+                            "chl_page/v1\"></script><script>%1</script>Checking your browser")
+                 .arg(script)));
+    response.status = 403;
+    response.header("cf-mitigated", "challenge");
+    return response;
+}
+
+} // namespace
 
 // The download window: its list and counters, its load and close with the stored settings
 // and placement, and the same-name rule applied before a transfer.
@@ -60,6 +107,9 @@ private Q_SLOTS:
     void whenDoesClosingAsk();
     void refusingTheCloseKeepsTheWindowButStoresModeAndRule();
     void confirmingTheCloseUnloadsTheWindow();
+    void closingTheWindowMidTransferDeletesThePartialFile();
+    void quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFile();
+    void quittingWhileAPageLoadsEndsThePagingRun();
     void closingShowsTheCoverOnlyWithoutTheSearchWindow();
     void handedOverRowsWaitAndDuplicatesAreDropped();
     void activationShowsTheRowCount();
@@ -80,6 +130,18 @@ private Q_SLOTS:
     void doesTheRowCountFollowEveryChangeOfTheList();
     void isEveryChoiceKeptTheMomentItIsMade_data();
     void isEveryChoiceKeptTheMomentItIsMade();
+    void doesEachControlReachItsOption_data();
+    void doesEachControlReachItsOption();
+    // A bot check is handed to the user in the search window's browser.
+    void howDoesABotCheckHandOverEnd_data();
+    void howDoesABotCheckHandOverEnd();
+    // The scheduler's commands and what the window shows of them.
+    void doTheButtonsAndMenusStartAndStop_data();
+    void doTheButtonsAndMenusStartAndStop();
+    void whatDoesSwitchingTheModeChange();
+    void doesLocatingScrollToTheStartedRow_data();
+    void doesLocatingScrollToTheStartedRow();
+    void isPlayingWithoutASoundDeviceSilent();
 
 private:
     fFileDownload* load() { return Forms::fFileDownload(); }
@@ -90,6 +152,27 @@ private:
                        const QString& received = {}, const QString& percent = {});
     void writeFile(const QString& path, int bytes);
     void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    // Runs this executable in one of its child modes, with HOME and the XDG folders inside
+    // `home`; the exit code, or -1 when it did not end in time.
+    static int runChild(const QString& home, const QStringList& arguments, QByteArray& output);
+    // The window in `mode` with `threads` slots over transfers the test plays.
+    fFileDownload* load(int mode, int threads) {
+        w_ = load();
+        transfers_ = std::make_unique<RecordingTransfers>(w_->Session());
+        w_->Session().UseTransfers(transfers_.get());
+        w_->Pacing().SetMinimumSpacing(0);
+        Program().DownloadMode = mode;
+        w_->Combo1->setCurrentIndex(threads - 1);
+        return w_;
+    }
+    void tick() {
+        clock_.advance(1.0);
+        w_->Timer_Down_Timer();
+    }
+    void addRows(const QString& states) {
+        for (QChar state : states)
+            addRow(w_, state.digitValue(), {}, {}, state.digitValue() >= 3 ? "100%" : "");
+    }
 
     QTemporaryDir dir_;
     ScriptedPrompt prompt_;
@@ -98,6 +181,8 @@ private:
     std::unique_ptr<IniRegistry> registry_;
     std::unique_ptr<SettingsStore> settings_;
     int rowNumber_ = 0;
+    fFileDownload* w_ = nullptr;
+    std::unique_ptr<RecordingTransfers> transfers_;
 };
 
 void DownloadWindowTest::initTestCase() {
@@ -118,7 +203,11 @@ void DownloadWindowTest::init() {
 }
 
 void DownloadWindowTest::cleanup() {
+    if (transfers_)
+        Forms::RunDownloadSession().UseTransfers(nullptr);
     Forms::DestroyAll();
+    transfers_.reset();
+    w_ = nullptr;
     settle();
     QCOMPARE(prompt_.pendingAnswers(), 0);
 }
@@ -465,7 +554,8 @@ void DownloadWindowTest::whenDoesClosingAsk() {
     if (schedulerOn)
         w->Timer_Down->start();
     if (slotInUse)
-        w->Session().Downloader1.insert(1, new Downloader(w)); // an idle slot element the window owns
+        w->Session().Downloader1.insert(1,
+                                        new Downloader(w)); // an idle slot element the window owns
     QCOMPARE(w->CountDownloaderSlots(), slotInUse ? 2 : 1);
     if (asks)
         prompt_.answer(MsgResult::Yes);
@@ -522,6 +612,76 @@ void DownloadWindowTest::confirmingTheCloseUnloadsTheWindow() {
     QCOMPARE(stored(Keys::DownloadResolution), QStringLiteral("0*0"));
     settle();
     QVERIFY(!w);
+}
+
+void DownloadWindowTest::closingTheWindowMidTransferDeletesThePartialFile() {
+    TestHttpServer server;
+    server.route(
+        "/a.pdf",
+        Response::generatedBody(12345, "application/pdf").stallUntilReleased(4096, "gate"));
+    const QString files = dir_.path() + "/closing/";
+    QVERIFY(QDir().mkpath(files));
+    const auto filesInFolder = [&] {
+        return QDir(files).entryList(QDir::Files);
+    };
+    QPointer<fFileDownload> window = load();
+    Program().DownloadMode = 1;
+    QVERIFY(window->AddDownloadItem(server.url("/a.pdf"), "paper", "pdf", files, ""));
+    window->ListItems3->SetSmallIcon(1, ItemState::Downloading);
+    prompt_.answer(MsgResult::Yes); // "... 要强制关闭窗口吗？"
+    WhenReady(
+        this, [&] { return server.waitingAt("gate") == 1 && filesInFolder().size() == 1; },
+        [&] { window->close(); });
+    window->Session().Inet下载当前文件(1);
+    server.release("gate");
+
+    QCOMPARE(prompt_.messages().size(), 1);
+    QVERIFY(!IsFormLoaded("fFileDownload"));
+    QCOMPARE(filesInFolder(), QStringList());
+    settle();
+    QVERIFY(!window); // deleted once the transfer had let go of it
+}
+
+void DownloadWindowTest::quittingMidTransferKeepsTheBrowserCookiesAndNoPartialFile() {
+    // Both runs share a home of their own: the browser profile of this process stays apart.
+    QTemporaryDir home;
+    const QString files = home.path() + "/files/";
+    const auto run = [&](const QStringList& arguments, QByteArray& output) {
+        return runChild(home.path(), arguments, output);
+    };
+
+    QByteArray output;
+    QCOMPARE(run({"--quit-mid-transfer", files}, output), 0);
+    QVERIFY2(output.contains("transfer returned"), output.constData());
+    QVERIFY2(!output.contains("partial file left"), output.constData());
+    QCOMPARE(QDir(files).entryList(QDir::Files), QStringList());
+
+    QCOMPARE(run({"--read-cookie"}, output), 0);
+    QVERIFY2(output.contains("cookie session=granted"), output.constData());
+}
+
+void DownloadWindowTest::quittingWhileAPageLoadsEndsThePagingRun() {
+    QTemporaryDir home;
+    QByteArray output;
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(runChild(home.path(), {"--quit-mid-paging"}, output), 0);
+    // The paging run saw the quit and returned; the program did not need its last resort.
+    QVERIFY2(output.contains("paging returned"), output.constData());
+    QVERIFY2(took.elapsed() < 30000, qPrintable(QString::number(took.elapsed())));
+}
+
+int DownloadWindowTest::runChild(const QString& home, const QStringList& arguments,
+                                 QByteArray& output) {
+    const QProcessEnvironment environment = ChildEnvironment(home);
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForStarted(10000) || !child.waitForFinished(60000))
+        return -1;
+    output = child.readAll();
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -2;
 }
 
 void DownloadWindowTest::closingShowsTheCoverOnlyWithoutTheSearchWindow() {
@@ -709,7 +869,8 @@ void DownloadWindowTest::renamingFindsTheNextFreeName() {
     const QString base = folder.path() + '/';
 
     QString newName;
-    QCOMPARE(w->Session().重命名保存路径(folder.path(), "paper", "pdf", newName), base + "paper[001].pdf");
+    QCOMPARE(w->Session().重命名保存路径(folder.path(), "paper", "pdf", newName),
+             base + "paper[001].pdf");
     QCOMPARE(newName, QStringLiteral("paper[001]"));
 
     writeFile(folder.filePath("paper[001].pdf"), 10);
@@ -885,5 +1046,440 @@ void DownloadWindowTest::isEveryChoiceKeptTheMomentItIsMade() {
     QVERIFY(shown(w));
 }
 
-QF_TEST_MAIN(DownloadWindowTest)
+void DownloadWindowTest::doesEachControlReachItsOption_data() {
+    using Reads = std::function<bool(const DownloadOptions&)>;
+    QTest::addColumn<WindowAct>("choose");
+    QTest::addColumn<Reads>("reads");
+    QTest::newRow("跳过?") << WindowAct([](fFileDownload* w) {
+        w->Option1->click();
+    }) << Reads([](const DownloadOptions& o) { return o.sameName == SameNameChoice::Skip; });
+    QTest::newRow("覆盖?") << WindowAct([](fFileDownload* w) {
+        w->Option2->click();
+    }) << Reads([](const DownloadOptions& o) { return o.sameName == SameNameChoice::Overwrite; });
+    QTest::newRow("thread count?")
+        << WindowAct([](fFileDownload* w) { w->Combo1->setCurrentIndex(5); })
+        << Reads([](const DownloadOptions& o) { return o.threadCount == 6; });
+    QTest::newRow("gap?") << WindowAct([](fFileDownload* w) { w->Combo2->setCurrentIndex(7); })
+                          << Reads([](const DownloadOptions& o) { return o.gapSeconds == 7; });
+    QTest::newRow("automatic re-download and what it takes?") << WindowAct([](fFileDownload* w) {
+        w->Check3->click();
+        w->Combo4->setCurrentIndex(2);
+    }) << Reads([](const DownloadOptions& o) {
+        return o.autoRedownload && o.redownloadChoice == 2;
+    });
+    QTest::newRow("automatic start?")
+        << WindowAct([](fFileDownload* w) { w->Check4->click(); })
+        << Reads([](const DownloadOptions& o) { return o.autoStart; });
+    QTest::newRow("automatic stop?") << WindowAct([](fFileDownload* w) { w->Check5->click(); })
+                                     << Reads([](const DownloadOptions& o) { return o.autoStop; });
+    QTest::newRow("声音提示?") << WindowAct([](fFileDownload* w) { w->Check6->click(); })
+                               << Reads([](const DownloadOptions& o) { return o.sound; });
+    QTest::newRow("自动定位到下载项?")
+        << WindowAct([](fFileDownload* w) { w->menu自动定位到下载项->trigger(); })
+        << Reads([](const DownloadOptions& o) { return o.locateStartedRow; });
+}
+
+// The session runs on what the controls say: every choice reaches it as it is made.
+void DownloadWindowTest::doesEachControlReachItsOption() {
+    using Reads = std::function<bool(const DownloadOptions&)>;
+    QFETCH(WindowAct, choose);
+    QFETCH(Reads, reads);
+    fFileDownload* w = load();
+    QVERIFY(!reads(w->Session().Options()));
+    choose(w);
+    QVERIFY(reads(w->Session().Options()));
+}
+
+void DownloadWindowTest::howDoesABotCheckHandOverEnd_data() {
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<int>("endState");
+    QTest::addColumn<QString>("endReason");
+    QTest::newRow("do the site's rows fail after five minutes without the check passed?")
+        << "five minutes" << int(ItemState::Failed) << QStringLiteral("5分钟内未完成网站验证");
+    QTest::newRow("the same over the single connection?")
+        << "five minutes, single connection" << int(ItemState::Failed) << QStringLiteral("5分钟");
+    QTest::newRow("the same for a check told by its page alone?")
+        << "five minutes, single connection, page alone" << int(ItemState::Failed)
+        << QStringLiteral("5分钟");
+    QTest::newRow("does the user's stop end the wait?")
+        << "stop" << int(ItemState::Failed) << QStringLiteral("下载已停止");
+    QTest::newRow("do they go again once the browser shows the article?")
+        << "passed" << int(ItemState::Completed) << QString();
+    QTest::newRow("does the check's cookie end the wait while the page stays?")
+        << "passed by cookie" << int(ItemState::Completed) << QString();
+    QTest::newRow("does the check's download of the article become the row's file?")
+        << "passed by download" << int(ItemState::Completed) << QString();
+    QTest::newRow("is a site still challenged after the pass fetched through the browser?")
+        << "passed, challenged again" << int(ItemState::Waiting)
+        << QStringLiteral("改由浏览器下载");
+}
+
+void DownloadWindowTest::howDoesABotCheckHandOverEnd() {
+    QFETCH(QString, ending);
+    QFETCH(int, endState);
+    QFETCH(QString, endReason);
+    const bool browserPasses = ending.startsWith(QLatin1String("passed"));
+    const bool challengedAgain = ending == QLatin1String("passed, challenged again");
+    TestHttpServer server;
+    auto plainAnswers = std::make_shared<std::atomic<int>>(0);
+    // The browser asks for a page; the transfers ask for anything.
+    server.setFallback([=](const TestHttpServer::Request& request) {
+        if (request.header("Accept").contains("text/html")) {
+            if (ending == QLatin1String("passed by cookie"))
+                return challenge(QStringLiteral("document.cookie = 'cf_clearance=ok; path=/';"));
+            // The check lets the browser through and sends it on to the file itself.
+            if (ending == QLatin1String("passed by download")) {
+                if (request.header("Cookie").contains("passed=1"))
+                    return Response::bytes(kPdf, "application/pdf")
+                        .contentDisposition("attachment; filename=one.pdf");
+                return challenge(QStringLiteral("document.cookie = 'passed=1; path=/';"
+                                                "setTimeout(() => location.reload(), 50);"));
+            }
+            return browserPasses ? Response::html(page(QStringLiteral("Article"), "text"))
+                                 : challenge();
+        }
+        if (!request.path.endsWith(QLatin1String(".pdf"))) // the browser's icon
+            return Response::statusPage(404);
+        if ((*plainAnswers)++ == 0 || challengedAgain) {
+            Response check = challenge();
+            if (ending.endsWith(QLatin1String("page alone")))
+                check.headers.clear();
+            return check;
+        }
+        return Response::bytes(kPdf, "application/pdf");
+    });
+    const QString folder = dir_.path() + QStringLiteral("/check");
+    QVERIFY(QDir().mkpath(folder));
+    fFileDownload* w_ = load();
+    Program().DownloadMode = ending.contains(QLatin1String("single connection")) ? 1 : 2;
+    w_->Combo1->setCurrentIndex(0); // one slot: the order of starts is the list's
+    w_->Pacing().SetMinimumSpacing(0);
+    const auto addRow = [&](const QString& link, const QString& name) {
+        w_->AddDownloadItem(link, name, QStringLiteral("pdf"), folder + '/', QString());
+        return link;
+    };
+    // One scheduler tick a moment after the last one; waits for what it started to end.
+    const auto tickAndWait = [&] {
+        clock_.advance(0.5);
+        w_->Timer_Down_Timer();
+        QTRY_VERIFY_WITH_TIMEOUT(!w_->Session().SlotLoaded(1), kNetworkMs);
+    };
+    const QString host = QStringLiteral("127.0.0.1");
+    const QString link = addRow(server.url("/one.pdf"), "one");
+    addRow(server.url("/two.pdf"), "two");
+
+    // The check is no download, not even for a moment: nothing took a name in the folder.
+    QCOMPARE(RenamedInto(folder, tickAndWait), QStringList());
+    // Both rows of the site wait for the user, and the search window shows why.
+    QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
+    QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Waiting));
+    QCOMPARE(w_->Session().SiteCheckHost(), host);
+    // The check is no download: nothing of it in the folder, and the row keeps its type.
+    QCOMPARE(w_->ListItems3->SubItem(1, DownloadColumn::Type), QStringLiteral("pdf"));
+    QCOMPARE(QDir(folder).entryList({"*.htm*"}, QDir::Files), QStringList());
+    fWebSearch* search = qobject_cast<fWebSearch*>(Forms::Find(QStringLiteral("fWebSearch")));
+    QVERIFY(search && search->isVisible() && search->LabelSiteCheck);
+    QCOMPARE(search->LabelSiteCheck->text(),
+             QStringLiteral("请在浏览器中完成网站验证，完成后将自动继续"));
+    QVERIFY(search->LabelSiteCheck->isVisible());
+    tickAndWait();
+    QCOMPARE(*plainAnswers, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(search->WebBrowser1->LocationURL(), link, kNetworkMs);
+
+    if (ending.startsWith(QLatin1String("five minutes"))) {
+        clock_.advance(299);
+        w_->Timer1_Timer();
+        QCOMPARE(w_->ListItems3->SmallIcon(1), int(ItemState::Waiting));
+        clock_.advance(1);
+        w_->Timer1_Timer();
+    } else if (ending == QLatin1String("stop")) {
+        w_->Command31_Click();
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(w_->Session().SiteCheckHost().isEmpty(), kNetworkMs);
+        QVERIFY(!search->LabelSiteCheck->isVisible());
+        tickAndWait();
+        if (ending != QLatin1String("passed by download")) {
+            QCOMPARE(*plainAnswers, 2);
+        } else {
+            // Taken up, the browser's download is the row's file: no plain request for it.
+            QTRY_COMPARE_WITH_TIMEOUT(w_->ListItems3->SmallIcon(1), endState, kNetworkMs);
+            const QList<TestHttpServer::Request> log = server.requests();
+            QCOMPARE(std::count_if(log.begin(), log.end(),
+                                   [](const TestHttpServer::Request& request) {
+                                       return request.path == "/one.pdf" &&
+                                              !request.header("Accept").contains("text/html");
+                                   }),
+                     1);
+            QFile file(RowFilePath(*w_->ListItems3, 1));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), kPdf);
+        }
+    }
+    QCOMPARE(w_->ListItems3->SmallIcon(1), endState);
+    const QString reason = RowFailureReason(*w_->ListItems3, 1);
+    QVERIFY2(endReason.isEmpty() ? reason.isEmpty() : reason.contains(endReason),
+             qPrintable(reason));
+    QCOMPARE(w_->Pacing().IsThroughBrowser(host), challengedAgain);
+    if (!browserPasses)
+        QCOMPARE(w_->ListItems3->SmallIcon(2), int(ItemState::Failed));
+}
+
+void DownloadWindowTest::doTheButtonsAndMenusStartAndStop_data() {
+    QTest::addColumn<bool>("fromMenu");
+    QTest::newRow("开始下载 and 停止下载 buttons") << false;
+    QTest::newRow("开始下载 and 停止下载 of the list menu") << true;
+}
+
+void DownloadWindowTest::doTheButtonsAndMenusStartAndStop() {
+    QFETCH(bool, fromMenu);
+    load(2, 3);
+    for (QPushButton* button : {w_->Command4, w_->Command31, w_->Command26})
+        QVERIFY2(button->isEnabled(), qPrintable(button->text()));
+    QCOMPARE(w_->menu下载全部->text(), QStringLiteral("开始下载"));
+    QCOMPARE(w_->menu停止下载->text(), QStringLiteral("停止下载"));
+    QVERIFY(w_->menu工具->actions().contains(w_->menu自动定位到下载项));
+    QVERIFY(w_->menu自动定位到下载项->isCheckable() && !w_->menu自动定位到下载项->isChecked());
+    QVERIFY(w_->menu重新下载->actions().contains(w_->menu重新下载出错项));
+    QVERIFY(w_->menu重新下载->actions().contains(w_->menu重新下载文件类型为HTM和HTML项));
+
+    fromMenu ? w_->menu下载全部->trigger() : w_->Command4->click();
+    QVERIFY(w_->Timer_Down->isActive());
+    w_->Check3->setChecked(true);
+    w_->Check4->setChecked(true);
+    fromMenu ? w_->menu停止下载->trigger() : w_->Command31->click();
+    QVERIFY(!w_->Timer_Down->isActive());
+    QVERIFY(!w_->Check3->isChecked() && !w_->Check4->isChecked());
+    QCOMPARE(transfers_->cancels, 2);
+    // The housekeeping's verdict shows: the lamp and the start command follow the list.
+    addRow(w_, ItemState::Waiting);
+    w_->Command4->click();
+    w_->Timer1_Timer();
+    QVERIFY(!w_->Shape1->isHidden() && !w_->menu下载全部->isEnabled());
+    w_->ListItems3->SetSmallIcon(1, ItemState::Completed);
+    w_->Timer1_Timer();
+    QVERIFY(w_->Shape1->isHidden() && w_->menu下载全部->isEnabled());
+}
+
+void DownloadWindowTest::whatDoesSwitchingTheModeChange() {
+    load(2, 4);
+    addRows("1");
+    tick(); // a transfer runs in slot 1
+    const QString threads = w_->Combo1->currentText();
+    w_->Command26->click();
+    QCOMPARE(Program().DownloadMode, 1);
+    QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：1（单线程）"));
+    QCOMPARE(w_->Combo1->currentText(), threads); // kept for the way back
+    QVERIFY(!w_->Combo1->isEnabled());
+    QVERIFY(w_->Session().SlotLoaded(1)); // running transfers are not touched
+
+    w_->Combo1->setCurrentIndex(3);
+    w_->Command26->click();
+    QCOMPARE(Program().DownloadMode, 2);
+    QCOMPARE(w_->Label7->text(), QStringLiteral("下载方式：2（多线程）"));
+    QCOMPARE(w_->Combo1->currentText(), w_->Combo1->itemText(3));
+    QVERIFY(w_->Combo1->isEnabled());
+}
+
+void DownloadWindowTest::doesLocatingScrollToTheStartedRow_data() {
+    QTest::addColumn<bool>("locate");
+    QTest::newRow("自动定位到下载项 ticked") << true;
+    QTest::newRow("not ticked") << false;
+}
+
+void DownloadWindowTest::doesLocatingScrollToTheStartedRow() {
+    QFETCH(bool, locate);
+    load(2, 1);
+    addRows(QString(250, '3') + "11");
+    if (locate)
+        w_->menu自动定位到下载项->trigger();
+    QCOMPARE(w_->menu自动定位到下载项->isChecked(), locate);
+    w_->showNormal();
+    w_->resize(800, 400);
+    QCoreApplication::processEvents();
+    tick();
+    QCoreApplication::processEvents();
+    const QRect row = w_->ListView3->visualRect(w_->ListItems3->index(250, 0));
+    QCOMPARE(w_->ListView3->viewport()->rect().intersects(row), locate);
+}
+
+void DownloadWindowTest::isPlayingWithoutASoundDeviceSilent() {
+    load(2, 3);
+    Services().sound = nullptr;
+    w_->Session().PlaySound(102); // writes the clip
+    QTest::failOnWarning(QRegularExpression(".*"));
+    QtSound sound;
+    sound.play(ProgramFolder() + "102.wav");
+    sound.play(ProgramFolder() + "102.wav");
+    sound.play(dir_.path() + "/missing.wav");
+    QTest::qWait(50);
+}
+
+// --- the child runs of the quitting cases ---
+
+namespace {
+
+// Waits, letting events run, until `done` holds; false after `ms`.
+bool childWait(const std::function<bool()>& done, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > ms)
+            return false;
+        DoEvents();
+    }
+    return true;
+}
+
+QNetworkCookie sessionCookie() {
+    QNetworkCookie cookie("session", "granted");
+    cookie.setDomain(QStringLiteral("127.0.0.1"));
+    cookie.setPath(QStringLiteral("/"));
+    cookie.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(2));
+    return cookie;
+}
+
+// A single-connection transfer yields when the start-up window is unloaded: the program
+// must end through its normal way out.
+int quitMidTransferChild(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    const QString files = QString::fromLocal8Bit(argv[2]);
+    TestHttpServer server;
+    server.route("/a.pdf",
+                 Response::generatedBody(100000, "application/pdf").stallUntilReleased(4096, "g"));
+    ScriptedPrompt prompt;
+    FakeClock clock;
+    RecordingShell shell;
+    IniRegistry registry(IniRegistry::defaultFilePath());
+    SettingsStore settings;
+    Program().SearchHomePage = QStringLiteral("about:blank");
+
+    std::function<void()> start = [&] {
+        if (EventPumpDepth() > 0 || !IsFormLoaded("fCover")) {
+            QTimer::singleShot(10, start);
+            return;
+        }
+        // A browser window makes the profile live, as a user's search does.
+        if (!Forms::fWebSearch()) {
+            std::puts("no search window");
+            return;
+        }
+        QWebEngineCookieStore* store = BrowserProfile()->cookieStore();
+        bool added = false;
+        QObject::connect(store, &QWebEngineCookieStore::cookieAdded,
+                         [&](const QNetworkCookie& c) { added = added || c.name() == "session"; });
+        store->setCookie(sessionCookie(), QUrl(server.url("/")));
+        if (!childWait([&] { return added; }, 10000))
+            std::puts("cookie not confirmed");
+
+        fFileDownload* window = Forms::fFileDownload();
+        Program().DownloadMode = 1;
+        const QString link = server.url("/a.pdf");
+        window->AddDownloadItem(link, "paper", "pdf", files, "");
+        window->ListItems3->SetSmallIcon(1, ItemState::Downloading);
+        auto* trigger = new QTimer(window);
+        trigger->setInterval(5);
+        QObject::connect(trigger, &QTimer::timeout, [&, trigger] {
+            if (server.waitingAt("g") == 1 && QFile::exists(files + "paper.pdf")) {
+                trigger->stop();
+                Forms::Unload(Forms::Find("fCover"));
+            }
+        });
+        trigger->start();
+        window->Session().Inet下载当前文件(1);
+        std::puts("transfer returned");
+        if (QFile::exists(files + "paper.pdf"))
+            std::puts("partial file left");
+        std::fflush(stdout);
+        server.release("g");
+    };
+    QTimer::singleShot(0, start);
+    return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings});
+}
+
+// The search window pages through results when the start-up window is unloaded; the next
+// page never comes, and the clock never moves, so only the quit can end the run's wait.
+int quitMidPagingChild(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestHttpServer server;
+    server.serveHtml("/results", "<html><body>results</body></html>");
+    server.routeTarget("/results?FIRSTINDEX=10",
+                       Response::html("<html><body>late</body></html>").delayHeaders(60000));
+    ScriptedPrompt prompt;
+    FakeClock clock;
+    RecordingShell shell;
+    IniRegistry registry(IniRegistry::defaultFilePath());
+    SettingsStore settings;
+    settings.Write(Keys::PromptSaveFolder, 0);
+    Program().SearchHomePage = server.url("/results");
+
+    std::function<void()> start = [&] {
+        if (EventPumpDepth() > 0 || !IsFormLoaded("fCover")) {
+            QTimer::singleShot(10, start);
+            return;
+        }
+        fWebSearch* search = Forms::fWebSearch();
+        if (!search || !childWait(
+                           [&] {
+                               return server.requestsFor("/results").size() == 1 &&
+                                      !search->WebBrowser1->Busy();
+                           },
+                           15000)) {
+            std::puts("no result page");
+            return;
+        }
+        auto* trigger = new QTimer(search);
+        trigger->setInterval(5);
+        QObject::connect(trigger, &QTimer::timeout, [&, trigger] {
+            if (server.requestsFor("/results").size() == 2) {
+                trigger->stop();
+                Forms::Unload(Forms::Find("fCover"));
+            }
+        });
+        trigger->start();
+        search->Command4_Click();
+        std::puts("paging returned");
+        std::fflush(stdout);
+    };
+    QTimer::singleShot(0, start);
+    return RunQuillfetch(AppServices{&prompt, &clock, &shell, &registry, &settings});
+}
+
+// The browser of a later run sends what the profile kept.
+int readCookieChild(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestHttpServer server;
+    server.serveHtml("/check", "<html><body>checked</body></html>");
+    QByteArray value;
+    {
+        WebBrowser browser;
+        browser.Navigate(server.url("/check"));
+        childWait([&] { return server.requestCount() > 0 && !browser.Busy(); }, 15000);
+        if (server.requestCount() > 0)
+            value = server.requestsFor("/check").first().cookie("session");
+    }
+    DestroyBrowserProfile();
+    std::printf("cookie session=%s\n", value.isNull() ? "(none)" : value.constData());
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 2 && qstrcmp(argv[1], "--quit-mid-transfer") == 0)
+        return quitMidTransferChild(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--quit-mid-paging") == 0)
+        return quitMidPagingChild(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--read-cookie") == 0)
+        return readCookieChild(argc, argv);
+    PrepareTestEnvironment();
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    DownloadWindowTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_downloadwindow.moc"

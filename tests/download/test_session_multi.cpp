@@ -1,18 +1,10 @@
+#include "SessionFixture.h"
 #include "TestEnvironment.h"
-#include "TestHttpServer.h"
-#include "TestServices.h"
 
-#include "core/download/DownloadList.h"
-#include "core/platform/KeyedListModel.h"
 #include "core/transfer/Downloader.h"
-#include "ui/app/Forms.h"
-#include "ui/download/fFileDownload.h"
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QTcpServer>
 
 #include <memory>
@@ -27,14 +19,13 @@ Q_DECLARE_METATYPE(Framing)
 // in parallel with builds) can take seconds to get a request out.
 constexpr int kNetworkMs = 30000;
 
-// The download window's parallel slots against a real server: a slot fetches its row into
+// The download session's parallel slots against a real server: a slot fetches its row into
 // its file, its events move that row's columns and settle its state, and an event finds its
 // row by the link whatever happened to the list meanwhile.
 class MultiTransferTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -55,9 +46,9 @@ private Q_SLOTS:
 private:
     // Adds a waiting row for `path` on the server; returns its link.
     QString addRow(const QString& path, const QString& name, const QString& page = QString());
-    QString target(const QString& name) const { return services_->path(name); }
-    int state(int position) const { return window_->ListItems3->SmallIcon(position); }
-    QString column(int position, int n) const { return window_->ListItems3->SubItem(position, n); }
+    QString target(const QString& name) const { return f_->folder() + name; }
+    int state(int position) const { return f_->state(position); }
+    QString column(int position, int n) const { return f_->cell(position, n); }
     QStringList progressColumns(int position) const {
         return {column(position, DownloadColumn::Size), column(position, DownloadColumn::Received),
                 column(position, DownloadColumn::Percent)};
@@ -65,45 +56,29 @@ private:
     // Starts `position` in `slot` as the scheduler does.
     void start(int slot, int position, const QString& name);
 
-    std::unique_ptr<TestServices> services_;
-    std::unique_ptr<TestHttpServer> server_;
-    fFileDownload* window_ = nullptr;
+    DownloadSession& session() const { return *f_->session; }
+
+    std::unique_ptr<SessionFixture> f_;
 };
 
-void MultiTransferTest::initTestCase() {
-    QApplication::setQuitOnLastWindowClosed(false);
-}
-
 void MultiTransferTest::init() {
-    services_ = std::make_unique<TestServices>();
-    Program() = ProgramValues{};
-    Program().SearchHomePage = QStringLiteral("about:blank");
-    server_ = std::make_unique<TestHttpServer>();
-    QVERIFY(server_->isListening());
-    window_ = Forms::fFileDownload();
-    QVERIFY(window_);
+    f_ = std::make_unique<SessionFixture>();
+    QVERIFY(f_->server.isListening());
 }
 
 void MultiTransferTest::cleanup() {
-    for (int slot = 1; slot <= 6; ++slot)
-        window_->Session().RemoveDownloaderSlot(slot);
-    Forms::DestroyAll();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    window_ = nullptr;
-    server_.reset();
-    services_.reset();
+    f_.reset();
 }
 
 QString MultiTransferTest::addRow(const QString& path, const QString& name, const QString& page) {
-    const QString link = server_->url(path);
-    window_->AddDownloadItem(link, name, QStringLiteral("pdf"), services_->dir.path() + '/', page);
-    return link;
+    const int position = f_->addRow(path, name, QStringLiteral("pdf"), page);
+    return session().ListItems3->Key(position);
 }
 
 void MultiTransferTest::start(int slot, int position, const QString& name) {
-    KeyedListModel* list = window_->ListItems3;
-    window_->Session().SlotItem[slot] = position;
-    QCOMPARE(window_->Session().多线程下载(slot, position, list->Key(position), target(name)), false);
+    KeyedListModel* list = session().ListItems3;
+    session().SlotItem[slot] = position;
+    QCOMPARE(session().多线程下载(slot, position, list->Key(position), target(name)), false);
 }
 
 void MultiTransferTest::aSlotFetchesItsRowIntoItsFile_data() {
@@ -117,20 +92,20 @@ void MultiTransferTest::aSlotFetchesItsRowIntoItsFile() {
     const QByteArray body = TestHttpServer::GeneratedBody{5000, "%PDF-1.4\n"}.bytes(0, 5000);
     Response response = Response::bytes(body, "application/pdf").withFraming(framing);
     response.stallUntilReleased(1000, "go");
-    server_->route("/a.pdf", response);
-    const QString page = server_->url("/toc/science/1");
+    f_->server.route("/a.pdf", response);
+    const QString page = f_->server.url("/toc/science/1");
     addRow("/a.pdf", "paper a", page);
-    window_->ListItems3->SetSubItem(1, DownloadColumn::Size, "old");
-    window_->ListItems3->SetSubItem(1, DownloadColumn::Percent, "下载失败");
-    services_->clock.advance(50.0);
+    session().ListItems3->SetSubItem(1, DownloadColumn::Size, "old");
+    session().ListItems3->SetSubItem(1, DownloadColumn::Percent, "下载失败");
+    f_->services.clock.advance(50.0);
 
     start(1, 1, "paper a.pdf");
     QCOMPARE(state(1), ItemState::Downloading);
     QCOMPARE(progressColumns(1), (QStringList{"", "", ""}));
-    QCOMPARE(window_->Session().SlotStart[1], services_->clock.elapsedSeconds());
-    QVERIFY(window_->Session().DownloadBusy);
-    QCOMPARE(window_->CountDownloaderSlots(), 2);
-    QVERIFY(!window_->Session().Downloader1.value(1).isNull());
+    QCOMPARE(session().SlotStart[1], f_->services.clock.elapsedSeconds());
+    QVERIFY(session().DownloadBusy);
+    QCOMPARE(session().CountDownloaderSlots(), 2);
+    QVERIFY(!session().Downloader1.value(1).isNull());
     QFile placeholder(target("paper a.pdf"));
     QVERIFY(placeholder.open(QIODevice::ReadOnly));
     QCOMPARE(placeholder.readAll(), QByteArray("\x01\x00", 2));
@@ -140,20 +115,20 @@ void MultiTransferTest::aSlotFetchesItsRowIntoItsFile() {
     // its headers and fetched again, so which of the two waits at the gate depends on timing;
     // the gate stays open for both once released.
     QTRY_VERIFY_WITH_TIMEOUT(
-        !server_->requestsFor("/a.pdf").isEmpty() || server_->waitingAt("go") > 0, kNetworkMs);
-    services_->clock.advance(30.0);
-    server_->release("go");
+        !f_->server.requestsFor("/a.pdf").isEmpty() || f_->server.waitingAt("go") > 0, kNetworkMs);
+    f_->services.clock.advance(30.0);
+    f_->server.release("go");
     QTRY_COMPARE_WITH_TIMEOUT(state(1), ItemState::Completed, kNetworkMs);
     QCOMPARE(progressColumns(1), (QStringList{"5000", "5000", "100%"}));
-    QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:paper a"));
-    QCOMPARE(window_->Session().LastFileTime, services_->clock.elapsedSeconds());
-    QCOMPARE(window_->CountDownloaderSlots(), 1);
+    QCOMPARE(session().PanelText(2), QStringLiteral("完成下载:paper a"));
+    QCOMPARE(session().LastFileTime, f_->services.clock.elapsedSeconds());
+    QCOMPARE(session().CountDownloaderSlots(), 1);
     QFile file(target("paper a.pdf"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll() == body);
     if (framing == Framing::Chunked) {
         bool sawReferer = false;
-        for (const TestHttpServer::Request& r : server_->requests()) {
+        for (const TestHttpServer::Request& r : f_->server.requests()) {
             if (r.hasHeader("Referer")) {
                 sawReferer = true;
                 QCOMPARE(QString::fromUtf8(r.header("Referer")), page);
@@ -183,14 +158,15 @@ void MultiTransferTest::whichProgressReportsReachTheRow() {
     QFETCH(qint64, received);
     QFETCH(qint64, total);
     QFETCH(QStringList, columns);
-    server_->route("/held.pdf", Response::bytes("x", "application/pdf").stallUntilReleased(0, "g"));
+    f_->server.route("/held.pdf",
+                     Response::bytes("x", "application/pdf").stallUntilReleased(0, "g"));
     addRow("/held.pdf", "held");
     start(2, 1, "held.pdf");
-    QVERIFY(server_->waitForStall("g"));
+    QVERIFY(f_->server.waitForStall("g"));
 
-    window_->Session().Downloader1_DownloadProgress(0, 1, 2, target("held.pdf")); // element 0: never
+    session().Downloader1_DownloadProgress(0, 1, 2, target("held.pdf")); // element 0: never
     QCOMPARE(progressColumns(1), (QStringList{"", "", ""}));
-    window_->Session().Downloader1_DownloadProgress(2, received, total, target("held.pdf"));
+    session().Downloader1_DownloadProgress(2, received, total, target("held.pdf"));
     QCOMPARE(progressColumns(1), columns);
     QCOMPARE(state(1), ItemState::Downloading);
 }
@@ -208,28 +184,29 @@ void MultiTransferTest::whatDecidesTheFinalState_data() {
 void MultiTransferTest::whatDecidesTheFinalState() {
     QFETCH(QList<qint64>, reports);
     QFETCH(int, expected);
-    server_->route("/held.pdf", Response::bytes("x", "application/pdf").stallUntilReleased(0, "g"));
+    f_->server.route("/held.pdf",
+                     Response::bytes("x", "application/pdf").stallUntilReleased(0, "g"));
     addRow("/held.pdf", "held");
     start(1, 1, "held.pdf");
-    QVERIFY(server_->waitForStall("g"));
-    const double before = window_->Session().LastFileTime;
-    services_->clock.advance(7.0);
+    QVERIFY(f_->server.waitForStall("g"));
+    const double before = session().LastFileTime;
+    f_->services.clock.advance(7.0);
 
     for (qsizetype i = 0; i + 1 < reports.size(); i += 2)
-        window_->Session().Downloader1_DownloadProgress(1, reports[i], reports[i + 1], target("held.pdf"));
-    window_->Session().Downloader1_DownloadComplete(1, 100, target("held.pdf"));
+        session().Downloader1_DownloadProgress(1, reports[i], reports[i + 1], target("held.pdf"));
+    session().Downloader1_DownloadComplete(1, 100, target("held.pdf"));
 
     QCOMPARE(state(1), expected);
-    QCOMPARE(window_->CountDownloaderSlots(), 1); // the slot is free either way
-    QVERIFY(window_->Session().LastFileTime != before);
-    QCOMPARE(window_->Session().LastFileTime, services_->clock.elapsedSeconds());
+    QCOMPARE(session().CountDownloaderSlots(), 1); // the slot is free either way
+    QVERIFY(session().LastFileTime != before);
+    QCOMPARE(session().LastFileTime, f_->services.clock.elapsedSeconds());
     // One verdict: a completion where completions are said, else the failure.
-    QCOMPARE(window_->StatusPanel2->text().contains("held"), expected == ItemState::Completed);
-    QCOMPARE(window_->StatusPanel1->text().contains("held"), expected != ItemState::Completed);
+    QCOMPARE(session().PanelText(2).contains("held"), expected == ItemState::Completed);
+    QCOMPARE(session().PanelText(1).contains("held"), expected != ItemState::Completed);
 
     // The abandoned transfer says nothing more.
     const QStringList shown = progressColumns(1);
-    server_->release("g");
+    f_->server.release("g");
     QTest::qWait(300);
     QCOMPARE(state(1), expected);
     QCOMPARE(progressColumns(1), shown);
@@ -238,7 +215,7 @@ void MultiTransferTest::whatDecidesTheFinalState() {
 void MultiTransferTest::anErrorPageEndsFailedButIsKept() {
     Response notFound = Response::html("<html><body>Not here</body></html>");
     notFound.status = 404;
-    server_->route("/gone.pdf", notFound);
+    f_->server.route("/gone.pdf", notFound);
     addRow("/gone.pdf", "gone");
     start(1, 1, "gone.pdf");
 
@@ -251,115 +228,115 @@ void MultiTransferTest::anErrorPageEndsFailedButIsKept() {
     QFile file(target("gone.htm"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("<html><body>Not here</body></html>"));
-    QVERIFY(!window_->StatusPanel2->text().contains("gone"));
-    QVERIFY(window_->StatusPanel1->text().contains("gone"));
-    QCOMPARE(window_->CountDownloaderSlots(), 1);
-    QCOMPARE(RowHttpStatus(*window_->ListItems3, 1), 404);
+    QVERIFY(!session().PanelText(2).contains("gone"));
+    QVERIFY(session().PanelText(1).contains("gone"));
+    QCOMPARE(session().CountDownloaderSlots(), 1);
+    QCOMPARE(RowHttpStatus(*session().ListItems3, 1), 404);
 }
 
 void MultiTransferTest::anErrorOfSlot2LeavesSlots1And3Running() {
     for (const char* path : {"/1.pdf", "/3.pdf"})
-        server_->route(path, Response::bytes(QByteArray(3000, 'p'), "application/pdf")
-                                 .stallUntilReleased(1000, "g"));
+        f_->server.route(path, Response::bytes(QByteArray(3000, 'p'), "application/pdf")
+                                   .stallUntilReleased(1000, "g"));
     QTcpServer closed;
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     addRow("/1.pdf", "one");
-    window_->AddDownloadItem(QStringLiteral("http://127.0.0.1:%1/2.pdf").arg(closed.serverPort()),
-                             "two", "pdf", services_->dir.path() + '/', "");
+    session().AddDownloadItem(QStringLiteral("http://127.0.0.1:%1/2.pdf").arg(closed.serverPort()),
+                              "two", "pdf", f_->folder(), "");
     closed.close();
     addRow("/3.pdf", "three");
-    const double before = window_->Session().LastFileTime;
-    services_->clock.advance(3.0);
+    const double before = session().LastFileTime;
+    f_->services.clock.advance(3.0);
 
     start(1, 1, "one.pdf");
     start(2, 2, "two.pdf");
     start(3, 3, "three.pdf");
-    QVERIFY(server_->waitForStall("g", 2));
+    QVERIFY(f_->server.waitForStall("g", 2));
 
     QTRY_COMPARE_WITH_TIMEOUT(state(2), ItemState::Failed, kNetworkMs);
     QCOMPARE(state(1), ItemState::Downloading);
     QCOMPARE(state(3), ItemState::Downloading);
-    QVERIFY(window_->Session().Downloader1.value(2).isNull());
-    QVERIFY(!window_->Session().Downloader1.value(1).isNull());
-    QVERIFY(!window_->Session().Downloader1.value(3).isNull());
-    QCOMPARE(window_->CountDownloaderSlots(), 3);
+    QVERIFY(session().Downloader1.value(2).isNull());
+    QVERIFY(!session().Downloader1.value(1).isNull());
+    QVERIFY(!session().Downloader1.value(3).isNull());
+    QCOMPARE(session().CountDownloaderSlots(), 3);
     // An error moves neither the gap's clock nor the status text.
-    QCOMPARE(window_->Session().LastFileTime, before);
-    QCOMPARE(window_->StatusPanel2->text(), QString());
+    QCOMPARE(session().LastFileTime, before);
+    QCOMPARE(session().PanelText(2), QString());
     // The abandoned transfer's reservation goes with it.
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(target("two.pdf")), kNetworkMs);
 
-    server_->release("g");
+    f_->server.release("g");
     QTRY_COMPARE_WITH_TIMEOUT(state(1), ItemState::Completed, kNetworkMs);
     QTRY_COMPARE_WITH_TIMEOUT(state(3), ItemState::Completed, kNetworkMs);
     QCOMPARE(state(2), ItemState::Failed);
-    QCOMPARE(window_->CountDownloaderSlots(), 1);
+    QCOMPARE(session().CountDownloaderSlots(), 1);
 }
 
 void MultiTransferTest::eventsFollowTheRowByItsLink() {
-    server_->route(
+    f_->server.route(
         "/b.pdf",
         Response::bytes(QByteArray(2000, 'b'), "application/pdf").stallUntilReleased(0, "g"));
     addRow("/a.pdf", "a");
     addRow("/b.pdf", "b");
     start(1, 2, "b.pdf");
-    QVERIFY(server_->waitForStall("g"));
+    QVERIFY(f_->server.waitForStall("g"));
     // The first row goes; the slot's row moves up to position 1.
-    QVERIFY(window_->ListItems3->Remove(1));
-    QCOMPARE(window_->ListItems3->Text(1), QStringLiteral("b"));
+    QVERIFY(session().ListItems3->Remove(1));
+    QCOMPARE(session().ListItems3->Text(1), QStringLiteral("b"));
 
-    server_->release("g");
+    f_->server.release("g");
     QTRY_COMPARE_WITH_TIMEOUT(state(1), ItemState::Completed, kNetworkMs);
     QCOMPARE(progressColumns(1), (QStringList{"2000", "2000", "100%"}));
-    QCOMPARE(window_->StatusPanel2->text(), QStringLiteral("完成下载:b"));
+    QCOMPARE(session().PanelText(2), QStringLiteral("完成下载:b"));
 }
 
 void MultiTransferTest::eventsOfARowThatIsGoneChangeNoRow() {
-    server_->route(
+    f_->server.route(
         "/a.pdf",
         Response::bytes(QByteArray(2000, 'a'), "application/pdf").stallUntilReleased(0, "g"));
     addRow("/a.pdf", "a");
     addRow("/b.pdf", "b");
     start(1, 1, "a.pdf");
-    QVERIFY(server_->waitForStall("g"));
-    const double before = window_->Session().LastFileTime;
-    services_->clock.advance(4.0);
+    QVERIFY(f_->server.waitForStall("g"));
+    const double before = session().LastFileTime;
+    f_->services.clock.advance(4.0);
     // The slot's row goes; another row now stands at its position.
-    QVERIFY(window_->ListItems3->Remove(1));
+    QVERIFY(session().ListItems3->Remove(1));
 
-    server_->release("g");
-    QTRY_COMPARE_WITH_TIMEOUT(window_->CountDownloaderSlots(), 1,
+    f_->server.release("g");
+    QTRY_COMPARE_WITH_TIMEOUT(session().CountDownloaderSlots(), 1,
                               kNetworkMs); // the ended transfer frees its slot
     QCOMPARE(state(1), ItemState::Waiting);
     QCOMPARE(progressColumns(1), (QStringList{"", "", ""}));
-    QCOMPARE(window_->Session().LastFileTime, before);
-    QCOMPARE(window_->StatusPanel2->text(), QString());
+    QCOMPARE(session().LastFileTime, before);
+    QCOMPARE(session().PanelText(2), QString());
 
     // Handlers called for a free slot touch nothing either.
-    window_->Session().Downloader1_DownloadProgress(1, 1, 2, QString());
-    window_->Session().Downloader1_DownloadError(1, QString());
-    window_->Session().Downloader1_DownloadComplete(1, 2, QString());
+    session().Downloader1_DownloadProgress(1, 1, 2, QString());
+    session().Downloader1_DownloadError(1, QString());
+    session().Downloader1_DownloadComplete(1, 2, QString());
     QCOMPARE(state(1), ItemState::Waiting);
     QCOMPARE(progressColumns(1), (QStringList{"", "", ""}));
 }
 
 void MultiTransferTest::aRemovedSlotSendsNothingMore() {
-    server_->route(
+    f_->server.route(
         "/a.pdf",
         Response::bytes(QByteArray(5000, 'a'), "application/pdf").stallUntilReleased(2000, "g"));
     addRow("/a.pdf", "a");
     start(4, 1, "a.pdf");
-    QVERIFY(server_->waitForStall("g"));
+    QVERIFY(f_->server.waitForStall("g"));
     QTRY_COMPARE_WITH_TIMEOUT(column(1, DownloadColumn::Received), QStringLiteral("2000"),
                               kNetworkMs);
-    const QPointer<Downloader> element = window_->Session().Downloader1.value(4);
+    const QPointer<Downloader> element = session().Downloader1.value(4);
 
-    window_->Session().RemoveDownloaderSlot(4);
-    QCOMPARE(window_->CountDownloaderSlots(), 1);
+    session().RemoveDownloaderSlot(4);
+    QCOMPARE(session().CountDownloaderSlots(), 1);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(element.isNull());
 
-    server_->release("g");
+    f_->server.release("g");
     QTest::qWait(300);
     QCOMPARE(state(1), ItemState::Downloading); // the stop command, not the slot, marks it
     QCOMPARE(progressColumns(1), (QStringList{"5000", "2000", "40%"}));
@@ -368,29 +345,31 @@ void MultiTransferTest::aRemovedSlotSendsNothingMore() {
 }
 
 void MultiTransferTest::onlySlots1To6Transfer() {
-    server_->serve("/a.pdf", "%PDF", "application/pdf");
+    f_->server.serve("/a.pdf", "%PDF", "application/pdf");
     addRow("/a.pdf", "a");
     for (int slot : {0, 7, 11, -1})
-        QCOMPARE(window_->Session().多线程下载(slot, 1, window_->ListItems3->Key(1), target("a.pdf")), false);
+        QCOMPARE(session().多线程下载(slot, 1, session().ListItems3->Key(1), target("a.pdf")),
+                 false);
     QCOMPARE(state(1), ItemState::Waiting);
-    QCOMPARE(window_->CountDownloaderSlots(), 1);
-    QVERIFY(!window_->Session().DownloadBusy);
+    QCOMPARE(session().CountDownloaderSlots(), 1);
+    QVERIFY(!session().DownloadBusy);
     // A link the list does not hold starts nothing.
-    QCOMPARE(window_->Session().多线程下载(1, 1, server_->url("/other.pdf"), target("o.pdf")), false);
-    QCOMPARE(window_->CountDownloaderSlots(), 1);
+    QCOMPARE(session().多线程下载(1, 1, f_->server.url("/other.pdf"), target("o.pdf")), false);
+    QCOMPARE(session().CountDownloaderSlots(), 1);
     QVERIFY(!QFile::exists(target("o.pdf")));
 }
 
 void MultiTransferTest::fastReportsReachTheListAFewTimesASecond() {
-    server_->route("/held.pdf", Response::bytes("x", "application/pdf").stallUntilReleased(0, "g"));
+    f_->server.route("/held.pdf",
+                     Response::bytes("x", "application/pdf").stallUntilReleased(0, "g"));
     addRow("/held.pdf", "held");
     start(1, 1, "held.pdf");
-    QVERIFY(server_->waitForStall("g"));
+    QVERIFY(f_->server.waitForStall("g"));
 
     QElapsedTimer burst;
     burst.start();
     for (int received = 1; received < 1000; ++received)
-        window_->Session().Downloader1_DownloadProgress(1, received, 1000, QString());
+        session().Downloader1_DownloadProgress(1, received, 1000, QString());
     const bool quick = burst.elapsed() < 200;
     // The first report shows at once; the rest wait for the next showing, which brings the
     // latest of them.
@@ -400,9 +379,9 @@ void MultiTransferTest::fastReportsReachTheListAFewTimesASecond() {
                               kNetworkMs);
     QCOMPARE(column(1, DownloadColumn::Percent), QStringLiteral("99%"));
     // Everything received shows at once.
-    window_->Session().Downloader1_DownloadProgress(1, 1000, 1000, QString());
+    session().Downloader1_DownloadProgress(1, 1000, 1000, QString());
     QCOMPARE(column(1, DownloadColumn::Percent), QStringLiteral("100%"));
 }
 
-QF_TEST_MAIN(MultiTransferTest)
-#include "test_multitransfer.moc"
+QF_TEST_GUILESS_MAIN(MultiTransferTest)
+#include "test_session_multi.moc"
