@@ -10,8 +10,8 @@
 #include "core/platform/KeyedListModel.h"
 #include "core/transfer/PartFiles.h"
 #include "ui/app/Forms.h"
-#include "ui/platform/BrowserDownload.h"
 #include "ui/download/fFileDownload.h"
+#include "ui/platform/BrowserDownload.h"
 #include "ui/platform/WebBrowser.h"
 
 #include <QApplication>

@@ -27,12 +27,12 @@ QString page(const QString& title, const QString& body) {
 
 // "429:5" is a 429 asking for 5 seconds, "500" a bare 500, "200" the file, "cut" the file cut
 // short.
-Response answerFor(const QString& spec) {
-    const QStringList parts = spec.split(QLatin1Char(':'));
+Response answerFor(const QString& answer) {
+    const QStringList parts = answer.split(QLatin1Char(':'));
     const int status = parts[0].toInt();
     if (status == 200)
         return Response::bytes(kPdf, "application/pdf");
-    if (spec == QLatin1String("cut")) {
+    if (answer == QLatin1String("cut")) {
         Response response = Response::bytes(kPdf, "application/pdf");
         response.closeAfter = 8;
         return response;

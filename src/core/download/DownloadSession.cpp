@@ -23,6 +23,11 @@
 #include <QLockFile>
 #include <QTimer>
 
+// Outside any namespace, as Qt's resource macro requires: the clips live in this static library.
+static void initSoundClips() {
+    Q_INIT_RESOURCE(sounds);
+}
+
 namespace {
 
 constexpr int kTimerIntervalMs = 1000;
@@ -33,6 +38,8 @@ DownloadSession::DownloadSession(QObject* parent)
     : QObject(parent), ListItems3(new KeyedListModel(DownloadListHeaders(), this)),
       Timer_Down(new QTimer(this)), Timer1(new QTimer(this)) {
     setObjectName(QStringLiteral("DownloadSession"));
+    static const bool clipsReady = (initSoundClips(), true);
+    Q_UNUSED(clipsReady);
     Timer_Down->setInterval(kTimerIntervalMs);
     Timer1->setInterval(kTimerIntervalMs);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
