@@ -332,6 +332,8 @@ private:
         bool pending = false;
     };
     int slotRow(int slot) const;
+    // The slot's transfer (a Downloader or a BrowserTransfer) reports to the slot's handlers.
+    template <typename Transfer> void connectSlotEvents(Transfer* element, int slot);
     void showSlotProgress(int slot);
     void showPendingSlotProgress();
     void startBrowserSlot(int slot, const QString& link, const QString& targetPath,

@@ -26,16 +26,7 @@ void DownloadSession::startBrowserSlot(int slot, const QString& link, const QStr
                                        const QString& referer, const CommitRule& rule) {
     BrowserTransfer* element = makeBrowserTransfer_(this);
     element->SetCommitRule(rule);
-    connect(element, &BrowserTransfer::DownloadProgress, this,
-            [this, slot](qint64 received, qint64 total, const QString& path) {
-                Downloader1_DownloadProgress(slot, received, total, path);
-            });
-    connect(element, &BrowserTransfer::DownloadError, this,
-            [this, slot](const QString& path) { Downloader1_DownloadError(slot, path); });
-    connect(element, &BrowserTransfer::DownloadComplete, this,
-            [this, slot](qint64 size, const QString& path) {
-                Downloader1_DownloadComplete(slot, size, path);
-            });
+    connectSlotEvents(element, slot);
     BrowserSlots.insert(slot, element);
     SetPanelText(3, QStringLiteral("通过浏览器下载：") + HostOfLink(link));
     // Site manners: a download the passed check started is taken up, not asked for again.

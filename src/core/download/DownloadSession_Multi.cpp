@@ -63,6 +63,20 @@ DownloadSession::TransferAnswer answerOf(const Downloader* element, const Browse
 
 } // namespace
 
+template <typename Transfer> void DownloadSession::connectSlotEvents(Transfer* element, int slot) {
+    connect(element, &Transfer::DownloadProgress, this,
+            [this, slot](qint64 received, qint64 total, const QString& path) {
+                Downloader1_DownloadProgress(slot, received, total, path);
+            });
+    connect(element, &Transfer::DownloadError, this,
+            [this, slot](const QString& path) { Downloader1_DownloadError(slot, path); });
+    connect(element, &Transfer::DownloadComplete, this,
+            [this, slot](qint64 size, const QString& path) {
+                Downloader1_DownloadComplete(slot, size, path);
+            });
+}
+template void DownloadSession::connectSlotEvents(BrowserTransfer* element, int slot);
+
 bool DownloadSession::多线程下载(int slot, int position, const QString& link,
                                  const QString& targetPath) {
     if (!isTransferSlot(slot))
@@ -84,16 +98,7 @@ bool DownloadSession::多线程下载(int slot, int position, const QString& lin
     if (!element && !throughBrowser) {
         element = new Downloader(this);
         element->SetNetwork(TransferNetwork(slot - 1));
-        connect(element, &Downloader::DownloadProgress, this,
-                [this, slot](qint64 received, qint64 total, const QString& path) {
-                    Downloader1_DownloadProgress(slot, received, total, path);
-                });
-        connect(element, &Downloader::DownloadError, this,
-                [this, slot](const QString& path) { Downloader1_DownloadError(slot, path); });
-        connect(element, &Downloader::DownloadComplete, this,
-                [this, slot](qint64 size, const QString& path) {
-                    Downloader1_DownloadComplete(slot, size, path);
-                });
+        connectSlotEvents(element, slot);
         // Recorded at once: a program killed in the middle finds in the journal what the
         // transfer had so far.
         connect(element, &Downloader::ResumePointChanged, this, [this, slot] {
