@@ -8,6 +8,8 @@
 //   bench_journal [seconds per run = 20] [rows = 20000] [folder for the journal = a temporary
 //                 one under TMPDIR]
 
+#include "BenchFigures.h"
+
 #include "core/download/DownloadJournal.h"
 #include "core/download/DownloadList.h"
 #include "core/platform/Clock.h"
@@ -26,14 +28,6 @@
 #include <vector>
 
 namespace {
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * double(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
 
 double mean(const std::vector<double>& values) {
     return values.empty() ? 0.0

@@ -7,6 +7,8 @@
 // download window's slots do. Prints the time, the bytes, the growth of the peak resident
 // memory, and how late a 10 ms timer on the same thread fired while the transfers ran.
 
+#include "BenchFigures.h"
+
 #include "core/transfer/Downloader.h"
 #include "core/transfer/TransferNetwork.h"
 
@@ -41,14 +43,6 @@ void resetPeak() {
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
     if (clear.open(QIODevice::WriteOnly))
         clear.write("5");
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * double(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
 }
 
 } // namespace
